@@ -1,0 +1,96 @@
+#include "helper/string_ring.h"
+
+#include <mbstring.h>
+
+#include <cstring>
+
+#include "module/shared_state.h"
+
+namespace korvane {
+namespace {
+
+std::unique_ptr<char[]> CopyOf(const char* text) {
+    const size_t length = std::strlen(text);
+    std::unique_ptr<char[]> copy(new char[length + 1]);
+    std::memcpy(copy.get(), text, length + 1);
+    return copy;
+}
+
+}  // namespace
+
+bool StringRing::ContainsLocked(const char* text) const {
+    const int last = start_ > end_ ? end_ + kRingSlots : end_;
+    for (int i = start_; i < last; ++i) {
+        const char* entry = slots_[i % kRingSlots].get();
+        if (entry && _mbscmp(reinterpret_cast<const unsigned char*>(entry),
+                             reinterpret_cast<const unsigned char*>(text)) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool StringRing::Contains(const char* text) const {
+    if (!text) text = "";
+    ScopedLock hold(lock_);
+    return ContainsLocked(text);
+}
+
+bool StringRing::Add(const char* text) {
+    if (!text) text = "";
+    // Copy first: if that fails the ring is untouched.
+    std::unique_ptr<char[]> copy = CopyOf(text);
+    ScopedLock hold(lock_);
+    if (ContainsLocked(text)) return false;
+    slots_[end_] = std::move(copy);
+    const int next = (end_ + 1) % kRingSlots;
+    if (next == start_) {
+        slots_[start_].reset();
+        start_ = (start_ + 1) % kRingSlots;
+    }
+    end_ = next;
+    return true;
+}
+
+std::vector<AnsiString> StringRing::Snapshot() const {
+    ScopedLock hold(lock_);
+    std::vector<AnsiString> entries;
+    const int last = start_ > end_ ? end_ + kRingSlots : end_;
+    entries.reserve(static_cast<size_t>(last - start_));
+    for (int i = start_; i < last; ++i) entries.emplace_back(slots_[i % kRingSlots].get());
+    return entries;
+}
+
+int StringRing::Count() const {
+    ScopedLock hold(lock_);
+    return (end_ - start_ + kRingSlots) % kRingSlots;
+}
+
+int StringRing::Start() const {
+    ScopedLock hold(lock_);
+    return start_;
+}
+
+int StringRing::End() const {
+    ScopedLock hold(lock_);
+    return end_;
+}
+
+bool BlockedPopupLog::Add(const char* url) {
+    if (!ring_.Add(url)) return false;
+    // Sent after the ring's lock is released: the dialog's thread may itself
+    // be waiting for that lock while it lists the log.
+    HWND listBox = logListBox;
+    if (listBox)
+        SendMessageA(listBox, LB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(url ? url : ""));
+    return true;
+}
+
+namespace {
+BlockedPopupLog blockedPopupLog;
+StringRing knownTargetNames;
+}  // namespace
+
+BlockedPopupLog& TheBlockedPopupLog() { return blockedPopupLog; }
+StringRing& TheKnownTargetNames() { return knownTargetNames; }
+
+}  // namespace korvane

@@ -1,0 +1,64 @@
+// Small rings of distinct strings: the addresses of blocked popups, and the
+// target names the page scan gave out.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <vector>
+
+#include "base/ansi_string.h"
+#include "base/lock.h"
+
+namespace korvane {
+
+constexpr int kRingSlots = 100;  // one slot always stays empty: at most 99 entries
+
+// Entries are added, never removed, and each is kept once; when a new
+// distinct string arrives at a full ring the oldest is dropped. Every
+// operation holds the ring's lock, so browser threads and the dialog thread
+// always see a consistent ring.
+class StringRing {
+public:
+    StringRing() = default;
+    StringRing(const StringRing&) = delete;
+    StringRing& operator=(const StringRing&) = delete;
+
+    // Exact, case-sensitive comparison.
+    bool Contains(const char* text) const;
+    // Returns true when text was stored, false when it was already present.
+    bool Add(const char* text);
+
+    // The entries from the oldest to the newest.
+    std::vector<AnsiString> Snapshot() const;
+    int Count() const;
+    int Start() const;
+    int End() const;
+
+private:
+    bool ContainsLocked(const char* text) const;
+
+    mutable CriticalSection lock_;
+    std::unique_ptr<char[]> slots_[kRingSlots];
+    int start_ = 0;
+    int end_ = 0;
+};
+
+// The log of blocked popup addresses. Besides storing, it shows each new
+// address at the top of an open Blocked Popups dialog.
+class BlockedPopupLog {
+public:
+    // Returns true when the address was new to the log.
+    bool Add(const char* url);
+    bool Contains(const char* url) const { return ring_.Contains(url); }
+    std::vector<AnsiString> Snapshot() const { return ring_.Snapshot(); }
+    const StringRing& Ring() const { return ring_; }
+
+private:
+    StringRing ring_;
+};
+
+BlockedPopupLog& TheBlockedPopupLog();
+StringRing& TheKnownTargetNames();
+
+}  // namespace korvane

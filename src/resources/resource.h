@@ -1,0 +1,2 @@
+// Resource identifiers of Korvane.dll.
+#pragma once

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "helper/string_ring.h"
+#include "support/test_support.h"
+
+using namespace korvane;
+
+namespace {
+std::string Name(int i) { return "http://popup" + std::to_string(i) + ".example/"; }
+}  // namespace
+
+TEST(StringRing, HoldsNinetyNineEntriesThenDropsTheOldest) {
+    StringRing ring;
+    for (int i = 0; i < 99; ++i) ASSERT_TRUE(ring.Add(Name(i).c_str()));
+    EXPECT_EQ(99, ring.Count());
+    EXPECT_EQ(0, ring.Start());
+    EXPECT_EQ(99, ring.End());
+    EXPECT_TRUE(ring.Contains(Name(0).c_str()));
+
+    ASSERT_TRUE(ring.Add(Name(99).c_str()));
+    EXPECT_EQ(99, ring.Count());
+    EXPECT_EQ(1, ring.Start());
+    EXPECT_EQ(0, ring.End());
+    EXPECT_FALSE(ring.Contains(Name(0).c_str()));
+    EXPECT_TRUE(ring.Contains(Name(99).c_str()));
+
+    // Iteration runs oldest to newest across the wrap.
+    auto entries = ring.Snapshot();
+    ASSERT_EQ(99u, entries.size());
+    EXPECT_EQ(Name(1), entries.front().c_str());
+    EXPECT_EQ(Name(99), entries.back().c_str());
+
+    ASSERT_TRUE(ring.Add(Name(100).c_str()));
+    EXPECT_EQ(2, ring.Start());
+    EXPECT_EQ(1, ring.End());
+}
+
+TEST(StringRing, DuplicatesChangeNothingEvenTheOldest) {
+    StringRing ring;
+    ring.Add("first");
+    ring.Add("second");
+    EXPECT_FALSE(ring.Add("first"));
+    EXPECT_FALSE(ring.Add("second"));
+    EXPECT_EQ(2, ring.End());
+    auto entries = ring.Snapshot();
+    EXPECT_STREQ("first", entries[0].c_str());
+    EXPECT_STREQ("second", entries[1].c_str());
+}
+
+TEST(StringRing, LetterCaseMakesADifferentEntryAndEmptyIsAnEntry) {
+    StringRing ring;
+    EXPECT_TRUE(ring.Add("http://Example.com/"));
+    EXPECT_TRUE(ring.Add("http://example.com/"));
+    EXPECT_FALSE(ring.Contains("HTTP://EXAMPLE.COM/"));
+    EXPECT_FALSE(ring.Contains(""));
+    EXPECT_TRUE(ring.Add(""));
+    EXPECT_TRUE(ring.Contains(""));
+    EXPECT_EQ(3, ring.Count());
+}
+
+TEST(StringRing, LongStringsAreStoredWhole) {
+    StringRing ring;
+    std::string huge(1 << 20, 'u');
+    EXPECT_TRUE(ring.Add(huge.c_str()));
+    EXPECT_TRUE(ring.Contains(huge.c_str()));
+    EXPECT_EQ(huge.size(), std::strlen(ring.Snapshot()[0].c_str()));
+}
+
+// Four threads add overlapping sets of strings while two others look them up.
+// Afterwards the ring must hold exactly 99 distinct, intact entries, every one
+// of them a string that was added, and lookups must never have found a string
+// that was never added.
+TEST(StringRing, ConcurrentAddAndContainsLoseAndCorruptNothing) {
+    StringRing ring;
+    std::atomic<bool> stop{false};
+    std::atomic<int> falseHits{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&ring, t] {
+            for (int i = 0; i < 3000; ++i) ring.Add(Name((i * 7 + t * 13) % 500).c_str());
+        });
+    }
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 2; ++r) {
+        readers.emplace_back([&] {
+            int i = 0;
+            while (!stop) {
+                ring.Contains(Name(i++ % 500).c_str());
+                if (ring.Contains("never-added")) ++falseHits;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    stop = true;
+    for (auto& thread : readers) thread.join();
+
+    auto entries = ring.Snapshot();
+    ASSERT_EQ(99u, entries.size());
+    std::set<std::string> distinct;
+    for (const AnsiString& entry : entries) {
+        std::string text = entry.c_str();
+        EXPECT_EQ(0u, text.rfind("http://popup", 0)) << text;
+        distinct.insert(text);
+    }
+    EXPECT_EQ(99u, distinct.size());
+    EXPECT_EQ(0, falseHits.load());
+}
+
+class BlockedPopupLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        listBox = CreateWindowExA(0, "LISTBOX", "", WS_POPUP | LBS_NOTIFY, 0, 0, 100, 100, nullptr,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(nullptr, listBox);
+    }
+    void TearDown() override {
+        logListBox = nullptr;
+        DestroyWindow(listBox);
+    }
+    std::string Line(int index) {
+        char text[512] = {};
+        SendMessageA(listBox, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    int Lines() { return static_cast<int>(SendMessageA(listBox, LB_GETCOUNT, 0, 0)); }
+
+    HWND listBox = nullptr;
+};
+
+TEST_F(BlockedPopupLogTest, NewAddressGoesToTheTopOfAnOpenListOnceOnly) {
+    BlockedPopupLog log;
+    log.Add("http://before-open/");
+    logListBox = listBox;
+    EXPECT_TRUE(log.Add("http://a/"));
+    EXPECT_TRUE(log.Add("http://b/"));
+    EXPECT_FALSE(log.Add("http://a/"));
+    ASSERT_EQ(2, Lines());
+    EXPECT_EQ("http://b/", Line(0));
+    EXPECT_EQ("http://a/", Line(1));
+    logListBox = nullptr;
+    log.Add("http://after-close/");
+    EXPECT_EQ(2, Lines());
+}
+
+// A browser thread adds while the list box's own thread keeps reading the
+// log, as the dialog does when it opens. The insert is a cross-thread send;
+// if it were made while the ring's lock is held, the two would deadlock.
+TEST_F(BlockedPopupLogTest, LiveInsertFromAnotherThreadDoesNotDeadlockWithAReader) {
+    BlockedPopupLog log;
+    logListBox = listBox;
+    std::atomic<bool> done{false};
+    std::thread browser([&] {
+        for (int i = 0; i < 200; ++i) log.Add(Name(i).c_str());
+        done = true;
+    });
+    ASSERT_TRUE(test::WaitUntil(
+        [&] {
+            log.Snapshot();
+            return done.load();
+        },
+        30000));
+    browser.join();
+    EXPECT_EQ(200, Lines());
+    EXPECT_EQ(Name(199), Line(0));
+}

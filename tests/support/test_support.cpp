@@ -1,0 +1,250 @@
+#include "support/test_support.h"
+
+#include <cstring>
+
+namespace korvane::test {
+
+std::string ProgramDirectory() {
+    char path[MAX_PATH * 4] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string full(path, length);
+    return full.substr(0, full.find_last_of('\\') + 1);
+}
+
+std::string BuildDirectory() {
+    std::string dir = ProgramDirectory();
+    // Programs live in bin\ below the top of the build tree.
+    std::string trimmed = dir.substr(0, dir.size() - 1);
+    return trimmed.substr(0, trimmed.find_last_of('\\') + 1);
+}
+
+std::string KorvaneDllPath() { return BuildDirectory() + "Korvane.dll"; }
+
+bool RunningOnWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+TempDirectory::TempDirectory() {
+    char base[MAX_PATH] = {};
+    GetTempPathA(sizeof base, base);
+    static LONG counter = 0;
+    for (;;) {
+        char name[MAX_PATH * 2];
+        snprintf(name, sizeof name, "%skorvane-test-%lu-%ld\\", base,
+                 static_cast<unsigned long>(GetCurrentProcessId()),
+                 static_cast<long>(InterlockedIncrement(&counter)));
+        if (CreateDirectoryA(name, nullptr)) {
+            path_ = name;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            path_ = base;  // fall back; removal below is then skipped
+            return;
+        }
+    }
+}
+
+TempDirectory::~TempDirectory() {
+    if (path_.find("korvane-test-") != std::string::npos) RemoveTree(path_);
+}
+
+void RemoveTree(const std::string& path) {
+    std::string dir = path;
+    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((dir + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!std::strcmp(data.cFileName, ".") || !std::strcmp(data.cFileName, "..")) continue;
+            std::string child = dir + data.cFileName;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesA(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(dir.c_str());
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string bytes;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() ||
+              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+HANDLE Start(const std::string& commandLine, DWORD* id) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    if (id) *id = info.dwProcessId;
+    return info.hProcess;
+}
+
+int WaitAndClose(HANDLE process, DWORD timeoutMs) {
+    if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 255);
+        WaitForSingleObject(process, 5000);
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    return static_cast<int>(code);
+}
+}  // namespace
+
+int RunProcess(const std::string& commandLine, DWORD timeoutMs) {
+    HANDLE process = Start(commandLine, nullptr);
+    if (!process) return -1;
+    int code = WaitAndClose(process, timeoutMs);
+    CloseHandle(process);
+    return code;
+}
+
+ChildProcess::ChildProcess(const std::string& commandLine) {
+    process_ = Start(commandLine, &id_);
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_) {
+        if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(process_, 255);
+            WaitForSingleObject(process_, 5000);
+        }
+        CloseHandle(process_);
+    }
+}
+
+int ChildProcess::Wait(DWORD timeoutMs) {
+    if (!process_) return -1;
+    int code = WaitAndClose(process_, timeoutMs);
+    CloseHandle(process_);
+    process_ = nullptr;
+    return code;
+}
+
+RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name) {
+    RawValue value;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    DWORD type = 0;
+    const char* valueName = name.empty() ? nullptr : name.c_str();
+    if (RegQueryValueExA(handle, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        std::string bytes(size, '\0');
+        if (RegQueryValueExA(handle, valueName, nullptr, &type,
+                             reinterpret_cast<BYTE*>(bytes.data()), &size) == ERROR_SUCCESS) {
+            bytes.resize(size);
+            value.present = true;
+            value.type = type;
+            value.bytes = bytes;
+        }
+    }
+    RegCloseKey(handle);
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+void DeleteKeyTree(HKEY root, const std::string& key) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | KEY_WRITE, &handle) != ERROR_SUCCESS) return;
+    for (;;) {
+        char child[512];
+        DWORD length = sizeof child;
+        if (RegEnumKeyExA(handle, 0, child, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        DeleteKeyTree(handle, child);
+    }
+    RegCloseKey(handle);
+    RegDeleteKeyA(root, key.c_str());
+}
+
+void WriteDwordValue(HKEY root, const std::string& key, const std::string& name, DWORD value) {
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExA(handle, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                   sizeof value);
+    RegCloseKey(handle);
+}
+
+SharedState* FindSharedState(HMODULE module) {
+    if (!module) return nullptr;
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return nullptr;
+    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        char name[IMAGE_SIZEOF_SHORT_NAME + 1] = {};
+        std::memcpy(name, section->Name, IMAGE_SIZEOF_SHORT_NAME);
+        if (std::strcmp(name, kSharedSectionName) == 0)
+            return reinterpret_cast<SharedState*>(base + section->VirtualAddress);
+    }
+    return nullptr;
+}
+
+void PumpMessages(DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeoutMs) return done();
+        PumpMessages(10);
+    }
+    return true;
+}
+
+}  // namespace korvane::test

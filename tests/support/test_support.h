@@ -1,0 +1,89 @@
+// Helpers shared by the test programs: paths of the build, temporary
+// folders, child processes, raw registry access, message pumping, and a
+// view of the shared switches inside a loaded Korvane.dll.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "module/shared_state.h"
+
+namespace korvane::test {
+
+// The folder that holds the running test program, with a trailing backslash.
+std::string ProgramDirectory();
+// The top of the build tree (where Korvane.dll is built), trailing backslash.
+std::string BuildDirectory();
+std::string KorvaneDllPath();
+
+// True when running under Wine; tests mark behaviour that differs there.
+bool RunningOnWine();
+
+// A fresh folder under the system's temporary folder, removed with all its
+// contents when the object goes.
+class TempDirectory {
+public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    // With a trailing backslash.
+    const std::string& path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+
+std::string ReadFileBytes(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
+
+// Runs a command line and waits for it; returns its exit code, or -1 when it
+// could not be started or did not end within the timeout (it is then ended).
+int RunProcess(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// A started child process; ended by force if still running when destroyed.
+class ChildProcess {
+public:
+    explicit ChildProcess(const std::string& commandLine);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    bool started() const { return process_ != nullptr; }
+    DWORD id() const { return id_; }
+    // The exit code, or -1 on timeout.
+    int Wait(DWORD timeoutMs = 60000);
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// A registry value as raw bytes, to check types and exact encodings.
+struct RawValue {
+    bool present = false;
+    DWORD type = 0;
+    std::string bytes;
+};
+RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name);
+bool KeyExists(HKEY root, const std::string& key);
+// Deletes a key and everything below it; missing keys are fine.
+void DeleteKeyTree(HKEY root, const std::string& key);
+void WriteDwordValue(HKEY root, const std::string& key, const std::string& name, DWORD value);
+
+// The shared switches of a Korvane.dll loaded in this process, found by the
+// section that holds them. Null when the module has no such section.
+SharedState* FindSharedState(HMODULE module);
+
+// Dispatches window messages of this thread for the given time.
+void PumpMessages(DWORD milliseconds);
+// Pumps messages until done() is true or the timeout passes; returns done().
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+
+}  // namespace korvane::test
