@@ -1,0 +1,17 @@
+// The pass over a loaded document: unload handlers, banner ads, link,
+// area and form targets.
+#pragma once
+
+#include <windows.h>
+#include <exdisp.h>
+
+namespace korvane {
+
+// Scans the document of eventBrowser. siteBrowser is the window's own
+// browser: when the two are the same pointer the document is the window's
+// top document. inDocumentComplete is non-zero for a scan started by
+// DocumentComplete. Memory exhaustion abandons the scan with std::bad_alloc,
+// which the caller catches.
+HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete);
+
+}  // namespace korvane
