@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "helper/popup_filter.h"
+
+using namespace korvane;
+
+TEST(WhiteListMatch, EntryMatchesAddressesThatBeginWithItInAnyCase) {
+    const char* entry = "http://www.example.com/news";
+    EXPECT_TRUE(MatchesWhiteListEntry("HTTP://WWW.EXAMPLE.COM/NEWS/today.html", entry));
+    EXPECT_TRUE(MatchesWhiteListEntry("http://www.example.com/news", entry));
+    EXPECT_FALSE(MatchesWhiteListEntry("http://www.other.com/news/today.html", entry));
+    EXPECT_FALSE(MatchesWhiteListEntry("http://www.example.com/sport", entry));
+}
+
+TEST(WhiteListMatch, HttpEntryAlsoMatchesItsHttpsTwin) {
+    const char* entry = "http://www.example.com/news";
+    EXPECT_TRUE(MatchesWhiteListEntry("https://www.example.com/news/anything?x=1", entry));
+    EXPECT_TRUE(MatchesWhiteListEntry("HTTPS://WWW.EXAMPLE.COM/NEWS", entry));
+    EXPECT_FALSE(MatchesWhiteListEntry("https://www.other.com/news", entry));
+    // The twin is compared over the same length as the entry, so an https
+    // address exactly as long as the entry is enough.
+    EXPECT_TRUE(MatchesWhiteListEntry("https://a.com/", "http://a.com/"));
+}
+
+TEST(WhiteListMatch, AnAddressThatIsABeginningOfTheEntryMatches) {
+    EXPECT_TRUE(MatchesWhiteListEntry("http://www.ex", "http://www.example.com/news"));
+    EXPECT_TRUE(MatchesWhiteListEntry("h", "http://www.example.com/news"));
+}
+
+TEST(WhiteListMatch, EntryWithoutColonMatchesOnlyByPlainPrefix) {
+    EXPECT_TRUE(MatchesWhiteListEntry("www.example.com/page", "www.example.com"));
+    EXPECT_FALSE(MatchesWhiteListEntry("http://www.example.com/page", "www.example.com"));
+    EXPECT_FALSE(MatchesWhiteListEntry("https://www.example.com/page", "www.example.com"));
+}
+
+TEST(WhiteListMatch, EmptyEntryMatchesEverything) {
+    EXPECT_TRUE(MatchesWhiteListEntry("http://anything/", ""));
+}
+
+TEST(WhiteListMatch, LongestEntriesAndLongAddressesAreSafe) {
+    // An entry whose colon comes first gives a twin longer than any entry
+    // may be.
+    const std::string entry = "a:" + std::string(257, 'x');
+    const std::string twin = "https:" + std::string(257, 'x');
+    EXPECT_TRUE(MatchesWhiteListEntry(twin.c_str(), entry.c_str()));
+    const std::string huge = "http://www.example.com/" + std::string(1 << 20, 'q');
+    EXPECT_TRUE(MatchesWhiteListEntry(huge.c_str(), "http://www.example.com/"));
+    EXPECT_FALSE(MatchesWhiteListEntry(huge.c_str(), "http://www.example.org/"));
+    EXPECT_FALSE(MatchesWhiteListEntry(nullptr, "x"));
+}
+
+TEST(JavascriptOverride, PlainScriptLinksInAnyCaseSetIt) {
+    EXPECT_TRUE(JavascriptUrlSetsOverride("javascript:void(0)"));
+    EXPECT_TRUE(JavascriptUrlSetsOverride("JavaScript:showPicture('a.jpg')"));
+    EXPECT_TRUE(JavascriptUrlSetsOverride("JAVASCRIPT:"));
+}
+
+TEST(JavascriptOverride, OpenerOrQuotesOrOtherSchemesDoNot) {
+    EXPECT_FALSE(JavascriptUrlSetsOverride("javascript:window.opener.location='x'"));
+    EXPECT_FALSE(JavascriptUrlSetsOverride("javascript:open(\"popup.html\")"));
+    EXPECT_FALSE(JavascriptUrlSetsOverride("javascript"));
+    EXPECT_FALSE(JavascriptUrlSetsOverride("http://javascript:/"));
+    EXPECT_FALSE(JavascriptUrlSetsOverride(""));
+    EXPECT_FALSE(JavascriptUrlSetsOverride(nullptr));
+    // "opener." is matched exactly.
+    EXPECT_TRUE(JavascriptUrlSetsOverride("javascript:window.OPENER.x()"));
+}
+
+TEST(Judgement, OnlyAnAnnouncedWindowWithANamedTargetAndNoOverrideMayBeAPopup) {
+    EXPECT_TRUE(MayBePopup(0, 1, "_blank"));
+    EXPECT_TRUE(MayBePopup(0, 1, "somewindow"));
+    EXPECT_FALSE(MayBePopup(1, 1, "_blank"));
+    EXPECT_FALSE(MayBePopup(0, 0, "_blank"));
+    EXPECT_FALSE(MayBePopup(0, 1, ""));
+    EXPECT_FALSE(MayBePopup(0, 1, nullptr));
+    EXPECT_FALSE(MayBePopup(0, 1, "_unspecifiedFrame"));
+    EXPECT_TRUE(MayBePopup(0, 1, "_UNSPECIFIEDFRAME"));
+}
+
+TEST(Judgement, BlankTargetIsLetThroughOnlyInsideAFrame) {
+    EXPECT_TRUE(IsFrameBlankTarget(true, "_blank"));
+    EXPECT_FALSE(IsFrameBlankTarget(false, "_blank"));
+    EXPECT_FALSE(IsFrameBlankTarget(true, "_BLANK"));
+    EXPECT_FALSE(IsFrameBlankTarget(true, "main"));
+}
