@@ -1,0 +1,31 @@
+#include <gtest/gtest.h>
+
+#include "hotkeys/hotkey_rules.h"
+
+using namespace korvane;
+
+namespace {
+constexpr LPARAM kFirstDown = 0x00000001;  // repeat count 1, no flags
+constexpr LPARAM kRepeat = 0x40000001;
+constexpr LPARAM kRelease = static_cast<LPARAM>(0xC0000001u);
+}  // namespace
+
+TEST(HotKeys, FirstKeyDownOfEachHotKeyActs) {
+    EXPECT_EQ(HotKey::ToggleTrayIcon, ClassifyHotKey(HC_ACTION, VK_F8, kFirstDown));
+    EXPECT_EQ(HotKey::ToggleSound, ClassifyHotKey(HC_ACTION, VK_F9, kFirstDown));
+    EXPECT_EQ(HotKey::ToggleBlocking, ClassifyHotKey(HC_ACTION, VK_F10, kFirstDown));
+    EXPECT_EQ(HotKey::Override, ClassifyHotKey(HC_ACTION, VK_CONTROL, kFirstDown));
+    EXPECT_EQ(HotKey::Override, ClassifyHotKey(HC_ACTION, VK_SHIFT, kFirstDown));
+    // A key looked at without being removed counts the same.
+    EXPECT_EQ(HotKey::ToggleBlocking, ClassifyHotKey(HC_NOREMOVE, VK_F10, kFirstDown));
+}
+
+TEST(HotKeys, RepeatsReleasesOtherKeysAndNegativeCodesDoNothing) {
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(HC_ACTION, VK_F10, kRepeat));
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(HC_ACTION, VK_F10, kRelease));
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(HC_ACTION, VK_F10, static_cast<LPARAM>(0x80000001u)));
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(-1, VK_F8, kFirstDown));
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(HC_ACTION, VK_F11, kFirstDown));
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(HC_ACTION, VK_LCONTROL, kFirstDown));
+    EXPECT_EQ(HotKey::None, ClassifyHotKey(HC_ACTION, 'A', kFirstDown));
+}
