@@ -1,10 +1,235 @@
 #include "helper/browser_events.h"
 
+#include <exdispid.h>
+#include <mmsystem.h>
+
+#include <new>
+
+#include "base/ansi_string.h"
+#include "helper/popup_filter.h"
+#include "helper/string_ring.h"
 #include "helper/view_source.h"
+#include "module/shared_state.h"
+#include "tray/tray_icon.h"
+#include "whitelist/whitelist_store.h"
 
 namespace korvane {
+namespace {
 
-// Every event is ignored until the popup filter is in place.
-HRESULT BrowserEvents::Invoke(ViewSource&, DISPID, DISPPARAMS*) { return S_OK; }
+constexpr UINT kBlockingIconId = 209;
+constexpr UINT kAllowingIconId = 210;
+constexpr UINT kFlashInterval = 200;  // milliseconds
+constexpr int kFlashDuration = 1;     // seconds
+constexpr DWORD kBeepFrequency = 600;
+constexpr DWORD kBeepDuration = 600;
+
+// Argument counts of the events whose arguments are read.
+constexpr UINT kBeforeNavigate2Args = 7;
+constexpr UINT kNewWindow2Args = 2;
+constexpr UINT kDocumentCompleteArgs = 2;
+
+class SystemBlockSound final : public BlockSound {
+public:
+    void Beep(DWORD frequency, DWORD duration) override { ::Beep(frequency, duration); }
+    void PlayWave(const char* path, DWORD flags) override { PlaySoundA(path, nullptr, flags); }
+};
+
+SystemBlockSound systemBlockSound;
+BlockSound* blockSound = &systemBlockSound;
+
+// The browser puts its arguments in reverse order: argument i of the event
+// is rgvarg[cArgs - 1 - i].
+const VARIANT* Argument(const DISPPARAMS& params, UINT position) {
+    if (!params.rgvarg || position >= params.cArgs) return nullptr;
+    return &params.rgvarg[params.cArgs - 1 - position];
+}
+
+// Strings arrive as BSTRs inside by-reference VARIANTs. Anything missing or
+// of another type counts as an empty string.
+AnsiString StringArgument(const DISPPARAMS& params, UINT position) {
+    const VARIANT* value = Argument(params, position);
+    if (!value) return AnsiString();
+    if (V_VT(value) == (VT_VARIANT | VT_BYREF)) {
+        value = V_VARIANTREF(value);
+        if (!value) return AnsiString();
+    }
+    if (V_VT(value) == VT_BSTR) return ToAnsi(V_BSTR(value));
+    if (V_VT(value) == (VT_BSTR | VT_BYREF) && V_BSTRREF(value)) return ToAnsi(*V_BSTRREF(value));
+    return AnsiString();
+}
+
+// The browser or frame an event concerns, as IWebBrowser2; null when the
+// argument is missing or the object is no browser.
+ComPtr<IWebBrowser2> BrowserArgument(const DISPPARAMS& params, UINT position) {
+    const VARIANT* value = Argument(params, position);
+    if (!value) return nullptr;
+    if (V_VT(value) == (VT_VARIANT | VT_BYREF)) {
+        value = V_VARIANTREF(value);
+        if (!value) return nullptr;
+    }
+    IUnknown* object = nullptr;
+    switch (V_VT(value)) {
+        case VT_DISPATCH: object = V_DISPATCH(value); break;
+        case VT_UNKNOWN: object = V_UNKNOWN(value); break;
+        case VT_DISPATCH | VT_BYREF: object = V_DISPATCHREF(value) ? *V_DISPATCHREF(value) : nullptr; break;
+        case VT_UNKNOWN | VT_BYREF: object = V_UNKNOWNREF(value) ? *V_UNKNOWNREF(value) : nullptr; break;
+        default: break;
+    }
+    ComPtr<IWebBrowser2> browser;
+    if (object) object->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(browser.GetAddressOf()));
+    return browser;
+}
+
+// The Cancel flag, always the last argument; null unless it is what the
+// browser passes, a by-reference VARIANT_BOOL.
+VARIANT_BOOL* CancelArgument(const DISPPARAMS& params) {
+    if (!params.rgvarg || params.cArgs == 0) return nullptr;
+    const VARIANT& value = params.rgvarg[0];
+    if (V_VT(&value) != (VT_BOOL | VT_BYREF)) return nullptr;
+    return V_BOOLREF(&value);
+}
+
+// Brings this process's tray icon in line with the shared switches once
+// after each hand-over: the first event after a process with a visible icon
+// unloaded, or after start-up.
+void SynchroniseTray() {
+    if (sharedState.trayIconSynced) return;
+    if (TrayIcon* tray = ProcessTrayIcon()) {
+        if (!sharedState.popupsAllowed) {
+            tray->ChangeIcon(iconBlocking);
+            tray->ChangeTooltip(kBlockingTooltip);
+        } else {
+            tray->ChangeIcon(iconAllowing);
+            tray->ChangeTooltip(kAllowingTooltip);
+        }
+        if (sharedState.trayIconHidden)
+            tray->HideFromTray();
+        else
+            tray->ShowInTray();
+    }
+    sharedState.trayIconSynced = 1;
+}
+
+void AnnounceBlock() {
+    if (sharedState.flashOn) {
+        if (TrayIcon* tray = ProcessTrayIcon()) {
+            tray->LoadFlashIcons(kBlockingIconId, kAllowingIconId);
+            tray->StartFlash(kFlashInterval, kFlashDuration);
+        }
+    }
+    if (!sharedState.soundOn) return;
+    if (sharedState.soundIsBeep) {
+        blockSound->Beep(kBeepFrequency, kBeepDuration);
+        return;
+    }
+    char path[kPathBufferSize];
+    GetSoundFilePath(path, sizeof path);
+    // SND_ASYNC: the call returns at once while the sound plays.
+    if (path[0]) blockSound->PlayWave(path, SND_FILENAME | SND_ASYNC);
+}
+
+bool WhiteListed(const char* url) {
+    return TheWhiteList().AnyEntry(
+        [url](const char* entry) { return MatchesWhiteListEntry(url, entry); });
+}
+
+}  // namespace
+
+BlockSound& RealBlockSound() { return systemBlockSound; }
+void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBlockSound; }
+
+HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
+    SynchroniseTray();
+    if (!sharedState.helperActive) return S_OK;
+    // No event is handled while popups are allowed, and no page is scanned.
+    if (sharedState.popupsAllowed) return S_OK;
+    self.inDocumentComplete = 0;
+    if (!params) return E_INVALIDARG;
+
+    switch (dispId) {
+        case DISPID_DOWNLOADCOMPLETE: {
+            self.eventBrowser = self.siteBrowser;
+            try {
+                self.ScanPage();
+            } catch (...) {
+                // An abandoned scan leaves the override as it was.
+                return S_OK;
+            }
+            sharedState.popupOverride = 0;
+            return S_OK;
+        }
+        case DISPID_BEFORENAVIGATE2:
+            return OnBeforeNavigate2(self, *params);
+        case DISPID_NEWWINDOW2:
+            if (params->cArgs < kNewWindow2Args) return S_OK;
+            // The event's own Cancel is left alone: the new window's first
+            // navigation is judged instead.
+            newWindowPending = 1;
+            return S_OK;
+        case DISPID_ONQUIT:
+            self.DetachEvents();
+            return S_OK;
+        case DISPID_DOCUMENTCOMPLETE: {
+            if (params->cArgs < kDocumentCompleteArgs) return S_OK;
+            self.inDocumentComplete = 1;
+            self.eventBrowser = BrowserArgument(*params, 0);
+            try {
+                self.ScanPage();
+            } catch (...) {
+                // Completed as on the normal path.
+            }
+            self.inDocumentComplete = 0;
+            sharedState.popupOverride = 0;
+            return S_OK;
+        }
+        default:
+            return S_OK;
+    }
+}
+
+HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
+    if (params.cArgs < kBeforeNavigate2Args) return S_OK;
+    VARIANT_BOOL* cancel = CancelArgument(params);
+    if (!cancel) return S_OK;
+
+    const AnsiString url = StringArgument(params, 1);
+    const AnsiString target = StringArgument(params, 3);
+
+    if (!url.empty()) {
+        if (IsJavascriptUrl(url.c_str())) {
+            if (JavascriptUrlSetsOverride(url.c_str())) sharedState.popupOverride = 1;
+        } else if (WhiteListed(url.c_str())) {
+            // The pending new window stays pending for the next navigation.
+            sharedState.popupOverride = 1;
+            return S_OK;
+        }
+    }
+
+    if (JudgeAndBlock(self, params, url, target, cancel)) AnnounceBlock();
+    newWindowPending = 0;
+    return S_OK;
+}
+
+bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
+                                  const AnsiString& target, VARIANT_BOOL* cancel) {
+    if (!MayBePopup(sharedState.popupOverride, newWindowPending, target.c_str())) return false;
+    // Names the page scan gave to links, areas and forms: the user's own.
+    if (TheKnownTargetNames().Contains(target.c_str())) return false;
+    self.eventBrowser = BrowserArgument(params, 0);
+    if (!self.eventBrowser) return false;
+    const bool inFrame = self.eventBrowser.Get() != self.siteBrowser.Get();
+    if (IsFrameBlankTarget(inFrame, target.c_str())) return false;
+
+    *cancel = VARIANT_TRUE;
+    SHANDLE_PTR handle = 0;
+    if (FAILED(self.eventBrowser->get_HWND(&handle))) return false;
+    TheBlockedPopupLog().Add(url.c_str());
+    self.DetachEvents();
+    // Keep the browser: DetachEvents may release the last other reference.
+    ComPtr<IWebBrowser2> blocked = self.eventBrowser;
+    blocked->Quit();
+    DestroyWindow(reinterpret_cast<HWND>(handle));
+    return true;
+}
 
 }  // namespace korvane

@@ -1,8 +1,12 @@
-// The browser helper object's handling of DWebBrowserEvents2.
+// The browser helper object's handling of DWebBrowserEvents2: keeping the
+// tray icon in step with the shared switches, telling popups from windows
+// the user asked for, and starting the page scan when a page has loaded.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
+
+#include "base/ansi_string.h"
 
 namespace korvane {
 
@@ -11,8 +15,33 @@ class ViewSource;
 class BrowserEvents {
 public:
     // Handles one event of the browser self is sited in; self.Invoke passes
-    // every call here. Exceptions are caught by the caller.
+    // every call here. Arguments come from the browser and are checked
+    // before use: a call too short for its event, or whose Cancel is not a
+    // by-reference VARIANT_BOOL, changes nothing. Exceptions other than an
+    // abandoned page scan are caught by the caller.
     static HRESULT Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params);
+
+private:
+    static HRESULT OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params);
+    // Cancels and closes the new window when it is a popup; true when it
+    // was blocked and logged, so the user is to be told.
+    static bool JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
+                              const AnsiString& target, VARIANT_BOOL* cancel);
 };
+
+// How a block is announced by sound. The default plays through the
+// speaker and winmm; tests put a recorder in its place.
+class BlockSound {
+public:
+    virtual void Beep(DWORD frequency, DWORD duration) = 0;
+    virtual void PlayWave(const char* path, DWORD flags) = 0;
+
+protected:
+    ~BlockSound() = default;
+};
+
+BlockSound& RealBlockSound();
+// Replaces the sound used for blocks; null puts the real one back.
+void SetBlockSound(BlockSound* sound);
 
 }  // namespace korvane
