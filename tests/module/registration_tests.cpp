@@ -263,6 +263,7 @@ TEST_F(Regsvr32, TypeLibraryComesFromTheTlbFileWhenTheLibrarysOwnIsUnusable) {
 // fails its Nth change: whatever N, nothing is left half-written.
 TEST(ServerRegistration, AFailureAtAnyChangeLeavesTheRegistryAsItWas) {
     Purge();
+    const bool helperObjectsExisted = KeyExists(HKEY_LOCAL_MACHINE, kHelperObjects);
     const HMODULE self = GetModuleHandleA(nullptr);
     auto picture = [] {
         return DumpKey(HKEY_CLASSES_ROOT, "Korvane.ViewSource.1") +
@@ -299,4 +300,5 @@ TEST(ServerRegistration, AFailureAtAnyChangeLeavesTheRegistryAsItWas) {
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kOtherHelperKey);
     }
     Purge();
+    if (!helperObjectsExisted) DeleteKeyTree(HKEY_LOCAL_MACHINE, kHelperObjects);
 }
