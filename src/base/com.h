@@ -8,6 +8,9 @@
 
 namespace korvane {
 
+// Note: mingw's ComPtr::Attach adds a reference, unlike WRL's. To take over
+// a reference an out-parameter already carries, write through
+// GetAddressOf() of an empty ComPtr instead.
 using Microsoft::WRL::ComPtr;
 
 // Owns a BSTR allocated with SysAllocString and frees it with SysFreeString.

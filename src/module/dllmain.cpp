@@ -2,7 +2,9 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <new>
 
+#include "module/com_server.h"
 #include "module/shared_state.h"
 
 // The default terminate handler prints a demangled type name, which drags
@@ -13,10 +15,23 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
 
+// std::vector reports impossible sizes through these. The runtime's own
+// versions live beside every other standard exception, which would bring
+// std::string and its friends into the DLL (over a hundred kilobytes).
+// Here they raise std::bad_alloc, which every boundary of the library
+// already catches as running out of memory.
+namespace std {
+void __throw_length_error(const char*) { throw std::bad_alloc(); }
+void __throw_bad_array_new_length() { throw std::bad_alloc(); }
+}  // namespace std
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         korvane::moduleInstance = instance;
+        korvane::ComModuleInit(instance);
         DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        korvane::ComModuleTerm();
     }
     return TRUE;
 }

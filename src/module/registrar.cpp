@@ -1,0 +1,377 @@
+#include "module/registrar.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "base/unique_resource.h"
+#include "module/module_path.h"
+#include "registration_ids.h"
+
+namespace korvane {
+namespace {
+
+// Saved contents of a key, read through the wide functions so that names
+// and string data come back byte for byte, whatever the code page.
+struct SavedValue {
+    std::vector<wchar_t> name;  // terminated
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct SavedKey {
+    std::vector<wchar_t> name;  // terminated
+    std::vector<SavedValue> values;
+    std::vector<SavedKey> subkeys;
+};
+
+std::vector<wchar_t> Widen(const char* text) {
+    const int count = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::vector<wchar_t> wide(count > 0 ? static_cast<size_t>(count) : 1, L'\0');
+    if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), count);
+    return wide;
+}
+
+// Reads one value; ERROR_FILE_NOT_FOUND when there is none.
+LONG ReadValue(HKEY key, const wchar_t* name, SavedValue* value) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        DWORD size = 0;
+        LONG result = RegQueryValueExW(key, name, nullptr, &value->type, nullptr, &size);
+        if (result != ERROR_SUCCESS) return result;
+        value->data.assign(size, 0);
+        result = RegQueryValueExW(key, name, nullptr, &value->type,
+                                  size ? value->data.data() : nullptr, &size);
+        // The value may grow between the two calls; ask again then.
+        if (result == ERROR_MORE_DATA) continue;
+        if (result != ERROR_SUCCESS) return result;
+        value->data.resize(size);
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MORE_DATA;
+}
+
+LONG SaveKey(HKEY key, SavedKey* saved) {
+    DWORD subkeyCount = 0, maxSubkeyLength = 0, valueCount = 0, maxValueNameLength = 0;
+    LONG result = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkeyLength,
+                                   nullptr, &valueCount, &maxValueNameLength, nullptr, nullptr,
+                                   nullptr);
+    if (result != ERROR_SUCCESS) return result;
+
+    std::vector<wchar_t> name(static_cast<size_t>(maxValueNameLength) + 1, L'\0');
+    for (DWORD i = 0; i < valueCount; ++i) {
+        DWORD length = static_cast<DWORD>(name.size());
+        result = RegEnumValueW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS) return result;
+        SavedValue value;
+        value.name.assign(name.data(), name.data() + length + 1);
+        result = ReadValue(key, value.name.data(), &value);
+        if (result != ERROR_SUCCESS) return result;
+        saved->values.push_back(std::move(value));
+    }
+
+    name.assign(static_cast<size_t>(maxSubkeyLength) + 1, L'\0');
+    for (DWORD i = 0; i < subkeyCount; ++i) {
+        DWORD length = static_cast<DWORD>(name.size());
+        result = RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS) return result;
+        UniqueHkey subkey;
+        result = RegOpenKeyExW(key, name.data(), 0, KEY_READ, subkey.put());
+        if (result != ERROR_SUCCESS) return result;
+        SavedKey child;
+        child.name.assign(name.data(), name.data() + length + 1);
+        result = SaveKey(subkey.get(), &child);
+        if (result != ERROR_SUCCESS) return result;
+        saved->subkeys.push_back(std::move(child));
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG WriteSavedValue(HKEY key, const SavedValue& value) {
+    return RegSetValueExW(key, value.name.data(), 0, value.type,
+                          value.data.empty() ? nullptr : value.data.data(),
+                          static_cast<DWORD>(value.data.size()));
+}
+
+// Puts saved values and subkeys back into key; carries on past failures.
+void RestoreContents(HKEY key, const SavedKey& saved) noexcept {
+    for (const SavedValue& value : saved.values) WriteSavedValue(key, value);
+    for (const SavedKey& child : saved.subkeys) {
+        UniqueHkey subkey;
+        if (RegCreateKeyExW(key, child.name.data(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                            nullptr, subkey.put(), nullptr) != ERROR_SUCCESS)
+            continue;
+        RestoreContents(subkey.get(), child);
+    }
+}
+
+AnsiString JoinPath(const AnsiString& parent, const AnsiString& name) {
+    if (parent.empty()) return name;
+    AnsiString path;
+    path.Allocate(parent.length() + 1 + name.length());
+    std::memcpy(path.data(), parent.c_str(), parent.length());
+    path.data()[parent.length()] = '\\';
+    std::memcpy(path.data() + parent.length() + 1, name.c_str(), name.length());
+    return path;
+}
+
+// One change of a registration pass, with what it takes to undo it.
+struct Change {
+    enum class Kind { CreatedKey, ReplacedValue, DeletedKey };
+    Kind kind = Kind::CreatedKey;
+    HKEY hive = nullptr;
+    AnsiString path;      // the key, from the hive
+    bool hadValue = false;
+    SavedValue oldValue;  // ReplacedValue: the value as it was
+    SavedKey oldKey;      // DeletedKey: the key's contents as they were
+};
+
+LONG Keep(LONG first, LONG result) { return first != ERROR_SUCCESS ? first : result; }
+
+LONG IgnoreMissing(LONG result) {
+    return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+}
+
+}  // namespace
+
+class RegistrationPass {
+public:
+    explicit RegistrationPass(Registrar& registrar) : registrar_(registrar) {}
+
+    HRESULT Register(const RegistryScript& script) noexcept {
+        LONG result = ERROR_SUCCESS;
+        try {
+            for (const ScriptRoot& root : script.roots) {
+                for (const ScriptKey& key : root.keys) {
+                    result = RegisterKey(root.hive, root.hive, AnsiString(), key);
+                    if (result != ERROR_SUCCESS) break;
+                }
+                if (result != ERROR_SUCCESS) break;
+            }
+        } catch (...) {
+            // Only allocation throws, and always before the change it was
+            // making room for, so the journal covers every change made.
+            result = ERROR_OUTOFMEMORY;
+        }
+        if (result == ERROR_SUCCESS) return S_OK;
+        Undo();
+        return HRESULT_FROM_WIN32(result);
+    }
+
+    HRESULT Unregister(const RegistryScript& script) noexcept {
+        LONG first = ERROR_SUCCESS;
+        for (const ScriptRoot& root : script.roots)
+            for (const ScriptKey& key : root.keys) first = Keep(first, UnregisterKey(root.hive, key));
+        return first == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(first);
+    }
+
+private:
+    LONG Gate() noexcept { return registrar_.BeforeChange(); }
+
+    LONG RegisterKey(HKEY hive, HKEY parent, const AnsiString& parentPath, const ScriptKey& key) {
+        const AnsiString path = JoinPath(parentPath, key.name);
+        if (key.flag == KeyFlag::ForceRemove) {
+            const LONG deleted = DeleteForRewrite(hive, parent, path, key.name.c_str());
+            if (deleted != ERROR_SUCCESS) return deleted;
+        }
+
+        // Journalled before the call, so that no allocation can come between
+        // creating the key and recording it; dropped again if the key was
+        // there already.
+        Change change;
+        change.kind = Change::Kind::CreatedKey;
+        change.hive = hive;
+        change.path = path;
+        journal_.push_back(std::move(change));
+        UniqueHkey handle;
+        DWORD disposition = 0;
+        LONG result = Gate();
+        if (result == ERROR_SUCCESS)
+            result = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_READ | KEY_WRITE, nullptr, handle.put(), &disposition);
+        const bool created = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+        if (!created) journal_.pop_back();
+        if (result != ERROR_SUCCESS) return result;
+
+        for (const ScriptValue& value : key.values) {
+            result = SetValue(hive, handle.get(), path, created, value);
+            if (result != ERROR_SUCCESS) return result;
+        }
+        for (const ScriptKey& subkey : key.subkeys) {
+            result = RegisterKey(hive, handle.get(), path, subkey);
+            if (result != ERROR_SUCCESS) return result;
+        }
+        return ERROR_SUCCESS;
+    }
+
+    // Values of a key this pass created go with the key when it is undone;
+    // values of a key that was there already are saved first.
+    LONG SetValue(HKEY hive, HKEY key, const AnsiString& path, bool keyIsNew,
+                  const ScriptValue& value) {
+        if (!keyIsNew) {
+            Change change;
+            change.kind = Change::Kind::ReplacedValue;
+            change.hive = hive;
+            change.path = path;
+            change.oldValue.name = Widen(value.name.c_str());
+            const LONG read = ReadValue(key, change.oldValue.name.data(), &change.oldValue);
+            if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
+            change.hadValue = read == ERROR_SUCCESS;
+            journal_.push_back(std::move(change));
+        }
+        LONG result = Gate();
+        if (result == ERROR_SUCCESS) {
+            const BYTE* data;
+            DWORD size;
+            if (value.type == REG_DWORD) {
+                data = reinterpret_cast<const BYTE*>(&value.number);
+                size = sizeof value.number;
+            } else {
+                data = reinterpret_cast<const BYTE*>(value.text.c_str());
+                size = static_cast<DWORD>(value.text.length() + 1);
+            }
+            result = RegSetValueExA(key, value.name.c_str(), 0, value.type, data, size);
+        }
+        if (result != ERROR_SUCCESS && !keyIsNew) journal_.pop_back();
+        return result;
+    }
+
+    // A ForceRemove key that exists is saved whole, then deleted.
+    LONG DeleteForRewrite(HKEY hive, HKEY parent, const AnsiString& path, const char* name) {
+        Change change;
+        {
+            UniqueHkey existing;
+            const LONG opened = RegOpenKeyExA(parent, name, 0, KEY_READ, existing.put());
+            if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+            if (opened != ERROR_SUCCESS) return opened;
+            const LONG saved = SaveKey(existing.get(), &change.oldKey);
+            if (saved != ERROR_SUCCESS) return saved;
+        }
+        change.kind = Change::Kind::DeletedKey;
+        change.hive = hive;
+        change.path = path;
+        journal_.push_back(std::move(change));
+        const LONG allowed = Gate();
+        if (allowed != ERROR_SUCCESS) {
+            journal_.pop_back();
+            return allowed;
+        }
+        // A deletion that fails part-way keeps its journal entry: undoing it
+        // puts back whatever had already gone.
+        return static_cast<LONG>(SHDeleteKeyA(parent, name));
+    }
+
+    void Undo() noexcept {
+        for (auto it = journal_.rbegin(); it != journal_.rend(); ++it) {
+            const Change& change = *it;
+            switch (change.kind) {
+            case Change::Kind::CreatedKey:
+                SHDeleteKeyA(change.hive, change.path.c_str());
+                break;
+            case Change::Kind::ReplacedValue: {
+                UniqueHkey key;
+                if (RegOpenKeyExA(change.hive, change.path.c_str(), 0, KEY_SET_VALUE, key.put()) !=
+                    ERROR_SUCCESS)
+                    break;
+                if (change.hadValue) {
+                    WriteSavedValue(key.get(), change.oldValue);
+                } else {
+                    RegDeleteValueW(key.get(), change.oldValue.name.data());
+                }
+                break;
+            }
+            case Change::Kind::DeletedKey: {
+                SHDeleteKeyA(change.hive, change.path.c_str());
+                UniqueHkey key;
+                if (RegCreateKeyExA(change.hive, change.path.c_str(), 0, nullptr,
+                                    REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
+                                    nullptr) == ERROR_SUCCESS)
+                    RestoreContents(key.get(), change.oldKey);
+                break;
+            }
+            }
+        }
+        journal_.clear();
+    }
+
+    LONG UnregisterKey(HKEY parent, const ScriptKey& key) noexcept {
+        const char* name = key.name.c_str();
+        if (key.flag == KeyFlag::ForceRemove) {
+            const LONG allowed = Gate();
+            if (allowed != ERROR_SUCCESS) return allowed;
+            return IgnoreMissing(static_cast<LONG>(SHDeleteKeyA(parent, name)));
+        }
+        // A NoRemove key is only looked into: write access to a shared key
+        // such as CLSID is neither needed nor always granted.
+        const REGSAM access = key.flag == KeyFlag::NoRemove ? KEY_READ : KEY_READ | KEY_SET_VALUE;
+        UniqueHkey handle;
+        const LONG opened = RegOpenKeyExA(parent, name, 0, access, handle.put());
+        if (opened != ERROR_SUCCESS) return IgnoreMissing(opened);
+
+        LONG first = ERROR_SUCCESS;
+        for (const ScriptKey& subkey : key.subkeys) first = Keep(first, UnregisterKey(handle.get(), subkey));
+        if (key.flag == KeyFlag::NoRemove) return first;
+
+        for (const ScriptValue& value : key.values) {
+            LONG result = Gate();
+            if (result == ERROR_SUCCESS)
+                result = IgnoreMissing(RegDeleteValueA(handle.get(), value.name.c_str()));
+            first = Keep(first, result);
+        }
+        DWORD subkeys = 0, values = 0;
+        if (RegQueryInfoKeyA(handle.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                             &values, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            subkeys != 0 || values != 0)
+            return first;
+        handle.reset();
+        LONG result = Gate();
+        if (result == ERROR_SUCCESS) result = IgnoreMissing(RegDeleteKeyA(parent, name));
+        return Keep(first, result);
+    }
+
+    Registrar& registrar_;
+    std::vector<Change> journal_;
+};
+
+HRESULT Registrar::Register(const RegistryScript& script) noexcept {
+    RegistrationPass pass(*this);
+    return pass.Register(script);
+}
+
+HRESULT Registrar::Unregister(const RegistryScript& script) noexcept {
+    RegistrationPass pass(*this);
+    return pass.Unregister(script);
+}
+
+HRESULT LoadRegistrationScript(HMODULE module, RegistryScript* script) noexcept {
+    if (!script) return E_POINTER;
+    char path[MAX_PATH];
+    const HRESULT pathResult = GetModulePath(module, path, sizeof path);
+    if (FAILED(pathResult)) return pathResult;
+
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(IDR_REGISTRATION_SCRIPT), "REGISTRY");
+    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+    const void* text = loaded ? LockResource(loaded) : nullptr;
+    if (!text) {
+        const DWORD error = GetLastError();
+        return error ? HRESULT_FROM_WIN32(error) : HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
+    }
+    const ScriptReplacement replacements[] = {{"MODULE", path}};
+    const ScriptError error =
+        ParseRegistryScript(static_cast<const char*>(text), SizeofResource(module, resource),
+                            replacements, 1, script);
+    if (error == ScriptError::None) return S_OK;
+    return error == ScriptError::OutOfMemory ? E_OUTOFMEMORY : HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+}
+
+HRESULT UpdateRegistryFromResource(HMODULE module, bool registering, Registrar& registrar) noexcept {
+    RegistryScript script;
+    const HRESULT loaded = LoadRegistrationScript(module, &script);
+    if (FAILED(loaded)) return loaded;
+    return registering ? registrar.Register(script) : registrar.Unregister(script);
+}
+
+}  // namespace korvane
