@@ -78,7 +78,9 @@ HRESULT ViewSource::OwnQueryInterface(REFIID riid, void** object) {
     } else {
         return E_NOINTERFACE;
     }
-    OwnAddRef();
+    // Through the interface handed out: inside an aggregate the reference
+    // belongs to the outer object, which the caller will release.
+    static_cast<IUnknown*>(*object)->AddRef();
     return S_OK;
 }
 

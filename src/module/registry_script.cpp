@@ -175,10 +175,12 @@ private:
         }
     }
 
+    // A word runs to the next whitespace, as in every .rgs file: that is
+    // what lets a class identifier in braces stand unquoted as a key name.
     bool ReadWord(std::vector<char>& buffer) {
         while (pos_ < length_) {
             const char c = text_[pos_];
-            if (IsSpace(c) || c == '{' || c == '}' || c == '=' || c == '\'') return true;
+            if (IsSpace(c)) return true;
             if (c == '%') {
                 if (!AppendReplacement(buffer)) return false;
                 continue;
@@ -190,7 +192,8 @@ private:
         return true;
     }
 
-    // Reads the next token into current_.
+    // Reads the next token into current_. Braces and '=' are tokens of
+    // their own only where they stand alone between whitespace.
     bool Next() {
         SkipSpaceAndComments();
         current_.text = AnsiString();
@@ -199,12 +202,12 @@ private:
             return true;
         }
         const char c = text_[pos_];
-        if (c == '{' || c == '}' || c == '=') {
+        const bool alone = pos_ + 1 >= length_ || IsSpace(text_[pos_ + 1]);
+        if (alone && (c == '{' || c == '}' || c == '=')) {
             current_.kind = c == '{' ? TokenKind::Open : c == '}' ? TokenKind::Close : TokenKind::Equals;
             ++pos_;
             return true;
         }
-        if (IsControl(c)) return Fail(ScriptError::InvalidCharacter);
         std::vector<char> buffer;
         const bool quoted = c == '\'';
         if (!(quoted ? ReadQuoted(buffer) : ReadWord(buffer))) return false;
@@ -271,12 +274,14 @@ private:
 
     // [flag] name [= type 'data'] [{ body }]
     bool ParseKey(std::vector<ScriptKey>* keys, int depth) {
+        if (depth > kMaxScriptDepth) return Fail(ScriptError::TooDeep);
         ScriptKey key;
         if (IsKeyword(current_, "Delete")) return Fail(ScriptError::Unsupported);
         if (IsKeyword(current_, "ForceRemove") || IsKeyword(current_, "NoRemove")) {
             key.flag = IsKeyword(current_, "NoRemove") ? KeyFlag::NoRemove : KeyFlag::ForceRemove;
             if (!Next()) return false;
-            if (!IsName()) return Fail(ScriptError::UnexpectedToken);
+            if (!IsName() || IsKeyword(current_, "ForceRemove") || IsKeyword(current_, "NoRemove"))
+                return Fail(ScriptError::UnexpectedToken);
         }
         const AnsiString& name = current_.text;
         if (name.empty() || std::strchr(name.c_str(), '\\')) return Fail(ScriptError::BadKeyName);
@@ -289,7 +294,6 @@ private:
             key.values.push_back(std::move(value));
         }
         if (current_.kind == TokenKind::Open) {
-            if (depth >= kMaxScriptDepth) return Fail(ScriptError::TooDeep);
             if (!Next()) return false;
             if (!ParseBody(&key.subkeys, &key.values, depth + 1)) return false;
         }

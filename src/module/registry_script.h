@@ -17,8 +17,10 @@
 //       }
 //   }
 //
-// Names are single words or quoted ('Browser Helper Objects'); inside quotes
-// '' stands for one quote. %NAME% is replaced by the value given for NAME and
+// Tokens are separated by whitespace, braces and '=' included, so a class
+// identifier in braces is a name like any other word. Names are single
+// words or quoted ('Browser Helper Objects'); inside quotes '' stands for
+// one quote. %NAME% is replaced by the value given for NAME and
 // %% stands for one percent sign, quoted or not. // starts a comment that
 // runs to the end of the line. Keywords (ForceRemove, NoRemove, val, s, d
 // and the roots) are matched without regard to case and only when unquoted.
