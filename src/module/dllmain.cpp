@@ -4,8 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "module/com_server.h"
-#include "module/shared_state.h"
+#include "module/module_lifetime.h"
 
 // The default terminate handler prints a demangled type name, which drags
 // the whole demangler into a DLL that is loaded into every process that
@@ -25,13 +24,14 @@ void __throw_length_error(const char*) { throw std::bad_alloc(); }
 void __throw_bad_array_new_length() { throw std::bad_alloc(); }
 }  // namespace std
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        korvane::moduleInstance = instance;
-        korvane::ComModuleInit(instance);
-        DisableThreadLibraryCalls(instance);
-    } else if (reason == DLL_PROCESS_DETACH) {
-        korvane::ComModuleTerm();
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    try {
+        if (reason == DLL_PROCESS_ATTACH) return korvane::AttachProcess(instance);
+        if (reason == DLL_PROCESS_DETACH) korvane::DetachProcess(reserved != nullptr);
+    } catch (...) {
+        // Nothing may escape into the loader. A failed attach refuses the
+        // load; a failed detach has nothing left to do.
+        return reason == DLL_PROCESS_ATTACH ? FALSE : TRUE;
     }
     return TRUE;
 }

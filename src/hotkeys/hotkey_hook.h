@@ -1,0 +1,21 @@
+// The system-wide keyboard hook: F8 hides or shows the tray icon, F9
+// switches the block sound, F10 switches popup blocking, and Ctrl or Shift
+// lets the next new window through. It runs in whichever process has the
+// keyboard focus, on the thread about to receive the key.
+#pragma once
+
+#include <windows.h>
+
+#include "hotkeys/hotkey_rules.h"
+
+namespace korvane {
+
+// The WH_KEYBOARD hook procedure. Never swallows a key: always returns what
+// the next hook returns.
+LRESULT CALLBACK HotKeyProc(int code, WPARAM wParam, LPARAM lParam);
+
+// What a hot key does, in this process: the shared switches, this process's
+// tray icon, and "Tray Icon" in the registry for F8.
+void ApplyHotKey(HotKey key);
+
+}  // namespace korvane
