@@ -30,7 +30,7 @@ struct Tree;
 // browser object, as Internet Explorer does (IFRAMEs included: they get a
 // browser object and a DocumentComplete of their own).
 struct FrameDecl {
-    std::string name;  // the name attribute, else the id, else empty
+    std::string name;  // the name attribute (the frame's window name), empty if none
     std::string src;   // absolute; "about:blank" when the element names none
     bool inlineFrame = false;  // true for an IFRAME
 };
