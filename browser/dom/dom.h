@@ -6,9 +6,10 @@
 // failures and the rendered sizes of images.
 //
 // The COM objects are apartment-threaded like MSHTML's: use a document's
-// objects on one thread at a time. Every object keeps its document's tree
-// alive, so a pointer a caller forgot to release never dangles (it shows as
-// a live reference instead).
+// objects on one thread at a time. Document's own methods (the log,
+// FindClickable, the counters) may be called from any thread meanwhile.
+// Every object keeps its document's tree alive, so a pointer a caller
+// forgot to release never dangles (it shows as a live reference instead).
 #pragma once
 
 #include <windows.h>
