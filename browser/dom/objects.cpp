@@ -1,6 +1,5 @@
 #include "objects.h"
 
-#include <cstdio>
 #include <new>
 #include <string>
 #include <utility>
@@ -180,7 +179,7 @@ public:
     // Takes a reference unless the object is already on its way out.
     bool TryAdd() {
         for (;;) {
-            const LONG count = count_;
+            const LONG count = InterlockedCompareExchange(&count_, 0, 0);
             if (count <= 0) return false;
             if (InterlockedCompareExchange(&count_, count + 1, count) == count) {
                 CountRef(*tree_, 1);
