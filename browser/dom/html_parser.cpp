@@ -624,7 +624,10 @@ private:
         pos_ = end;
         const std::string name = tag.name == "image" ? "img" : tag.name;
         auto [element, open] = builder_.StartTag(tag);
-        if (element && !open) return;
+        // Text follows only where the element was opened; the one exception
+        // is NOFRAMES, whose content is skipped as text even where the
+        // element itself is dropped (in and after a frameset).
+        if (!open && name != "noframes") return;
         if (name == "plaintext") {
             RawRest(element);
             return;

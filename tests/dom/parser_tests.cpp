@@ -123,6 +123,14 @@ TEST(Parser, FramesetsReplaceAnEmptyBodyOnly) {
     EXPECT_EQ(0, frames->CountOf("p"));
     ASSERT_EQ(1u, frames->Frames().size());
 
+    // Inside a frameset only frames count: a script there is no text block
+    // that could hide the next frame, NOFRAMES content is skipped.
+    auto mixed = Parse("<frameset><script><frame src=b.html></script><noframes><frame src=c.html>"
+                       "</noframes><plaintext><frame src=d.html></frameset>");
+    ASSERT_EQ(2u, mixed->Frames().size());
+    EXPECT_EQ("http://www.example.com/dir/b.html", mixed->Frames()[0].src);
+    EXPECT_EQ("http://www.example.com/dir/d.html", mixed->Frames()[1].src);
+
     auto body = Parse("<p>content</p><frameset><frame src=a.html></frameset>");
     EXPECT_EQ(1, body->CountOf("body"));
     EXPECT_EQ(0, body->CountOf("frameset"));
