@@ -112,6 +112,9 @@ TEST(Parser, ImpliedStructureAndRepeatedBody) {
     EXPECT_EQ("bye()", AttributeOf(*document, L"body", 0, L"onunload"));
     EXPECT_EQ("hi", AttributeOf(*document, L"body", 0, L"onload"));
     EXPECT_EQ("text first<P>x</P>", BodyHtml(*document));
+    // Something the head left open ends where the body begins.
+    auto head = Parse("<head><template><meta name=x></head><p>in body");
+    EXPECT_EQ("<P>in body</P>", BodyHtml(*head));
     // Content after </body> and </html> stays in the body.
     EXPECT_EQ("<P>a</P>b<IMG src=c>", Body("<p>a</p></body></html>b<img src=c>"));
 }
