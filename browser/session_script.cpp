@@ -481,6 +481,7 @@ bool Runner::Expect(const ScriptStep& step) {
 
 RunSummary RunScript(Session& session, const Script& script) {
     RunSummary summary;
+    const long overReleasesBefore = CurrentLiveReferences().overReleases;
     Runner runner(session, summary);
     for (const ScriptStep& step : script.steps) {
         TimelineEntry entry;
@@ -504,7 +505,8 @@ RunSummary RunScript(Session& session, const Script& script) {
     summary.leftover = CurrentLiveReferences();
     if (script.leakCheck && !summary.stuck) {
         const LiveReferences& left = summary.leftover;
-        const bool clean = left.Total() == 0 && left.overReleases == 0;
+        const long overReleases = left.overReleases - overReleasesBefore;
+        const bool clean = left.Total() == 0 && overReleases == 0;
         ++summary.expectations;
         if (!clean) ++summary.failures;
         TimelineEntry entry;
@@ -513,7 +515,7 @@ RunSummary RunScript(Session& session, const Script& script) {
         entry.detail = "no references left after closing (browsers " + std::to_string(left.browsers) +
                        ", connection points " + std::to_string(left.connectionPoints) + ", enumerators " +
                        std::to_string(left.enumerators) + ", sites " + std::to_string(left.sites) +
-                       ", over-releases " + std::to_string(left.overReleases) + ")";
+                       ", over-releases " + std::to_string(overReleases) + ")";
         session.timeline().Add(entry);
     }
     return summary;

@@ -324,9 +324,13 @@ bool TopWindow::CreateWindows() {
     }
     const std::wstring title = L"Korvane browser stand-in w" + std::to_wstring(number_);
     const int offset = 30 * ((number_ - 1) % 10);
-    // Shown without activation: a new window must not take the keyboard
-    // focus from the window a key is being pressed in.
-    HWND frame = CreateWindowExW(0, kFrameClass, title.c_str(), WS_OVERLAPPEDWINDOW, 40 + offset, 40 + offset,
+    // A top-level window without a caption: under Wine without a window
+    // manager, destroying a captioned window waits two seconds for the X
+    // server to withdraw it, and every closed popup would pay that. Helpers
+    // see no difference: a top-level HWND they may destroy. Shown without
+    // activation, so that a new window does not take the keyboard focus
+    // from the window a key is being pressed in.
+    HWND frame = CreateWindowExW(0, kFrameClass, title.c_str(), WS_POPUP | WS_BORDER, 40 + offset, 40 + offset,
                                  480, 360, nullptr, nullptr, GetModuleHandleW(nullptr), this);
     if (!frame) return false;
     hwnd_ = frame;
