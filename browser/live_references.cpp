@@ -1,5 +1,7 @@
 #include "browser/live_references.h"
 
+#include "browser/dom/dom.h"
+
 namespace standin {
 namespace {
 
@@ -17,6 +19,8 @@ LiveReferences CurrentLiveReferences() {
     counts.connectionPoints = referenceCounts[Index(ObjectKind::ConnectionPoint)];
     counts.enumerators = referenceCounts[Index(ObjectKind::Enumerator)];
     counts.sites = referenceCounts[Index(ObjectKind::Site)];
+    counts.documentReferences = LiveDomRefs();
+    counts.documentBstrs = LiveBstrs();
     counts.objects = liveObjects;
     counts.overReleases = overReleases;
     return counts;

@@ -22,11 +22,13 @@ struct LiveReferences {
     long connectionPoints = 0;
     long enumerators = 0;
     long sites = 0;
+    long documentReferences = 0;  // references held on the documents' objects (browser/dom)
+    long documentBstrs = -1;      // BSTRs the documents handed out and nobody freed; -1: not counted
     long objects = 0;  // stand-in objects not yet freed, whatever holds them
     // Release calls beyond the references handed out: refused, and counted
     // here so that a helper's over-release shows instead of crashing.
     long overReleases = 0;
-    long Total() const { return browsers + connectionPoints + enumerators + sites; }
+    long Total() const { return browsers + connectionPoints + enumerators + sites + documentReferences; }
 };
 
 // Process-wide: every session's objects together.

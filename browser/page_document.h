@@ -1,7 +1,5 @@
-// The document a window or frame shows, behind a small interface: the
-// HTML parser and document object model come from browser/dom when that
-// library is built; until then a simple markup scanner stands in, which
-// finds frames and clickable elements but offers no IHTMLDocument2.
+// The document a window or frame shows: a page parsed by the document
+// stand-in (browser/dom), seen through what the browser needs of it.
 #pragma once
 
 #include <windows.h>
@@ -15,9 +13,11 @@
 
 namespace standin {
 
+class Document;
+
 struct DeclaredFrame {
     std::wstring name;
-    std::wstring src;  // as written; resolved against the document's URL by the caller
+    std::wstring src;  // absolute; "about:blank" when the frame names none
 };
 
 // How a session names the element it clicks.
@@ -32,7 +32,7 @@ struct ElementSelector {
 // What a click reads from the element at the moment of the click.
 struct Clickable {
     bool found = false;
-    std::wstring href;        // href, or a form's action; as written
+    std::wstring href;        // absolute: href, or a form's action (the page itself when it has none)
     std::wstring target;      // the element's own target attribute
     std::wstring baseTarget;  // the document's <base target>, for elements without one
 };
@@ -41,19 +41,22 @@ class PageDocument {
 public:
     virtual ~PageDocument() = default;
 
-    // Parses a page; html holds the file's bytes. Never null.
+    // Parses a page; html holds the file's bytes, read in the ANSI code
+    // page as the browser reads a page without a declared character set.
+    // Never null.
     static std::shared_ptr<PageDocument> Parse(const std::string& html, const std::wstring& url);
 
-    // The document as IHTMLDocument2 (a new reference), or null when the
-    // document model offers none.
+    // The document as IHTMLDocument2 (a new reference), or null.
     virtual korvane::ComPtr<IDispatch> Html() = 0;
-    // Frames and iframes in document order.
+    // Frames and inline frames in document order.
     virtual std::vector<DeclaredFrame> Frames() = 0;
+    // Reads the element as it is now: a target the page scan rewrote
+    // through the document's interfaces is the one returned.
     virtual Clickable FindClickable(const ElementSelector& selector) = 0;
     virtual std::wstring Title() = 0;
+    // The document stand-in itself, for its instruments (property writes,
+    // live references).
+    virtual std::shared_ptr<Document> Dom() = 0;
 };
-
-// The stand-in's own scanner, used when browser/dom is not built.
-std::shared_ptr<PageDocument> ParseWithScanner(const std::string& html);
 
 }  // namespace standin

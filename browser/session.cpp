@@ -371,4 +371,15 @@ std::string Session::ContextUrl(const std::string& context) const {
     return found ? Narrow(found->url) : std::string();
 }
 
+std::shared_ptr<Document> Session::DocumentOf(const std::string& context) const {
+    int number = 0;
+    std::string path;
+    if (!SplitContext(context, &number, &path)) return nullptr;
+    TopWindow* window = internals_->FindWindow(number);
+    if (!window) return nullptr;
+    ScopedLock hold(internals_->treeLock);
+    BrowsingContext* found = window->FindContext(path);
+    return found && found->document ? found->document->Dom() : nullptr;
+}
+
 }  // namespace standin

@@ -114,6 +114,9 @@ public:
     WindowInfo Window(int number) const;
     // The URL a context shows now ("" when none or no such context).
     std::string ContextUrl(const std::string& context) const;
+    // The document stand-in of the page a context shows now, for its
+    // instruments (property writes, live references); null when none.
+    std::shared_ptr<Document> DocumentOf(const std::string& context) const;
 
     Timeline& timeline() { return timeline_; }
     const SessionOptions& options() const { return options_; }

@@ -506,7 +506,7 @@ RunSummary RunScript(Session& session, const Script& script) {
     if (script.leakCheck && !summary.stuck) {
         const LiveReferences& left = summary.leftover;
         const long overReleases = left.overReleases - overReleasesBefore;
-        const bool clean = left.Total() == 0 && overReleases == 0;
+        const bool clean = left.Total() == 0 && overReleases == 0 && left.documentBstrs <= 0;
         ++summary.expectations;
         if (!clean) ++summary.failures;
         TimelineEntry entry;
@@ -515,6 +515,8 @@ RunSummary RunScript(Session& session, const Script& script) {
         entry.detail = "no references left after closing (browsers " + std::to_string(left.browsers) +
                        ", connection points " + std::to_string(left.connectionPoints) + ", enumerators " +
                        std::to_string(left.enumerators) + ", sites " + std::to_string(left.sites) +
+                       ", document objects " + std::to_string(left.documentReferences) + ", document BSTRs " +
+                       (left.documentBstrs < 0 ? std::string("not counted") : std::to_string(left.documentBstrs)) +
                        ", over-releases " + std::to_string(overReleases) + ")";
         session.timeline().Add(entry);
     }

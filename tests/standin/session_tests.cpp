@@ -5,7 +5,10 @@
 
 #include <algorithm>
 
+#include <mshtml.h>
+
 #include "base/com.h"
+#include "browser/dom/dom.h"
 #include "browser/event_args.h"
 #include "browser/live_references.h"
 #include "browser/session_script.h"
@@ -551,6 +554,76 @@ TEST_F(SessionTest, RecordsATimelineOfWhatHappened) {
                              "[w2] browser call Quit -> 0x00000000", "[w2] window destroyed",
                              "[w2] window closed"})
         EXPECT_NE(std::string::npos, text.find(line)) << line << "\n" << text;
+}
+
+// What a page scan does: rewrite a target through the document's
+// interfaces. The click reads the element afterwards.
+void SetTarget(Session& session, const std::string& context, const wchar_t* tag, long index, const wchar_t* target) {
+    HRESULT result = E_FAIL;
+    session.RunOn(context, [&](IWebBrowser2* browser) {
+        ComPtr<IDispatch> dispatch;
+        ComPtr<IHTMLDocument2> document;
+        ComPtr<IHTMLElementCollection> all, elements;
+        ComPtr<IDispatch> found, item;
+        if (browser->get_Document(dispatch.GetAddressOf()) != S_OK || FAILED(dispatch.As(&document))) return;
+        if (FAILED(document->get_all(all.GetAddressOf()))) return;
+        VARIANT name, position, none;
+        name.vt = VT_BSTR;
+        name.bstrVal = SysAllocString(tag);
+        position.vt = VT_I4;
+        position.lVal = index;
+        VariantInit(&none);
+        all->tags(name, found.GetAddressOf());
+        VariantClear(&name);
+        if (!found || FAILED(found.As(&elements))) return;
+        if (FAILED(elements->item(position, none, item.GetAddressOf())) || !item) return;
+        BSTR value = SysAllocString(target);
+        ComPtr<IHTMLAnchorElement> anchor;
+        ComPtr<IHTMLBaseElement> base;
+        if (SUCCEEDED(item.As(&anchor))) result = anchor->put_target(value);
+        else if (SUCCEEDED(item.As(&base))) result = base->put_target(value);
+        SysFreeString(value);
+    });
+    EXPECT_EQ(S_OK, result);
+}
+
+TEST_F(SessionTest, ReadsTheLinksTargetAtTheMomentOfTheClick) {
+    auto session = NewSession();
+    ASSERT_EQ(1, session->Open(kIndex));
+    SetTarget(*session, "w1", L"a", 1, L"z9z0_blank");  // the ad link, "_blank" in the page
+    ASSERT_TRUE(session->Click("w1", Id("ad")));
+    ASSERT_EQ(2, session->OpenWindowCount());
+    EXPECT_EQ("z9z0_blank", session->Window(2).name);
+    std::string firstTarget;
+    for (const RecorderRecord& call : Invokes())
+        if (call.dispid == 250 && call.thread == session->Window(2).threadId && firstTarget.empty())
+            firstTarget = Text(call, 3);
+    EXPECT_EQ("z9z0_blank", firstTarget);
+    const std::vector<PropertyWrite> writes = session->DocumentOf("w1")->Writes();
+    ASSERT_EQ(1u, writes.size());
+    EXPECT_EQ("target", writes[0].property);
+
+    // A link without a target of its own follows the document's base
+    // target, as it is when the link is clicked.
+    ASSERT_TRUE(session->Load("w1", "http://news.example/based.html"));
+    SetTarget(*session, "w1", L"base", 0, L"z9z1_base");
+    ASSERT_TRUE(session->Click("w1", Id("plain")));
+    ASSERT_EQ(3, session->OpenWindowCount());
+    EXPECT_EQ("z9z1_base", session->Window(3).name);
+}
+
+TEST_F(SessionTest, HandsHelpersTheDocumentOfEachFrameAndTheWindow) {
+    Configure(RECORDER_READ_DOCUMENT);
+    auto session = NewSession();
+    ASSERT_EQ(1, session->Open(kFrames));
+    const std::vector<RecorderRecord> documents = Records(RECORD_DOCUMENT);
+    ASSERT_EQ(3u, documents.size());
+    for (const RecorderRecord& document : documents) {
+        EXPECT_EQ(S_OK, document.documentResult);
+        EXPECT_TRUE(document.documentAnswered);
+    }
+    EXPECT_NE(nullptr, session->DocumentOf("w1/left"));
+    EXPECT_EQ(nullptr, session->DocumentOf("w1/nowhere"));
 }
 
 TEST_F(SessionTest, RefusesActionsOnWindowsThatAreNotThere) {

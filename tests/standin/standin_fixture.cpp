@@ -95,6 +95,9 @@ void StandinTest::SetUpTestSuite() {
     WritePage(site, "news.example/left.html", kLeft);
     WritePage(site, "news.example/nested.html", kNested);
     WritePage(site, "ads.example/pop.html", "<html><body>Buy</body></html>");
+    WritePage(site, "news.example/based.html",
+              "<html><head><base target=\"_self\"></head><body><a id=\"plain\" href=\"more.html\">M</a>"
+              "</body></html>");
     ASSERT_EQ(S_OK, CallRecorderExport("DllRegisterServer"));
 }
 
