@@ -39,7 +39,6 @@ std::string TimelineEntry::Text() const {
         text += EventName(dispid);
         if (!url.empty()) text += " url=" + url;
         if (dispid == 250) text += " target=" + (target.empty() ? std::string("(none)") : "\"" + target + "\"");
-        if (cancelled) text += " -> Cancel set";
         if (!detail.empty()) text += "  {" + detail + "}";
         return text;
     case TimelineKind::Expectation:
@@ -60,7 +59,7 @@ std::string TimelineEntry::Text() const {
     return text;
 }
 
-void Timeline::Add(TimelineEntry entry) {
+size_t Timeline::Add(TimelineEntry entry) {
     if (!entry.thread) entry.thread = GetCurrentThreadId();
     ScopedLock hold(lock_);
     if (echo_) {
@@ -68,6 +67,12 @@ void Timeline::Add(TimelineEntry entry) {
         fflush(echo_);
     }
     entries_.push_back(std::move(entry));
+    return entries_.size() - 1;
+}
+
+void Timeline::MarkCancelled(size_t index) {
+    ScopedLock hold(lock_);
+    if (index < entries_.size()) entries_[index].cancelled = true;
 }
 
 std::vector<TimelineEntry> Timeline::Entries() const {

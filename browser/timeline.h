@@ -55,7 +55,11 @@ public:
     Timeline(const Timeline&) = delete;
     Timeline& operator=(const Timeline&) = delete;
 
-    void Add(TimelineEntry entry);
+    // Returns the entry's index.
+    size_t Add(TimelineEntry entry);
+    // An event's Cancel flag came back set: known only after the sinks
+    // ran, when the event's line has been written already.
+    void MarkCancelled(size_t index);
     std::vector<TimelineEntry> Entries() const;
     size_t Size() const;
     std::string Text() const;

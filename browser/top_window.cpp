@@ -22,6 +22,8 @@ constexpr wchar_t kFrameClass[] = L"IEFrame";
 constexpr wchar_t kTaskClass[] = L"KorvaneStandinTasks";
 // Pages bigger than this are cut: a page of any size must not exhaust memory.
 constexpr DWORD kMaxPageBytes = 64 * 1024 * 1024;
+constexpr int kMaxFrameDepth = 16;
+constexpr size_t kMaxFramesPerDocument = 1000;
 
 LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
@@ -90,14 +92,6 @@ bool RegisterClasses() {
     if (!RegisterClassExW(&task) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     registered = true;
     return true;
-}
-
-std::string DescribeCalls(const std::vector<SinkCall>& calls) {
-    std::string text = "sinks " + std::to_string(calls.size());
-    for (const SinkCall& call : calls)
-        if (call.result != S_OK)
-            text += ", cookie " + std::to_string(call.cookie) + " answered " + HresultText(call.result);
-    return text;
 }
 
 }  // namespace
@@ -614,31 +608,52 @@ BrowsingContext* TopWindow::FindByName(const std::wstring& name) {
 void TopWindow::FireEvent(BrowsingContext* context, DISPID dispid, DISPPARAMS* params, const std::wstring& url,
                           const std::wstring* target, bool hasCancel) {
     BusyScope busy(this);
-    std::vector<SinkCall> calls;
-    if (!context->IsTop() && context->browser()->Events()) {
-        std::vector<SinkCall> own = context->browser()->Events()->Fire(dispid, params);
-        calls.insert(calls.end(), own.begin(), own.end());
-    }
-    if (top_ && top_->browser()->Events()) {
-        std::vector<SinkCall> all = top_->browser()->Events()->Fire(dispid, params);
-        calls.insert(calls.end(), all.begin(), all.end());
-    }
+    EventConnectionPoint* own = !context->IsTop() ? context->browser()->Events() : nullptr;
+    EventConnectionPoint* all = top_ ? top_->browser()->Events() : nullptr;
+    // The event's line goes first, so that what the sinks do while handling
+    // it follows it in the timeline.
     TimelineEntry entry;
     entry.kind = TimelineKind::Event;
+    entry.window = number_;
     entry.context = context->Label();
     entry.dispid = dispid;
     entry.url = Narrow(url);
     if (target) entry.target = Narrow(*target);
-    entry.detail = DescribeCalls(calls);
+    entry.detail = "sinks " + std::to_string((own ? own->SinkCount() : 0) + (all ? all->SinkCount() : 0));
+    VARIANT_BOOL* cancel = nullptr;
     if (hasCancel && params && params->rgvarg) {
         for (UINT i = 0; i < params->cArgs; ++i) {
-            const VARIANT& v = params->rgvarg[i];
-            if (v.vt != (VT_BYREF | VT_BOOL) || !v.pboolVal) continue;
-            entry.hasCancel = true;
-            if (*v.pboolVal != VARIANT_FALSE) entry.cancelled = true;
+            VARIANT& v = params->rgvarg[i];
+            if (v.vt == (VT_BYREF | VT_BOOL) && v.pboolVal) cancel = v.pboolVal;
         }
     }
-    Record(entry);
+    entry.hasCancel = cancel != nullptr;
+    const size_t index = session_.timeline().Add(entry);
+
+    std::vector<SinkCall> calls;
+    if (own) calls = own->Fire(dispid, params);
+    if (all) {
+        std::vector<SinkCall> more = all->Fire(dispid, params);
+        calls.insert(calls.end(), more.begin(), more.end());
+    }
+    for (const SinkCall& call : calls) {
+        if (call.result == S_OK) continue;
+        TimelineEntry answer;
+        answer.kind = TimelineKind::Note;
+        answer.context = context->Label();
+        answer.detail = "the sink of cookie " + std::to_string(call.cookie) + " answered " + EventName(dispid) +
+                        " with " + HresultText(call.result);
+        Record(answer);
+    }
+    if (!cancel || *cancel == VARIANT_FALSE) return;
+    session_.timeline().MarkCancelled(index);
+    // BeforeNavigate2 and NewWindow2 say so where the browser acts on it.
+    if (dispid == kBeforeNavigate2 || dispid == kNewWindow2) return;
+    TimelineEntry set;
+    set.kind = TimelineKind::Note;
+    set.context = context->Label();
+    set.detail = "Cancel came back set";
+    Record(set);
 }
 
 void TopWindow::NavigateAction(BrowsingContext* context, const std::wstring& url, const std::wstring* target,
@@ -760,16 +775,36 @@ bool TopWindow::LoadContext(BrowsingContext* context, const std::wstring& url, c
     if (closing_) return true;
     // Frames load after their frameset has navigated, in document order.
     const std::vector<DeclaredFrame> declared = document->Frames();
+    int depth = 0;
+    for (const BrowsingContext* c = context; c->parent(); c = c->parent()) ++depth;
+    size_t index = 0;
     for (const DeclaredFrame& frame : declared) {
         if (closing_) break;
+        // A page that frames itself, directly or through others, would
+        // load for ever, and a page of any size may declare any number of
+        // frames: such frames stay empty, as browsers leave them.
+        std::wstring source = frame.src.empty() ? std::wstring(L"about:blank") : frame.src;
+        bool recursive = false;
+        for (const BrowsingContext* c = context; c; c = c->parent())
+            if (c->url == source) recursive = true;
+        if (recursive || depth >= kMaxFrameDepth || index >= kMaxFramesPerDocument) {
+            TimelineEntry skipped;
+            skipped.kind = TimelineKind::Note;
+            skipped.context = context->Label();
+            skipped.url = Narrow(source);
+            skipped.detail = recursive ? "frame not loaded: it would show a page that contains it"
+                                       : "frame not loaded: too many or too deeply nested frames";
+            Record(skipped);
+            ++index;
+            continue;
+        }
+        ++index;
         BrowsingContext* child = nullptr;
         {
             ScopedLock hold(session_.internals().treeLock);
             context->frames.emplace_back(new BrowsingContext(this, context, frame.name));
             child = context->frames.back().get();
         }
-        std::wstring source = Widen(ResolveUrl(Narrow(url), Narrow(frame.src)));
-        if (source.empty()) source = L"about:blank";
         LoadContext(child, source, nullptr);
     }
     return true;
@@ -935,8 +970,9 @@ void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, 
                               const std::wstring& targetArgument) {
     auto args = EventArgs::NewWindow2();
     FireEvent(source, kNewWindow2, args->Params(), url, nullptr, true);
+    // Not Attach: mingw-w64's ComPtr::Attach adds a reference of its own.
     ComPtr<IDispatch> given;
-    given.Attach(args->TakeNewWindowDispatch());
+    *given.ReleaseAndGetAddressOf() = args->TakeNewWindowDispatch();
     if (args->Cancelled()) {
         TimelineEntry cancelled;
         cancelled.kind = TimelineKind::NewWindowCancelled;
@@ -996,8 +1032,8 @@ void TopWindow::FireAction(BrowsingContext* context, DISPID dispid, const std::v
     raw.detail = "raw " + EventName(dispid) + ": " + DescribeArgs(block->Params());
     Record(raw);
     FireEvent(context, dispid, block->Params(), std::wstring(), nullptr, true);
-    ComPtr<IDispatch> given;
-    given.Attach(block->TakeNewWindowDispatch());
+    ComPtr<IDispatch> given;  // what a sink stored through a ref-dispatch argument
+    *given.ReleaseAndGetAddressOf() = block->TakeNewWindowDispatch();
 }
 
 void TopWindow::FocusAndSendKey(UINT virtualKey, bool down) {

@@ -86,5 +86,23 @@ TEST_F(ProgramTest, RejectsAFaultySessionFileBeforeOpeningAnyWindow) {
     EXPECT_EQ(2, RunBrowser("\"" + Site() + "no-such-file.txt\"", Site() + "out4.txt").exitCode);
 }
 
+// The source tree as Wine shows it: Z: is the root of the host.
+std::string SourcePath(const std::string& relative) {
+    std::string path = std::string("Z:") + KORVANE_SOURCE_DIR + "/" + relative;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+TEST_F(ProgramTest, PlaysTheExampleSessionWithABlockingHelper) {
+    SetEnvironmentVariableA("KORVANE_RECORDER_MODE", "0x38");
+    Outcome outcome = RunBrowser("\"" + SourcePath("browser/examples/popups.session") +
+                                     "\" --helper " RECORDER_CLSID_TEXT,
+                                 Site() + "example.txt");
+    SetEnvironmentVariableA("KORVANE_RECORDER_MODE", nullptr);
+    EXPECT_EQ(0, outcome.exitCode) << outcome.output;
+    EXPECT_NE(std::string::npos, outcome.output.find(", 0 failed")) << outcome.output;
+}
+
 }  // namespace
 }  // namespace standin::test

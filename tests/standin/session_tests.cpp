@@ -549,7 +549,7 @@ TEST_F(SessionTest, RecordsATimelineOfWhatHappened) {
     const std::string text = session->timeline().Text();
     for (const char* line : {"[w1] window opened http://news.example/index.html",
                              "[w1] NewWindow2 url=http://ads.example/pop.html",
-                             "[w2] BeforeNavigate2 url=http://ads.example/pop.html target=\"_blank\" -> Cancel set",
+                             "[w2] BeforeNavigate2 url=http://ads.example/pop.html target=\"_blank\"",
                              "[w2] navigation cancelled http://ads.example/pop.html",
                              "[w2] browser call Quit -> 0x00000000", "[w2] window destroyed",
                              "[w2] window closed"})
@@ -624,6 +624,71 @@ TEST_F(SessionTest, HandsHelpersTheDocumentOfEachFrameAndTheWindow) {
     }
     EXPECT_NE(nullptr, session->DocumentOf("w1/left"));
     EXPECT_EQ(nullptr, session->DocumentOf("w1/nowhere"));
+}
+
+TEST_F(SessionTest, LeavesAFrameEmptyThatWouldShowAPageContainingIt) {
+    auto session = NewSession();
+    ASSERT_EQ(1, session->Open("http://news.example/loop.html"));
+    EXPECT_EQ("", session->ContextUrl("w1/me"));
+    EXPECT_EQ("http://news.example/loop2.html", session->ContextUrl("w1/other"));
+    EXPECT_EQ("", session->ContextUrl("w1/other/back"));
+    int skipped = 0;
+    for (const TimelineEntry& entry : session->timeline().Entries())
+        if (entry.detail.find("frame not loaded") != std::string::npos) ++skipped;
+    EXPECT_EQ(2, skipped);
+    EXPECT_EQ(259, Invokes().back().dispid);  // the window's document still completes
+}
+
+// A sink that hands the browser a window of its choosing for NewWindow2.
+class HandOver : public IDispatch {
+public:
+    explicit HandOver(IDispatch* window) : window_(window) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        *object = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDispatch) return E_NOINTERFACE;
+        *object = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+        if (id != 251 || !params || params->cArgs != 2) return S_OK;
+        window_->AddRef();
+        *params->rgvarg[1].ppdispVal = window_;
+        return S_OK;
+    }
+
+private:
+    IDispatch* window_;
+};
+
+TEST_F(SessionTest, NavigatesTheWindowASinkHandsOverForNewWindow2) {
+    auto session = NewSession();
+    ASSERT_EQ(1, session->Open(kIndex));
+    ASSERT_EQ(2, session->Open("about:blank", "spare"));
+    HandOver sink(static_cast<IDispatch*>(BrowserOf(*session, "w2")));
+    DWORD cookie = 0;
+    session->RunOn("w1", [&](IWebBrowser2* browser) {
+        ComPtr<IConnectionPointContainer> container;
+        ComPtr<IConnectionPoint> point;
+        browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.GetAddressOf()));
+        container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.GetAddressOf());
+        point->Advise(&sink, &cookie);
+    });
+    ASSERT_NE(0u, cookie);
+    ASSERT_TRUE(session->ScriptOpen("w1", "http://ads.example/pop.html", ""));
+    EXPECT_EQ(2, session->OpenWindowCount());
+    EXPECT_EQ("http://ads.example/pop.html", session->Window(2).url);
+    session->RunOn("w1", [&](IWebBrowser2* browser) {
+        ComPtr<IConnectionPointContainer> container;
+        ComPtr<IConnectionPoint> point;
+        browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.GetAddressOf()));
+        container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.GetAddressOf());
+        EXPECT_EQ(S_OK, point->Unadvise(cookie));
+    });
 }
 
 TEST_F(SessionTest, RefusesActionsOnWindowsThatAreNotThere) {

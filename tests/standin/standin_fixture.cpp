@@ -95,6 +95,9 @@ void StandinTest::SetUpTestSuite() {
     WritePage(site, "news.example/left.html", kLeft);
     WritePage(site, "news.example/nested.html", kNested);
     WritePage(site, "ads.example/pop.html", "<html><body>Buy</body></html>");
+    WritePage(site, "news.example/loop.html",
+              "<frameset><frame name=\"me\" src=\"loop.html\"><frame name=\"other\" src=\"loop2.html\"></frameset>");
+    WritePage(site, "news.example/loop2.html", "<frameset><frame name=\"back\" src=\"loop.html\"></frameset>");
     WritePage(site, "news.example/based.html",
               "<html><head><base target=\"_self\"></head><body><a id=\"plain\" href=\"more.html\">M</a>"
               "</body></html>");
