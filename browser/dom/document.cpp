@@ -75,6 +75,7 @@ const std::string& Document::Url() const { return tree_->url; }
 const std::vector<FrameDecl>& Document::Frames() const { return tree_->frames; }
 
 ClickTarget Document::FindClickable(const std::string& tag, const std::string& selector) const {
+    korvane::ScopedLock hold(tree_->lock);
     ClickTarget result;
     const std::string name = detail::LowerAscii(tag);
     const detail::Node* node = Choose(tree_->ElementsOf(name), selector);
@@ -92,16 +93,23 @@ ClickTarget Document::FindClickable(const std::string& tag, const std::string& s
     return result;
 }
 
-std::vector<PropertyWrite> Document::Writes() const { return tree_->writes; }
+std::vector<PropertyWrite> Document::Writes() const {
+    korvane::ScopedLock hold(tree_->lock);
+    return tree_->writes;
+}
 
 std::vector<std::string> Document::WriteLog() const {
+    korvane::ScopedLock hold(tree_->lock);
     std::vector<std::string> lines;
     lines.reserve(tree_->writes.size());
     for (const PropertyWrite& write : tree_->writes) lines.push_back(write.Text());
     return lines;
 }
 
-void Document::ClearWrites() { tree_->writes.clear(); }
+void Document::ClearWrites() {
+    korvane::ScopedLock hold(tree_->lock);
+    tree_->writes.clear();
+}
 
 long Document::LiveRefs() const { return InterlockedExchangeAdd(&tree_->liveRefs, 0); }
 
@@ -111,6 +119,7 @@ Failures& Document::InjectedFailures() { return tree_->options.failures; }
 
 void Document::SetImageSizes(const std::vector<ImageSize>& sizes, long defaultWidth,
                              long defaultHeight) {
+    korvane::ScopedLock hold(tree_->lock);
     tree_->options.imageSizes = sizes;
     tree_->options.defaultImageWidth = defaultWidth;
     tree_->options.defaultImageHeight = defaultHeight;

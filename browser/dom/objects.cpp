@@ -1,6 +1,5 @@
 #include "objects.h"
 
-#include <cstdio>
 #include <new>
 #include <string>
 #include <utility>
@@ -152,6 +151,7 @@ HRESULT NewCollection(const std::shared_ptr<Tree>& tree, std::string name,
 HRESULT GetElementObject(const std::shared_ptr<Tree>& tree, Node* node, REFIID iid, void** out);
 HRESULT NewStyle(const std::shared_ptr<Tree>& tree, Node* node, REFIID iid, void** out);
 
+// The caller holds the tree's lock.
 void LogWrite(Tree& tree, const Node& node, const char* property, std::string value, VARTYPE type) {
     PropertyWrite write;
     write.tag = node.tag;
@@ -175,6 +175,17 @@ public:
     ULONG Add() {
         CountRef(*tree_, 1);
         return static_cast<ULONG>(InterlockedIncrement(&count_));
+    }
+    // Takes a reference unless the object is already on its way out.
+    bool TryAdd() {
+        for (;;) {
+            const LONG count = InterlockedCompareExchange(&count_, 0, 0);
+            if (count <= 0) return false;
+            if (InterlockedCompareExchange(&count_, count + 1, count) == count) {
+                CountRef(*tree_, 1);
+                return true;
+            }
+        }
     }
     LONG Remove() {
         CountRef(*tree_, -1);
@@ -227,6 +238,7 @@ public:
         return Guarded([&] {
             Tree& tree = *ref_.tree();
             if (PropertyFails(tree.options.failures.writeFail, *node_, "visibility")) return E_FAIL;
+            korvane::ScopedLock hold(tree.lock);
             node_->visibilityWritten = true;
             node_->visibility = FromBstr(value);
             LogWrite(tree, *node_, "visibility", BstrLogText(value), VT_BSTR);
@@ -301,6 +313,7 @@ public:
         if (count == 0) delete this;
         return static_cast<ULONG>(count);
     }
+    bool TryAddRef() { return ref_.TryAdd(); }
 
     // IDispatch: the product calls the interfaces directly.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -384,6 +397,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_onunload(VARIANT v) override {
         return Guarded([&] {
             if (WriteFails("onunload")) return E_FAIL;
+            korvane::ScopedLock hold(tree().lock);
             EventProperty& handler = node_->onunload;
             handler.written = true;
             handler.type = V_VT(&v);
@@ -448,7 +462,10 @@ public:
     HRESULT STDMETHODCALLTYPE put_height(VARIANT v) override { return WritePluginSize("height", v); }
 
 private:
-    ~ElementObject() { node_->wrapper = nullptr; }
+    ~ElementObject() {
+        korvane::ScopedLock hold(ref_.tree()->lock);
+        if (node_->wrapper == this) node_->wrapper = nullptr;
+    }
 
     void* Interface(REFIID iid) {
         if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IHTMLElement)
@@ -495,6 +512,7 @@ private:
     HRESULT WriteAttribute(const char* name, BSTR value) {
         return Guarded([&] {
             if (WriteFails(name)) return E_FAIL;
+            korvane::ScopedLock hold(tree().lock);
             node_->Set(name, FromBstr(value));
             LogWrite(tree(), *node_, name, BstrLogText(value), VT_BSTR);
             return S_OK;
@@ -522,6 +540,7 @@ private:
         long value = 0;
         const Attribute* attribute = node_->Find(name);
         if (attribute && PixelValue(attribute->value, value)) return value;
+        korvane::ScopedLock hold(ref_.tree()->lock);
         const DomOptions& options = ref_.tree()->options;
         const Attribute* id = node_->Find("id");
         const Attribute* src = node_->Find("src");
@@ -538,6 +557,7 @@ private:
     HRESULT WriteImageSize(const char* name, LONG value) {
         return Guarded([&] {
             if (WriteFails(name)) return E_FAIL;
+            korvane::ScopedLock hold(tree().lock);
             node_->Set(name, std::to_wstring(value));
             LogWrite(tree(), *node_, name, std::to_string(value), VT_I4);
             return S_OK;
@@ -560,6 +580,7 @@ private:
             if (WriteFails(name)) return E_FAIL;
             std::wstring text;
             if (!VariantToText(value, text)) return DISP_E_TYPEMISMATCH;
+            korvane::ScopedLock hold(tree().lock);
             node_->Set(name, text);
             LogWrite(tree(), *node_, name, VariantLogText(value), V_VT(&value));
             return S_OK;
@@ -712,6 +733,7 @@ public:
     explicit DocumentObject(std::shared_ptr<Tree> tree) : ref_(std::move(tree)) {
         ref_.tree()->documentWrapper = this;
     }
+    bool TryAddRef() { return ref_.TryAdd(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -795,7 +817,10 @@ public:
     }
 
 private:
-    ~DocumentObject() { ref_.tree()->documentWrapper = nullptr; }
+    ~DocumentObject() {
+        korvane::ScopedLock hold(ref_.tree()->lock);
+        if (ref_.tree()->documentWrapper == this) ref_.tree()->documentWrapper = nullptr;
+    }
 
     HRESULT TagCollection(IHTMLElementCollection** p, const char* tag) {
         return Guarded([&] {
@@ -828,8 +853,19 @@ HRESULT NewCollection(const std::shared_ptr<Tree>& tree, std::string name,
     return Handout(new CollectionObject(tree, std::move(name), items, std::move(owned)), iid, out);
 }
 
+// The live object of an element or the document is handed out again, so
+// the element keeps one identity; one whose last reference is being given
+// back on another thread is replaced by a new one.
+template <typename Object>
+HRESULT Reuse(Object* live, REFIID iid, void** out) {
+    const HRESULT result = live->QueryInterface(iid, out);
+    live->Release();
+    return result;
+}
+
 HRESULT GetElementObject(const std::shared_ptr<Tree>& tree, Node* node, REFIID iid, void** out) {
-    if (node->wrapper) return node->wrapper->QueryInterface(iid, out);
+    korvane::ScopedLock hold(tree->lock);
+    if (node->wrapper && node->wrapper->TryAddRef()) return Reuse(node->wrapper, iid, out);
     return Handout(new ElementObject(tree, node), iid, out);
 }
 
@@ -843,7 +879,9 @@ HRESULT GetDocumentObject(const std::shared_ptr<Tree>& tree, REFIID iid, void** 
     if (!out) return E_POINTER;
     *out = nullptr;
     return Guarded([&] {
-        if (tree->documentWrapper) return tree->documentWrapper->QueryInterface(iid, out);
+        korvane::ScopedLock hold(tree->lock);
+        if (tree->documentWrapper && tree->documentWrapper->TryAddRef())
+            return Reuse(tree->documentWrapper, iid, out);
         return Handout(new DocumentObject(tree), iid, out);
     });
 }

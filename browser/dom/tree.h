@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/lock.h"
 #include "dom.h"
 
 namespace standin::detail {
@@ -74,6 +75,12 @@ struct Tree {
 
     DomOptions options;
     std::vector<PropertyWrite> writes;
+
+    // The objects are apartment-threaded, but a test reads the log, looks
+    // up clickables or drops its last reference from another thread: the
+    // writes, the log, the rendered sizes and the identity of the live
+    // objects are guarded.
+    mutable korvane::CriticalSection lock;
 
     LONG liveRefs = 0;
     LONG liveObjects = 0;

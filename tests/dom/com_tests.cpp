@@ -3,6 +3,9 @@
 // instruments count, log and inject.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "dom_test_support.h"
 
 using namespace domtest;
@@ -387,6 +390,30 @@ TEST(Instruments, InjectedFailuresAnswerAsConfigured) {
     failures.allNull = true;
     EXPECT_EQ(S_OK, document->Html()->get_all(noAll.ReleaseAndGetAddressOf()));
     EXPECT_FALSE(noAll);
+}
+
+TEST(Instruments, CanBeReadFromAnotherThreadWhileTheDocumentIsWritten) {
+    auto document = Parse(kPage);
+    std::atomic<bool> done{false};
+    long reads = 0;
+    std::thread reader([&] {
+        while (!done) {
+            document->FindClickable("a", "1");
+            document->WriteLog();
+            ++reads;
+        }
+    });
+    for (int round = 0; round < 2000; ++round) {
+        ComPtr<IHTMLAnchorElement> anchor = Element<IHTMLAnchorElement>(*document, L"a", 1);
+        UniqueBstr target(SysAllocString(round % 2 ? L"z9z1_blank" : L"z9z2_blank"));
+        ASSERT_EQ(S_OK, anchor->put_target(target.get()));
+    }
+    done = true;
+    reader.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(2000u, document->WriteLog().size());
+    EXPECT_EQ("z9z1_blank", document->FindClickable("a", "1").target);
+    EXPECT_EQ(0, document->LiveRefs());
 }
 
 TEST(FindClickable, ReadsTheElementAsItIsNow) {

@@ -205,7 +205,13 @@ TEST(Robustness, HugePagesStayLinear) {
     EXPECT_EQ(20000, document->CountOf("li"));
 
     const std::string page = standin::GeneratePage(100000, 7);
+    EXPECT_EQ(page, standin::GeneratePage(100000, 7));
     auto generated = Parse(page);
+    {
+        ComPtr<IHTMLElementCollection> all = All(*generated);
+        EXPECT_GE(Length(all.Get()), 100000);
+        EXPECT_LE(Length(all.Get()), 100003);
+    }
     EXPECT_GE(generated->CountOf("a") + generated->CountOf("img") + generated->CountOf("div"), 50000);
     const WalkCounts counts = ScanLikeWalk(*generated);
     EXPECT_EQ(generated->CountOf("img"), counts.img);
