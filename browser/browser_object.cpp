@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 

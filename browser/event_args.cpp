@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 

@@ -14,7 +14,7 @@
 
 #include "browser/session.h"
 #include "browser/session_script.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace {
 

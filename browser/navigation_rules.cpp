@@ -3,7 +3,7 @@
 #include <cctype>
 #include <vector>
 
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 

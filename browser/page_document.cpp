@@ -3,7 +3,7 @@
 #include <mshtml.h>
 
 #include "browser/dom/dom.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 

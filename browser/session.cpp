@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "browser/navigation_rules.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 #include "browser/top_window.h"
 
 namespace standin {

@@ -1,7 +1,7 @@
 #include "browser/timeline.h"
 
 #include "browser/event_args.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 

@@ -7,7 +7,7 @@
 
 #include "browser/helper_loader.h"
 #include "browser/navigation_rules.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 

@@ -5,7 +5,7 @@
 #include "browser/event_args.h"
 #include "browser/navigation_rules.h"
 #include "browser/session_script.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin {
 namespace {

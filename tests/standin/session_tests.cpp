@@ -12,7 +12,7 @@
 #include "browser/event_args.h"
 #include "browser/live_references.h"
 #include "browser/session_script.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 #include "standin_fixture.h"
 
 namespace standin::test {

@@ -1,7 +1,7 @@
 #include "standin_fixture.h"
 
 #include "browser/live_references.h"
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 namespace standin::test {
 

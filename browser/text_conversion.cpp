@@ -1,4 +1,4 @@
-#include "browser/text.h"
+#include "browser/text_conversion.h"
 
 #include <objbase.h>
 
