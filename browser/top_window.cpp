@@ -283,17 +283,19 @@ void TopWindow::Run() {
     internals.EndWork();  // the window's start
     if (started) MessageLoop();
     if (!teardownDone_) Teardown();
-    // Work posted after the teardown is dropped, but still accounted for.
-    MSG msg;
-    while (taskHwnd_ && PeekMessageW(&msg, taskHwnd_, kTaskMessage, kTaskMessage, PM_REMOVE)) {
-        delete reinterpret_cast<std::function<void()>*>(msg.lParam);
-        internals.EndWork();
+    // No work can be posted once the task window is withdrawn; work posted
+    // before is dropped, but still accounted for.
+    HWND task = nullptr;
+    {
+        ScopedLock hold(stateLock_);
+        task = taskHwnd_;
+        taskHwnd_ = nullptr;
     }
-    if (taskHwnd_) {
-        HWND task = taskHwnd_;
-        {
-            ScopedLock hold(stateLock_);
-            taskHwnd_ = nullptr;
+    if (task) {
+        MSG msg;
+        while (PeekMessageW(&msg, task, kTaskMessage, kTaskMessage, PM_REMOVE)) {
+            delete reinterpret_cast<std::function<void()>*>(msg.lParam);
+            internals.EndWork();
         }
         DestroyWindow(task);
     }
@@ -336,8 +338,21 @@ void TopWindow::LoadHelpers() {
     if (!session_.options().loadHelpers) return;
     std::vector<CLSID> classes = RegisteredHelperClasses();
     const std::vector<CLSID>& only = session_.options().onlyHelpers;
+    if (!only.empty()) {
+        classes.erase(std::remove_if(classes.begin(), classes.end(),
+                                     [&](const CLSID& clsid) {
+                                         return std::find(only.begin(), only.end(), clsid) == only.end();
+                                     }),
+                      classes.end());
+    }
+    if (classes.empty()) {
+        TimelineEntry none;
+        none.kind = TimelineKind::Note;
+        none.context = top_->Label();
+        none.detail = only.empty() ? "no helper object is registered" : "none of the chosen helper objects is registered";
+        Record(none);
+    }
     for (const CLSID& clsid : classes) {
-        if (!only.empty() && std::find(only.begin(), only.end(), clsid) == only.end()) continue;
         Helper helper;
         helper.clsid = clsid;
         TimelineEntry created;
@@ -389,6 +404,8 @@ void TopWindow::MessageLoop() {
 }
 
 bool TopWindow::Post(std::function<void()> work) {
+    // Posted (never sent) under the lock, so that the task window cannot be
+    // withdrawn between the check and the post.
     Session::Internals& internals = session_.internals();
     internals.BeginWork();
     auto* task = new std::function<void()>(std::move(work));
@@ -459,8 +476,11 @@ void TopWindow::OnFrameDestroyed() {
 }
 
 void TopWindow::Teardown() {
-    if (teardownDone_) return;
-    teardownDone_ = true;
+    {
+        ScopedLock hold(stateLock_);
+        if (teardownDone_) return;
+        teardownDone_ = true;  // no more work is taken from now on
+    }
     closing_ = true;
     if (top_) {
         // The browser's closing order: OnQuit to the sinks, then every
