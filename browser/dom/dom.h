@@ -10,6 +10,11 @@
 // FindClickable, the counters) may be called from any thread meanwhile.
 // Every object keeps its document's tree alive, so a pointer a caller
 // forgot to release never dangles (it shows as a live reference instead).
+//
+// What each getter answers (NULL or empty strings, sizes, out-of-range
+// items) follows Wine's MSHTML and is listed in objects.h; how pages become
+// trees is listed in html_parser.h, and how markup is written back in
+// serialize.h.
 #pragma once
 
 #include <windows.h>
@@ -125,7 +130,8 @@ struct DomOptions {
 class Document {
 public:
     // Parses any bytes at all; never fails for bad markup. url is the
-    // document's address, against which relative addresses resolve.
+    // document's address, against which relative addresses resolve. The
+    // bytes are read in the ANSI code page.
     static std::shared_ptr<Document> Parse(const std::string& html, const std::string& url,
                                            const DomOptions& options = {});
 
@@ -153,6 +159,7 @@ public:
     // Number of elements of a tag name (lower case), as tags() counts them.
     long CountOf(const std::string& tag) const;
 
+    // For Parse; a document is only ever made from a parsed tree.
     explicit Document(std::shared_ptr<detail::Tree> tree);
 
 private:

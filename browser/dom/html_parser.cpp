@@ -214,8 +214,11 @@ private:
     void CloseHead() {
         if (head_) ClosePopTo("head", kDefaultScope);
     }
+    // Whatever the head still holds open (an unclosed TITLE or TEMPLATE)
+    // ends where the body or frameset begins.
+    void LeaveHead() { PopTo(1); }
     void EnsureBody() {
-        CloseHead();
+        LeaveHead();
         body_ = Insert("body", {}, true);
         tree_.body = body_;
         mode_ = Mode::InBody;
@@ -282,14 +285,14 @@ std::pair<Node*, bool> Builder::StartTag(Tag& tag) {
             return {node, open};
         }
         if (name == "body") {
-            CloseHead();
+            LeaveHead();
             body_ = Insert(name, std::move(tag.attributes), true);
             tree_.body = body_;
             mode_ = Mode::InBody;
             return {body_, true};
         }
         if (name == "frameset") {
-            CloseHead();
+            LeaveHead();
             Node* frameset = Insert(name, std::move(tag.attributes), true);
             tree_.body = frameset;
             mode_ = Mode::InFrameset;
@@ -624,7 +627,10 @@ private:
         pos_ = end;
         const std::string name = tag.name == "image" ? "img" : tag.name;
         auto [element, open] = builder_.StartTag(tag);
-        if (element && !open) return;
+        // Text follows only where the element was opened; the one exception
+        // is NOFRAMES, whose content is skipped as text even where the
+        // element itself is dropped (in and after a frameset).
+        if (!open && name != "noframes") return;
         if (name == "plaintext") {
             RawRest(element);
             return;

@@ -395,7 +395,7 @@ TEST(Instruments, InjectedFailuresAnswerAsConfigured) {
 TEST(Instruments, CanBeReadFromAnotherThreadWhileTheDocumentIsWritten) {
     auto document = Parse(kPage);
     std::atomic<bool> done{false};
-    long reads = 0;
+    std::atomic<long> reads{0};
     std::thread reader([&] {
         while (!done) {
             document->FindClickable("a", "1");
@@ -403,6 +403,7 @@ TEST(Instruments, CanBeReadFromAnotherThreadWhileTheDocumentIsWritten) {
             ++reads;
         }
     });
+    while (reads == 0) Sleep(0);
     for (int round = 0; round < 2000; ++round) {
         ComPtr<IHTMLAnchorElement> anchor = Element<IHTMLAnchorElement>(*document, L"a", 1);
         UniqueBstr target(SysAllocString(round % 2 ? L"z9z1_blank" : L"z9z2_blank"));

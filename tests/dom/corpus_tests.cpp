@@ -178,6 +178,35 @@ TEST_F(CorpusTest, OddTargetsComeBackAsWritten) {
         if (usgenweb->FindClickable("a", std::to_string(i)).target == "_blank\"") ++oddBlank;
     EXPECT_EQ(52, oddBlank);
 
+    // Upper-case TARGET (07), "blank" without its underscore (16) and
+    // single-quoted values (11, all inside NOSCRIPT, so read with scripting
+    // off) read back as written.
+    struct Targets {
+        const char* page;
+        bool scripting;
+        long blank, noUnderscore, none;
+    };
+    const Targets counts[] = {
+        {"07-tvnav-garmin-2002.html", true, 64, 0, 63},
+        {"16-bnqt-skate-blog-2009.html", true, 60, 20, 96},
+        {"11-boingboing-2006.html", false, 10, 0, 355},
+    };
+    for (const Targets& expected : counts) {
+        standin::DomOptions options;
+        options.scripting = expected.scripting;
+        auto document = Load(expected.page, options);
+        long blank = 0, noUnderscore = 0, none = 0;
+        for (long i = 0; i < document->CountOf("a"); ++i) {
+            const std::string target = document->FindClickable("a", std::to_string(i)).target;
+            blank += target == "_blank";
+            noUnderscore += target == "blank";
+            none += target.empty();
+        }
+        EXPECT_EQ(expected.blank, blank) << expected.page;
+        EXPECT_EQ(expected.noUnderscore, noUnderscore) << expected.page;
+        EXPECT_EQ(expected.none, none) << expected.page;
+    }
+
     // 08 names its default target in a base element.
     auto dallas = Load("08-dallas-shell-frontpage-2003.html");
     ComPtr<IHTMLBaseElement> base = Element<IHTMLBaseElement>(*dallas, L"base", 0);

@@ -112,6 +112,9 @@ TEST(Parser, ImpliedStructureAndRepeatedBody) {
     EXPECT_EQ("bye()", AttributeOf(*document, L"body", 0, L"onunload"));
     EXPECT_EQ("hi", AttributeOf(*document, L"body", 0, L"onload"));
     EXPECT_EQ("text first<P>x</P>", BodyHtml(*document));
+    // Something the head left open ends where the body begins.
+    auto head = Parse("<head><template><meta name=x></head><p>in body");
+    EXPECT_EQ("<P>in body</P>", BodyHtml(*head));
     // Content after </body> and </html> stays in the body.
     EXPECT_EQ("<P>a</P>b<IMG src=c>", Body("<p>a</p></body></html>b<img src=c>"));
 }
@@ -122,6 +125,14 @@ TEST(Parser, FramesetsReplaceAnEmptyBodyOnly) {
     EXPECT_EQ(1, frames->CountOf("frameset"));
     EXPECT_EQ(0, frames->CountOf("p"));
     ASSERT_EQ(1u, frames->Frames().size());
+
+    // Inside a frameset only frames count: a script there is no text block
+    // that could hide the next frame, NOFRAMES content is skipped.
+    auto mixed = Parse("<frameset><script><frame src=b.html></script><noframes><frame src=c.html>"
+                       "</noframes><plaintext><frame src=d.html></frameset>");
+    ASSERT_EQ(2u, mixed->Frames().size());
+    EXPECT_EQ("http://www.example.com/dir/b.html", mixed->Frames()[0].src);
+    EXPECT_EQ("http://www.example.com/dir/d.html", mixed->Frames()[1].src);
 
     auto body = Parse("<p>content</p><frameset><frame src=a.html></frameset>");
     EXPECT_EQ(1, body->CountOf("body"));
