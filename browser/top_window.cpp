@@ -1,0 +1,1074 @@
+#include "browser/top_window.h"
+
+#include <exdispid.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "browser/helper_loader.h"
+#include "browser/navigation_rules.h"
+#include "browser/text_conversion.h"
+
+namespace standin {
+
+using korvane::ComPtr;
+using korvane::ScopedLock;
+
+namespace {
+
+constexpr UINT kTaskMessage = WM_APP + 1;
+constexpr UINT kTeardownMessage = WM_APP + 2;
+constexpr wchar_t kFrameClass[] = L"IEFrame";
+constexpr wchar_t kTaskClass[] = L"KorvaneStandinTasks";
+// Pages bigger than this are cut: a page of any size must not exhaust memory.
+constexpr DWORD kMaxPageBytes = 64 * 1024 * 1024;
+constexpr int kMaxFrameDepth = 16;
+constexpr size_t kMaxFramesPerDocument = 1000;
+
+LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (message == WM_NCCREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* owner = reinterpret_cast<TopWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (owner && message == WM_CLOSE) {
+            // Closing goes through the browser's own path: OnQuit, then the
+            // helpers are released, then the window goes.
+            owner->RequestClose("WM_CLOSE");
+            return 0;
+        }
+        if (owner && message == WM_DESTROY) owner->OnFrameDestroyed();
+    } catch (...) {
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        if (message == WM_NCCREATE) {
+            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
+        auto* owner = reinterpret_cast<TopWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == kTaskMessage) {
+            std::unique_ptr<std::function<void()>> work(reinterpret_cast<std::function<void()>*>(lParam));
+            if (owner) {
+                try {
+                    (*work)();
+                } catch (...) {
+                }
+                owner->session().internals().EndWork();
+            }
+            return 0;
+        }
+        if (message == kTeardownMessage && owner) {
+            owner->OnTeardownMessage();
+            return 0;
+        }
+    } catch (...) {
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool RegisterClasses() {
+    static bool registered = false;
+    static korvane::CriticalSection lock;
+    ScopedLock hold(lock);
+    if (registered) return true;
+    WNDCLASSEXW frame{};
+    frame.cbSize = sizeof frame;
+    frame.lpfnWndProc = FrameWindowProc;
+    frame.hInstance = GetModuleHandleW(nullptr);
+    frame.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    frame.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    frame.lpszClassName = kFrameClass;
+    WNDCLASSEXW task{};
+    task.cbSize = sizeof task;
+    task.lpfnWndProc = TaskWindowProc;
+    task.hInstance = GetModuleHandleW(nullptr);
+    task.lpszClassName = kTaskClass;
+    if (!RegisterClassExW(&frame) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    if (!RegisterClassExW(&task) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+    registered = true;
+    return true;
+}
+
+}  // namespace
+
+// Marks the window busy with an operation that fires events; a close asked
+// for meanwhile (Quit or DestroyWindow from inside a handler) is carried out
+// once the outermost operation has unwound.
+class TopWindow::BusyScope {
+public:
+    explicit BusyScope(TopWindow* window) : window_(window) { ++window_->busyDepth_; }
+    ~BusyScope() { window_->LeaveBusy(); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    TopWindow* window_;
+};
+
+// ---------------------------------------------------------------------------
+// BrowsingContext
+
+BrowsingContext::BrowsingContext(TopWindow* window, BrowsingContext* parent, std::wstring frameName)
+    : name(std::move(frameName)), window_(window), parent_(parent) {
+    BrowserObjectOptions options;
+    options.isFrame = parent != nullptr;
+    options.connectionPoints = window->session().options().connectionPoints;
+    browser_ = BrowserObject::Create(this, options);
+}
+
+BrowsingContext::~BrowsingContext() {
+    frames.clear();
+    browser_->Detach();
+}
+
+std::string BrowsingContext::Label() const {
+    if (!parent_) return "w" + std::to_string(window_->number());
+    std::string segment = Narrow(name);
+    if (segment.empty()) {
+        size_t index = 0;
+        for (; index < parent_->frames.size(); ++index)
+            if (parent_->frames[index].get() == this) break;
+        segment = "#" + std::to_string(index);
+    }
+    return parent_->Label() + "/" + segment;
+}
+
+HWND BrowsingContext::FrameWindow() { return window_->hwnd_; }
+
+void BrowsingContext::RequestQuit() {
+    {
+        ScopedLock hold(window_->stateLock_);
+        window_->quitCalled_ = true;
+    }
+    window_->RequestClose("Quit");
+}
+
+ComPtr<IDispatch> BrowsingContext::Document() {
+    if (!document) return nullptr;
+    return document->Html();
+}
+
+std::wstring BrowsingContext::LocationUrl() { return url; }
+
+std::wstring BrowsingContext::LocationName() {
+    std::wstring title = document ? document->Title() : std::wstring();
+    return title.empty() ? url : title;
+}
+
+READYSTATE BrowsingContext::ReadyState() { return state; }
+
+IWebBrowser2* BrowsingContext::TopBrowser() {
+    const BrowsingContext* context = this;
+    while (context->parent_) context = context->parent_;
+    return context->browser_->Interface();
+}
+
+IWebBrowser2* BrowsingContext::ParentBrowser() {
+    return parent_ ? parent_->browser_->Interface() : browser_->Interface();
+}
+
+void BrowsingContext::RequestNavigation(const std::wstring& address) {
+    std::string path;
+    {
+        ScopedLock hold(window_->session().internals().treeLock);
+        const std::string label = Label();
+        const size_t slash = label.find('/');
+        path = slash == std::string::npos ? std::string() : label.substr(slash + 1);
+    }
+    TopWindow* window = window_;
+    window->Post([window, path, address]() {
+        BrowsingContext* context = nullptr;
+        {
+            ScopedLock hold(window->session().internals().treeLock);
+            context = window->FindContext(path);
+        }
+        if (context) window->NavigateAction(context, address, nullptr, false);
+    });
+}
+
+void BrowsingContext::NoteCall(const char* method, HRESULT result, const std::string& detail) {
+    TimelineEntry entry;
+    entry.kind = TimelineKind::BrowserCall;
+    entry.window = window_->number();
+    entry.context = Label();
+    entry.detail = std::string(method) + (detail.empty() ? "" : " " + detail);
+    entry.hr = result;
+    window_->Record(entry);
+}
+
+// ---------------------------------------------------------------------------
+// TopWindow: thread and windows
+
+TopWindow::TopWindow(Session& session, int number, NewWindowRequest request)
+    : session_(session), number_(number), request_(std::move(request)) {}
+
+TopWindow::~TopWindow() {
+    if (thread_) CloseHandle(thread_);
+}
+
+bool TopWindow::Start() {
+    session_.internals().BeginWork();  // ends once the window has loaded its first page
+    DWORD id = 0;
+    thread_ = CreateThread(nullptr, 0, ThreadMain, this, 0, &id);
+    if (!thread_) {
+        session_.internals().EndWork();
+        return false;
+    }
+    return true;
+}
+
+DWORD WINAPI TopWindow::ThreadMain(void* self) {
+    try {
+        static_cast<TopWindow*>(self)->Run();
+    } catch (...) {
+    }
+    return 0;
+}
+
+void TopWindow::Record(TimelineEntry entry) {
+    if (!entry.window) entry.window = number_;
+    session_.timeline().Add(std::move(entry));
+}
+
+std::wstring TopWindow::Name() const {
+    ScopedLock hold(session_.internals().treeLock);
+    return top_ ? top_->name : request_.name;
+}
+
+void TopWindow::Run() {
+    threadId_ = GetCurrentThreadId();
+    Session::Internals& internals = session_.internals();
+    // Each browser window runs in a single-threaded apartment of its own, as
+    // the browser's windows do: helpers are created, sited and called here.
+    const HRESULT oleInit = OleInitialize(nullptr);
+    bool started = CreateWindows();
+    if (started) {
+        {
+            ScopedLock hold(internals.treeLock);
+            top_.reset(new BrowsingContext(this, nullptr, request_.name));
+            if (session_.options().site == SiteKind::PlainUnknown) plainSite_ = PlainSite::Create();
+            open_ = true;
+        }
+        TimelineEntry opened;
+        opened.kind = TimelineKind::WindowOpened;
+        opened.context = top_->Label();
+        opened.url = Narrow(request_.url);
+        opened.target = Narrow(request_.name);
+        opened.detail = request_.openedByPage ? "opened by " + request_.opener : "opened by the user";
+        Record(opened);
+        LoadHelpers();
+        if (!request_.url.empty() && !closing_) {
+            NavigateAction(top_.get(), request_.url, request_.hasTarget ? &request_.targetArgument : nullptr,
+                           false);
+        }
+    } else {
+        TimelineEntry failed;
+        failed.kind = TimelineKind::Note;
+        failed.detail = "the window could not be created";
+        Record(failed);
+        RequestClose("creation failed");
+    }
+    {
+        ScopedLock hold(stateLock_);
+        // A close asked for before the task window existed.
+        if (closeRequested_ && !teardownPosted_ && taskHwnd_) {
+            teardownPosted_ = PostMessageW(taskHwnd_, kTeardownMessage, 0, 0) != FALSE;
+        }
+    }
+    internals.EndWork();  // the window's start
+    if (started) MessageLoop();
+    if (!teardownDone_) Teardown();
+    // No work can be posted once the task window is withdrawn; work posted
+    // before is dropped, but still accounted for.
+    HWND task = nullptr;
+    {
+        ScopedLock hold(stateLock_);
+        task = taskHwnd_;
+        taskHwnd_ = nullptr;
+    }
+    if (task) {
+        MSG msg;
+        while (PeekMessageW(&msg, task, kTaskMessage, kTaskMessage, PM_REMOVE)) {
+            delete reinterpret_cast<std::function<void()>*>(msg.lParam);
+            internals.EndWork();
+        }
+        DestroyWindow(task);
+    }
+    if (SUCCEEDED(oleInit)) OleUninitialize();
+    bool countedClose = false;
+    {
+        ScopedLock hold(stateLock_);
+        open_ = false;
+        countedClose = closeRequested_;
+    }
+    if (countedClose) internals.EndWork();  // the close
+}
+
+bool TopWindow::CreateWindows() {
+    if (!RegisterClasses()) return false;
+    HWND task = CreateWindowExW(0, kTaskClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), this);
+    if (!task) return false;
+    {
+        ScopedLock hold(stateLock_);
+        taskHwnd_ = task;
+    }
+    const std::wstring title = L"Korvane browser stand-in w" + std::to_wstring(number_);
+    const int offset = 30 * ((number_ - 1) % 10);
+    // A top-level window without a caption: under Wine without a window
+    // manager, destroying a captioned window waits two seconds for the X
+    // server to withdraw it, and every closed popup would pay that. Helpers
+    // see no difference: a top-level HWND they may destroy. Shown without
+    // activation, so that a new window does not take the keyboard focus
+    // from the window a key is being pressed in.
+    HWND frame = CreateWindowExW(0, kFrameClass, title.c_str(), WS_POPUP | WS_BORDER, 40 + offset, 40 + offset,
+                                 480, 360, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (!frame) return false;
+    hwnd_ = frame;
+    ShowWindow(frame, SW_SHOWNOACTIVATE);
+    return true;
+}
+
+void TopWindow::LoadHelpers() {
+    if (!session_.options().loadHelpers) return;
+    std::vector<CLSID> classes = RegisteredHelperClasses();
+    const std::vector<CLSID>& only = session_.options().onlyHelpers;
+    if (!only.empty()) {
+        classes.erase(std::remove_if(classes.begin(), classes.end(),
+                                     [&](const CLSID& clsid) {
+                                         return std::find(only.begin(), only.end(), clsid) == only.end();
+                                     }),
+                      classes.end());
+    }
+    if (classes.empty()) {
+        TimelineEntry none;
+        none.kind = TimelineKind::Note;
+        none.context = top_->Label();
+        none.detail = only.empty() ? "no helper object is registered" : "none of the chosen helper objects is registered";
+        Record(none);
+    }
+    for (const CLSID& clsid : classes) {
+        Helper helper;
+        helper.clsid = clsid;
+        TimelineEntry created;
+        created.kind = TimelineKind::HelperCreated;
+        created.context = top_->Label();
+        created.detail = GuidText(clsid);
+        // Real activation: the class factory of the InprocServer32 that
+        // registration wrote, in this apartment.
+        created.hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                      reinterpret_cast<void**>(helper.object.GetAddressOf()));
+        Record(created);
+        if (FAILED(created.hr) || !helper.object) continue;
+        ++helpersCreated_;
+        if (FAILED(helper.object.As(&helper.site))) {
+            TimelineEntry note;
+            note.kind = TimelineKind::Note;
+            note.context = top_->Label();
+            note.detail = GuidText(clsid) + " has no IObjectWithSite; released";
+            Record(note);
+            continue;
+        }
+        IUnknown* site = plainSite_ ? static_cast<IUnknown*>(plainSite_)
+                                    : static_cast<IUnknown*>(top_->browser()->Interface());
+        TimelineEntry sited;
+        sited.kind = TimelineKind::SiteSet;
+        sited.context = top_->Label();
+        sited.detail = GuidText(clsid) + (plainSite_ ? " (plain IUnknown site)" : " (browser)");
+        {
+            BusyScope busy(this);
+            sited.hr = helper.site->SetSite(site);
+        }
+        Record(sited);
+        if (sited.hr == S_OK) ++helpersSited_;
+        helpers_.push_back(std::move(helper));
+        if (closing_) break;
+    }
+}
+
+void TopWindow::MessageLoop() {
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN)
+            session_.internals().NoteKey(static_cast<UINT>(msg.wParam), true);
+        else if (msg.message == WM_KEYUP || msg.message == WM_SYSKEYUP)
+            session_.internals().NoteKey(static_cast<UINT>(msg.wParam), false);
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool TopWindow::Post(std::function<void()> work) {
+    // Posted (never sent) under the lock, so that the task window cannot be
+    // withdrawn between the check and the post.
+    Session::Internals& internals = session_.internals();
+    internals.BeginWork();
+    auto* task = new std::function<void()>(std::move(work));
+    bool posted = false;
+    {
+        ScopedLock hold(stateLock_);
+        if (taskHwnd_ && open_ && !teardownDone_)
+            posted = PostMessageW(taskHwnd_, kTaskMessage, 0, reinterpret_cast<LPARAM>(task)) != FALSE;
+    }
+    if (!posted) {
+        delete task;
+        internals.EndWork();
+    }
+    return posted;
+}
+
+void TopWindow::RequestClose(const char* reason) {
+    closing_ = true;
+    bool post = false;
+    {
+        ScopedLock hold(stateLock_);
+        if (closeRequested_) return;
+        closeRequested_ = true;
+        post = taskHwnd_ != nullptr;
+    }
+    session_.internals().BeginWork();  // ends when the thread has finished closing
+    TimelineEntry entry;
+    entry.kind = TimelineKind::Note;
+    entry.window = number_;
+    entry.detail = std::string("closing: ") + reason;
+    Record(entry);
+    if (!post) return;  // the thread posts it once its task window exists
+    ScopedLock hold(stateLock_);
+    if (taskHwnd_ && !teardownPosted_)
+        teardownPosted_ = PostMessageW(taskHwnd_, kTeardownMessage, 0, 0) != FALSE;
+}
+
+void TopWindow::OnTeardownMessage() {
+    if (busyDepth_ > 0) {
+        deferredTeardown_ = true;
+        return;
+    }
+    Teardown();
+}
+
+void TopWindow::LeaveBusy() {
+    if (--busyDepth_ > 0) return;
+    if (deferredTeardown_ && !teardownDone_) {
+        deferredTeardown_ = false;
+        Teardown();
+    }
+}
+
+void TopWindow::OnFrameDestroyed() {
+    hwnd_ = nullptr;
+    if (!destroyingOurselves_) {
+        {
+            ScopedLock hold(stateLock_);
+            destroyedExternally_ = true;
+        }
+        TimelineEntry entry;
+        entry.kind = TimelineKind::WindowDestroyed;
+        entry.window = number_;
+        entry.detail = "DestroyWindow from outside the browser";
+        Record(entry);
+    }
+    RequestClose("frame window destroyed");
+}
+
+void TopWindow::Teardown() {
+    {
+        ScopedLock hold(stateLock_);
+        if (teardownDone_) return;
+        teardownDone_ = true;  // no more work is taken from now on
+    }
+    closing_ = true;
+    if (top_) {
+        // The browser's closing order: OnQuit to the sinks, then every
+        // helper is unsited and released.
+        auto quit = EventArgs::Empty();
+        {
+            BusyScope busy(this);
+            FireEvent(top_.get(), kOnQuit, quit->Params(), std::wstring(), nullptr, false);
+            for (Helper& helper : helpers_) {
+                if (!helper.site) continue;
+                TimelineEntry unsited;
+                unsited.kind = TimelineKind::SiteSet;
+                unsited.context = top_->Label();
+                unsited.detail = GuidText(helper.clsid) + " (NULL)";
+                unsited.hr = helper.site->SetSite(nullptr);
+                Record(unsited);
+            }
+        }
+        helpers_.clear();
+        // A sink still advised now would keep its helper, and the helper
+        // the browser, alive for ever: the browser lets go of them when its
+        // window closes.
+        int dropped = 0;
+        std::vector<BrowsingContext*> pending{top_.get()};
+        while (!pending.empty()) {
+            BrowsingContext* context = pending.back();
+            pending.pop_back();
+            if (context->browser()->Events()) dropped += context->browser()->Events()->DropAll();
+            for (auto& frame : context->frames) pending.push_back(frame.get());
+        }
+        if (dropped > 0) {
+            TimelineEntry entry;
+            entry.kind = TimelineKind::SinksDropped;
+            entry.window = number_;
+            entry.detail = std::to_string(dropped) + " still advised";
+            Record(entry);
+        }
+        std::unique_ptr<BrowsingContext> top;
+        {
+            ScopedLock hold(session_.internals().treeLock);
+            top = std::move(top_);
+        }
+        top.reset();
+    }
+    if (plainSite_) {
+        plainSite_->Unpin();
+        plainSite_ = nullptr;
+    }
+    if (hwnd_) {
+        destroyingOurselves_ = true;
+        DestroyWindow(hwnd_);
+        hwnd_ = nullptr;
+    }
+    TimelineEntry closed;
+    closed.kind = TimelineKind::WindowClosed;
+    closed.window = number_;
+    Record(closed);
+    PostQuitMessage(0);
+}
+
+IDispatch* TopWindow::TopDispatch() { return top_ ? top_->browser()->Dispatch() : nullptr; }
+
+WindowInfo TopWindow::Info() const {
+    WindowInfo info;
+    info.number = number_;
+    info.threadId = threadId_;
+    info.hwnd = hwnd_;
+    {
+        ScopedLock hold(session_.internals().treeLock);
+        if (top_) {
+            info.name = Narrow(top_->name);
+            info.url = Narrow(top_->url);
+            if (top_->browser()->Events()) info.sinks = top_->browser()->Events()->SinkCount();
+            info.browserReferences = top_->browser()->ExternalReferences();
+        } else {
+            info.name = Narrow(request_.name);
+        }
+    }
+    ScopedLock hold(stateLock_);
+    info.open = open_;
+    info.openedByPage = request_.openedByPage;
+    info.firstUrl = Narrow(firstUrl_.empty() ? request_.url : firstUrl_);
+    info.firstNavigationCancelled = firstNavigationCancelled_;
+    info.quitCalled = quitCalled_;
+    info.destroyedExternally = destroyedExternally_;
+    info.helpersCreated = helpersCreated_;
+    info.helpersSited = helpersSited_;
+    return info;
+}
+
+// ---------------------------------------------------------------------------
+// Contexts
+
+BrowsingContext* TopWindow::FindContext(const std::string& path) {
+    BrowsingContext* context = top_.get();
+    if (!context || path.empty()) return context;
+    size_t start = 0;
+    while (context && start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        const std::string segment = path.substr(start, slash - start);
+        start = slash + 1;
+        if (segment.empty()) continue;
+        if (segment[0] == '#') {
+            const size_t index = static_cast<size_t>(std::strtoul(segment.c_str() + 1, nullptr, 10));
+            context = index < context->frames.size() ? context->frames[index].get() : nullptr;
+            continue;
+        }
+        // A name anywhere below the current context, depth first.
+        const std::wstring name = Widen(segment);
+        BrowsingContext* found = nullptr;
+        std::vector<BrowsingContext*> stack;
+        for (auto it = context->frames.rbegin(); it != context->frames.rend(); ++it) stack.push_back(it->get());
+        while (!stack.empty() && !found) {
+            BrowsingContext* candidate = stack.back();
+            stack.pop_back();
+            if (candidate->name == name) {
+                found = candidate;
+                break;
+            }
+            for (auto it = candidate->frames.rbegin(); it != candidate->frames.rend(); ++it)
+                stack.push_back(it->get());
+        }
+        context = found;
+    }
+    return context;
+}
+
+BrowsingContext* TopWindow::FindByName(const std::wstring& name) {
+    if (!top_ || name.empty()) return nullptr;
+    if (top_->name == name) return top_.get();
+    std::vector<BrowsingContext*> stack{top_.get()};
+    while (!stack.empty()) {
+        BrowsingContext* context = stack.back();
+        stack.pop_back();
+        if (context != top_.get() && context->name == name) return context;
+        for (auto it = context->frames.rbegin(); it != context->frames.rend(); ++it) stack.push_back(it->get());
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Events and navigation (on the window's thread)
+
+void TopWindow::FireEvent(BrowsingContext* context, DISPID dispid, DISPPARAMS* params, const std::wstring& url,
+                          const std::wstring* target, bool hasCancel) {
+    BusyScope busy(this);
+    EventConnectionPoint* own = !context->IsTop() ? context->browser()->Events() : nullptr;
+    EventConnectionPoint* all = top_ ? top_->browser()->Events() : nullptr;
+    // The event's line goes first, so that what the sinks do while handling
+    // it follows it in the timeline.
+    TimelineEntry entry;
+    entry.kind = TimelineKind::Event;
+    entry.window = number_;
+    entry.context = context->Label();
+    entry.dispid = dispid;
+    entry.url = Narrow(url);
+    if (target) entry.target = Narrow(*target);
+    entry.detail = "sinks " + std::to_string((own ? own->SinkCount() : 0) + (all ? all->SinkCount() : 0));
+    VARIANT_BOOL* cancel = nullptr;
+    if (hasCancel && params && params->rgvarg) {
+        for (UINT i = 0; i < params->cArgs; ++i) {
+            VARIANT& v = params->rgvarg[i];
+            if (v.vt == (VT_BYREF | VT_BOOL) && v.pboolVal) cancel = v.pboolVal;
+        }
+    }
+    entry.hasCancel = cancel != nullptr;
+    const size_t index = session_.timeline().Add(entry);
+
+    std::vector<SinkCall> calls;
+    if (own) calls = own->Fire(dispid, params);
+    if (all) {
+        std::vector<SinkCall> more = all->Fire(dispid, params);
+        calls.insert(calls.end(), more.begin(), more.end());
+    }
+    for (const SinkCall& call : calls) {
+        if (call.result == S_OK) continue;
+        TimelineEntry answer;
+        answer.kind = TimelineKind::Note;
+        answer.context = context->Label();
+        answer.detail = "the sink of cookie " + std::to_string(call.cookie) + " answered " + EventName(dispid) +
+                        " with " + HresultText(call.result);
+        Record(answer);
+    }
+    if (!cancel || *cancel == VARIANT_FALSE) return;
+    session_.timeline().MarkCancelled(index);
+    // BeforeNavigate2 and NewWindow2 say so where the browser acts on it.
+    if (dispid == kBeforeNavigate2 || dispid == kNewWindow2) return;
+    TimelineEntry set;
+    set.kind = TimelineKind::Note;
+    set.context = context->Label();
+    set.detail = "Cancel came back set";
+    Record(set);
+}
+
+void TopWindow::NavigateAction(BrowsingContext* context, const std::wstring& url, const std::wstring* target,
+                               bool holdFrames) {
+    BusyScope busy(this);
+    if (closing_) return;
+    const bool first = context->IsTop() && !firstNavigationDone_;
+    if (first) {
+        ScopedLock hold(stateLock_);
+        firstNavigationDone_ = true;
+        firstUrl_ = url;
+    }
+    const bool loaded = LoadContext(context, url, target);
+    if (first && !loaded) {
+        ScopedLock hold(stateLock_);
+        firstNavigationCancelled_ = true;
+    }
+    if (!loaded || closing_) return;
+    if (holdFrames) {
+        // Every frame below waits for CompleteFrame; a frameset completes
+        // once all its frames have.
+        ScopedLock hold(session_.internals().treeLock);
+        std::vector<BrowsingContext*> stack;
+        for (auto& frame : context->frames) stack.push_back(frame.get());
+        while (!stack.empty()) {
+            BrowsingContext* c = stack.back();
+            stack.pop_back();
+            if (c->loaded) c->held = true;
+            for (auto& frame : c->frames) stack.push_back(frame.get());
+        }
+    }
+    CompleteContext(context);
+}
+
+std::shared_ptr<PageDocument> TopWindow::ReadPage(BrowsingContext* context, const std::wstring& url) {
+    const std::string address = Narrow(url);
+    if (EqualsNoCase(address, "about:blank")) return PageDocument::Parse(std::string(), url);
+    const std::string file = PageFileForUrl(session_.options().siteFolder, address);
+    std::string bytes;
+    bool found = false;
+    if (!file.empty()) {
+        const std::wstring path = Widen(file);
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            found = true;
+            char chunk[65536];
+            DWORD read = 0;
+            while (bytes.size() < kMaxPageBytes && ReadFile(handle, chunk, sizeof chunk, &read, nullptr) && read)
+                bytes.append(chunk, read);
+            if (bytes.size() > kMaxPageBytes) bytes.resize(kMaxPageBytes);
+            CloseHandle(handle);
+        }
+    }
+    if (!found) {
+        TimelineEntry missing;
+        missing.kind = TimelineKind::PageMissing;
+        missing.context = context->Label();
+        missing.url = address;
+        missing.detail = file.empty() ? "no file for this address" : "no file " + file;
+        Record(missing);
+    }
+    return PageDocument::Parse(bytes, url);
+}
+
+void TopWindow::DiscardFrames(BrowsingContext* context) {
+    std::vector<std::unique_ptr<BrowsingContext>> old;
+    {
+        ScopedLock hold(session_.internals().treeLock);
+        old.swap(context->frames);
+    }
+    old.clear();  // each frame's browser object is detached and unpinned
+}
+
+bool TopWindow::LoadContext(BrowsingContext* context, const std::wstring& url, const std::wstring* target) {
+    auto before = EventArgs::BeforeNavigate2(context->browser()->Dispatch(), url, target);
+    FireEvent(context, kBeforeNavigate2, before->Params(), url, target, true);
+    if (before->Cancelled()) {
+        TimelineEntry cancelled;
+        cancelled.kind = TimelineKind::NavigationCancelled;
+        cancelled.context = context->Label();
+        cancelled.url = Narrow(url);
+        Record(cancelled);
+        return false;
+    }
+    if (closing_) return false;
+    if (IsScriptUrl(Narrow(url))) {
+        // The browser hands a script address to the document's script
+        // engine; the stand-in runs no script (a session says what the
+        // script does with script-open).
+        TimelineEntry note;
+        note.kind = TimelineKind::Note;
+        note.context = context->Label();
+        note.url = Narrow(url);
+        note.detail = "script address: no script is run";
+        Record(note);
+        return false;
+    }
+    context->state = READYSTATE_LOADING;
+    auto begin = EventArgs::Empty();
+    FireEvent(context, kDownloadBegin, begin->Params(), std::wstring(), nullptr, false);
+    if (closing_) return false;
+    std::shared_ptr<PageDocument> document = ReadPage(context, url);
+    auto downloaded = EventArgs::Empty();
+    FireEvent(context, kDownloadComplete, downloaded->Params(), std::wstring(), nullptr, false);
+    if (closing_) return false;
+    DiscardFrames(context);
+    {
+        ScopedLock hold(session_.internals().treeLock);
+        context->url = url;
+        context->document = document;
+        context->loaded = true;
+        context->completed = false;
+        context->held = false;
+        context->state = READYSTATE_INTERACTIVE;
+    }
+    auto navigated = EventArgs::BrowserAndUrl(context->browser()->Dispatch(), url);
+    FireEvent(context, kNavigateComplete2, navigated->Params(), url, nullptr, false);
+    if (closing_) return true;
+    // Frames load after their frameset has navigated, in document order.
+    const std::vector<DeclaredFrame> declared = document->Frames();
+    int depth = 0;
+    for (const BrowsingContext* c = context; c->parent(); c = c->parent()) ++depth;
+    size_t index = 0;
+    for (const DeclaredFrame& frame : declared) {
+        if (closing_) break;
+        // A page that frames itself, directly or through others, would
+        // load for ever, and a page of any size may declare any number of
+        // frames: such frames stay empty, as browsers leave them.
+        std::wstring source = frame.src.empty() ? std::wstring(L"about:blank") : frame.src;
+        bool recursive = false;
+        for (const BrowsingContext* c = context; c; c = c->parent())
+            if (c->url == source) recursive = true;
+        if (recursive || depth >= kMaxFrameDepth || index >= kMaxFramesPerDocument) {
+            TimelineEntry skipped;
+            skipped.kind = TimelineKind::Note;
+            skipped.context = context->Label();
+            skipped.url = Narrow(source);
+            skipped.detail = recursive ? "frame not loaded: it would show a page that contains it"
+                                       : "frame not loaded: too many or too deeply nested frames";
+            Record(skipped);
+            ++index;
+            continue;
+        }
+        ++index;
+        BrowsingContext* child = nullptr;
+        {
+            ScopedLock hold(session_.internals().treeLock);
+            context->frames.emplace_back(new BrowsingContext(this, context, frame.name));
+            child = context->frames.back().get();
+        }
+        LoadContext(child, source, nullptr);
+    }
+    return true;
+}
+
+void TopWindow::CompleteContext(BrowsingContext* context) {
+    if (closing_ || !context->loaded || context->completed) return;
+    // A frameset completes after all its frames: each frame's own
+    // DocumentComplete first, in document order, the top document's last.
+    for (size_t i = 0; i < context->frames.size(); ++i) {
+        BrowsingContext* frame = context->frames[i].get();
+        if (frame->held && frame->loaded && !frame->completed) return;  // waits for CompleteFrame
+        CompleteContext(frame);
+        if (closing_) return;
+    }
+    for (auto& frame : context->frames)
+        if (frame->loaded && !frame->completed) return;
+    context->completed = true;
+    context->held = false;
+    context->state = READYSTATE_COMPLETE;
+    auto complete = EventArgs::BrowserAndUrl(context->browser()->Dispatch(), context->url);
+    FireEvent(context, kDocumentComplete, complete->Params(), context->url, nullptr, false);
+    TimelineEntry loaded;
+    loaded.kind = TimelineKind::DocumentLoaded;
+    loaded.context = context->Label();
+    loaded.url = Narrow(context->url);
+    Record(loaded);
+}
+
+void TopWindow::CompleteUpward(BrowsingContext* context) {
+    for (BrowsingContext* parent = context->parent(); parent && !closing_; parent = parent->parent()) {
+        bool ready = true;
+        for (auto& frame : parent->frames)
+            if (frame->loaded && !frame->completed) ready = false;
+        if (!ready) return;
+        parent->held = false;
+        CompleteContext(parent);
+    }
+}
+
+bool TopWindow::CompleteAction(BrowsingContext* context, std::string* error) {
+    BusyScope busy(this);
+    if (!context->loaded) {
+        *error = context->Label() + " has no document";
+        return false;
+    }
+    if (context->completed) {
+        *error = context->Label() + " has already completed";
+        return false;
+    }
+    // Its own frames complete with it.
+    std::vector<BrowsingContext*> stack{context};
+    while (!stack.empty()) {
+        BrowsingContext* c = stack.back();
+        stack.pop_back();
+        c->held = false;
+        for (auto& frame : c->frames) stack.push_back(frame.get());
+    }
+    CompleteContext(context);
+    CompleteUpward(context);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Clicks, targets and new windows
+
+bool TopWindow::ClickAction(BrowsingContext* context, const ElementSelector& element, Modifiers modifiers,
+                            std::string* error) {
+    BusyScope busy(this);
+    if (!context->document) {
+        *error = context->Label() + " has no document";
+        return false;
+    }
+    // The element is read now, so a target the page scan rewrote is the one
+    // that counts.
+    const Clickable clickable = context->document->FindClickable(element);
+    if (!clickable.found) {
+        *error = "no such " + element.tag + " in " + context->Label();
+        return false;
+    }
+    std::wstring href = clickable.href;
+    std::wstring url = Widen(ResolveUrl(Narrow(context->url), Narrow(href)));
+    if (url.empty()) url = context->url;
+    const std::wstring target = clickable.target.empty() ? clickable.baseTarget : clickable.target;
+    TimelineEntry note;
+    note.kind = TimelineKind::Note;
+    note.context = context->Label();
+    note.url = Narrow(url);
+    note.target = Narrow(target);
+    note.detail = "click on " + element.tag + (modifiers.ctrl ? " with Ctrl" : "") + (modifiers.shift ? " with Shift" : "");
+    Record(note);
+    if (modifiers.Any() && element.tag != "form") {
+        // A link clicked with Ctrl or Shift opens in a new window.
+        OpenNewWindow(context, url, std::wstring(), L"_blank");
+        return true;
+    }
+    FollowTarget(context, url, target);
+    return true;
+}
+
+void TopWindow::FollowTarget(BrowsingContext* source, const std::wstring& url, const std::wstring& target) {
+    const std::wstring* targetArgument = target.empty() ? nullptr : &target;
+    switch (ClassifyTarget(Narrow(target))) {
+    case TargetKind::Self:
+        NavigateAction(source, url, targetArgument, false);
+        return;
+    case TargetKind::Parent:
+        NavigateAction(source->parent() ? source->parent() : source, url, targetArgument, false);
+        return;
+    case TargetKind::Top:
+        NavigateAction(top_.get(), url, targetArgument, false);
+        return;
+    case TargetKind::Blank:
+        OpenNewWindow(source, url, std::wstring(), L"_blank");
+        return;
+    case TargetKind::Named:
+        break;
+    }
+    BrowsingContext* here = nullptr;
+    {
+        ScopedLock hold(session_.internals().treeLock);
+        here = FindByName(target);
+    }
+    if (here) {
+        NavigateAction(here, url, targetArgument, false);
+        return;
+    }
+    TopWindow* other = nullptr;
+    std::string path;
+    if (session_.internals().FindNamedElsewhere(this, target, &other, &path)) {
+        const std::wstring name = target;
+        other->Post([other, path, url, name]() {
+            BrowsingContext* context = nullptr;
+            {
+                ScopedLock hold(other->session().internals().treeLock);
+                context = other->FindContext(path);
+            }
+            if (context) other->NavigateAction(context, url, &name, false);
+        });
+        return;
+    }
+    OpenNewWindow(source, url, target, target);
+}
+
+void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name) {
+    BusyScope busy(this);
+    std::wstring address = url.empty() ? L"about:blank" : Widen(ResolveUrl(Narrow(context->url), Narrow(url)));
+    TimelineEntry note;
+    note.kind = TimelineKind::Note;
+    note.context = context->Label();
+    note.url = Narrow(address);
+    note.target = Narrow(name);
+    note.detail = "window.open";
+    Record(note);
+    if (name.empty()) {
+        OpenNewWindow(context, address, std::wstring(), L"_blank");
+        return;
+    }
+    FollowTarget(context, address, name);
+}
+
+void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, const std::wstring& name,
+                              const std::wstring& targetArgument) {
+    auto args = EventArgs::NewWindow2();
+    FireEvent(source, kNewWindow2, args->Params(), url, nullptr, true);
+    // Not Attach: mingw-w64's ComPtr::Attach adds a reference of its own.
+    ComPtr<IDispatch> given;
+    *given.ReleaseAndGetAddressOf() = args->TakeNewWindowDispatch();
+    if (args->Cancelled()) {
+        TimelineEntry cancelled;
+        cancelled.kind = TimelineKind::NewWindowCancelled;
+        cancelled.context = source->Label();
+        cancelled.url = Narrow(url);
+        Record(cancelled);
+        return;
+    }
+    if (given) {
+        // A sink may hand over a browser of its own for the new window.
+        TopWindow* chosen = session_.internals().WindowByBrowser(given.Get());
+        TimelineEntry note;
+        note.kind = TimelineKind::Note;
+        note.context = source->Label();
+        note.url = Narrow(url);
+        if (chosen) {
+            note.detail = "NewWindow2 handed over w" + std::to_string(chosen->number());
+            Record(note);
+            const std::wstring argument = targetArgument;
+            chosen->Post([chosen, url, argument]() {
+                if (chosen->Top()) chosen->NavigateAction(chosen->Top(), url, &argument, false);
+            });
+            return;
+        }
+        note.detail = "NewWindow2 handed over an object that is no browser window: ignored";
+        Record(note);
+    }
+    NewWindowRequest request;
+    request.url = url;
+    request.name = name;
+    request.hasTarget = true;
+    request.targetArgument = targetArgument;
+    request.openedByPage = true;
+    request.opener = source->Label();
+    session_.internals().CreateTopWindow(request);
+}
+
+// ---------------------------------------------------------------------------
+// Raw events and keys
+
+void TopWindow::FireAction(BrowsingContext* context, DISPID dispid, const std::vector<RawArg>& args,
+                           bool noParams) {
+    BusyScope busy(this);
+    if (noParams) {
+        FireEvent(context, dispid, nullptr, std::wstring(), nullptr, false);
+        return;
+    }
+    auto block = RawEventBuilder::Build(args, [this, context](const std::string& frame) -> IDispatch* {
+        if (frame.empty()) return context->browser()->Dispatch();
+        ScopedLock hold(session_.internals().treeLock);
+        BrowsingContext* named = FindContext(frame);
+        return named ? named->browser()->Dispatch() : nullptr;
+    });
+    TimelineEntry raw;
+    raw.kind = TimelineKind::Note;
+    raw.context = context->Label();
+    raw.detail = "raw " + EventName(dispid) + ": " + DescribeArgs(block->Params());
+    Record(raw);
+    FireEvent(context, dispid, block->Params(), std::wstring(), nullptr, true);
+    ComPtr<IDispatch> given;  // what a sink stored through a ref-dispatch argument
+    *given.ReleaseAndGetAddressOf() = block->TakeNewWindowDispatch();
+}
+
+void TopWindow::FocusAndSendKey(UINT virtualKey, bool down) {
+    if (hwnd_) {
+        // The key goes to the thread whose window has the focus.
+        SetForegroundWindow(hwnd_);
+        SetActiveWindow(hwnd_);
+        SetFocus(hwnd_);
+    }
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = static_cast<WORD>(virtualKey);
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, 0));
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof input);
+}
+
+}  // namespace standin
