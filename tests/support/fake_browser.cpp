@@ -1,5 +1,7 @@
 #include "support/fake_browser.h"
 
+#include <new>
+
 #include <exdispid.h>
 #include <olectl.h>
 
@@ -52,6 +54,18 @@ HRESULT FakeConnectionPoint::Unadvise(DWORD cookie) {
 
 HRESULT FakeConnectionPoint::EnumConnections(IEnumConnections** connections) {
     if (connections) *connections = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT FakeBrowser::get_HWND(SHANDLE_PTR* handle) {
+    if (!handle) return E_POINTER;
+    *handle = reinterpret_cast<SHANDLE_PTR>(window);
+    return window ? S_OK : E_FAIL;
+}
+
+HRESULT FakeBrowser::get_Document(IDispatch** document) {
+    if (documentThrows) throw std::bad_alloc();
+    if (document) *document = nullptr;
     return E_NOTIMPL;
 }
 

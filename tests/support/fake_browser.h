@@ -55,6 +55,12 @@ public:
     HRESULT findResult = S_OK;
     int findCalls = 0;
     FakeConnectionPoint point;
+    // The browser window: get_HWND answers it, or fails while it is null.
+    HWND window = nullptr;
+    int quitCalls = 0;
+    // get_Document raises std::bad_alloc, as a scan that runs out of memory
+    // does deep inside the document.
+    bool documentThrows = false;
 
     IWebBrowser2* browser() { return static_cast<IWebBrowser2*>(this); }
 
@@ -86,7 +92,7 @@ public:
     STDMETHODIMP get_Application(IDispatch **ppDisp) override { return E_NOTIMPL; }
     STDMETHODIMP get_Parent(IDispatch **ppDisp) override { return E_NOTIMPL; }
     STDMETHODIMP get_Container(IDispatch **ppDisp) override { return E_NOTIMPL; }
-    STDMETHODIMP get_Document(IDispatch **ppDisp) override { return E_NOTIMPL; }
+    STDMETHODIMP get_Document(IDispatch **ppDisp) override;
     STDMETHODIMP get_TopLevelContainer(VARIANT_BOOL *pBool) override { return E_NOTIMPL; }
     STDMETHODIMP get_Type(BSTR *Type) override { return E_NOTIMPL; }
     STDMETHODIMP get_Left(LONG *pl) override { return E_NOTIMPL; }
@@ -100,12 +106,15 @@ public:
     STDMETHODIMP get_LocationName(BSTR *LocationName) override { return E_NOTIMPL; }
     STDMETHODIMP get_LocationURL(BSTR *LocationURL) override { return E_NOTIMPL; }
     STDMETHODIMP get_Busy(VARIANT_BOOL *pBool) override { return E_NOTIMPL; }
-    STDMETHODIMP Quit() override { return E_NOTIMPL; }
+    STDMETHODIMP Quit() override {
+        ++quitCalls;
+        return S_OK;
+    }
     STDMETHODIMP ClientToWindow(int *pcx, int *pcy) override { return E_NOTIMPL; }
     STDMETHODIMP PutProperty(BSTR Property, VARIANT vtValue) override { return E_NOTIMPL; }
     STDMETHODIMP GetProperty(BSTR Property, VARIANT *pvtValue) override { return E_NOTIMPL; }
     STDMETHODIMP get_Name(BSTR *Name) override { return E_NOTIMPL; }
-    STDMETHODIMP get_HWND(SHANDLE_PTR *pHWND) override { return E_NOTIMPL; }
+    STDMETHODIMP get_HWND(SHANDLE_PTR *pHWND) override;
     STDMETHODIMP get_FullName(BSTR *FullName) override { return E_NOTIMPL; }
     STDMETHODIMP get_Path(BSTR *Path) override { return E_NOTIMPL; }
     STDMETHODIMP get_Visible(VARIANT_BOOL *pBool) override { return E_NOTIMPL; }
