@@ -1,0 +1,159 @@
+// The HTML documents the browser stand-in hands to the product: real pages
+// parsed by a tolerant parser and walked through the real mshtml.h
+// interfaces (IHTMLDocument2, IHTMLElementCollection, IHTMLElement and the
+// element interfaces of each tag), with instruments for the tests: a log of
+// every property write, counts of live references and live BSTRs, injected
+// failures and the rendered sizes of images.
+//
+// The COM objects are apartment-threaded like MSHTML's: use a document's
+// objects on one thread at a time. Every object keeps its document's tree
+// alive, so a pointer a caller forgot to release never dangles (it shows as
+// a live reference instead).
+#pragma once
+
+#include <windows.h>
+#include <mshtml.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+namespace detail {
+struct Tree;
+}
+
+// A frame the document declares: a FRAME of a frameset or an IFRAME, in
+// document order. The browser stand-in gives each its own document and
+// browser object, as Internet Explorer does (IFRAMEs included: they get a
+// browser object and a DocumentComplete of their own).
+struct FrameDecl {
+    std::string name;  // the name attribute, else the id, else empty
+    std::string src;   // absolute; "about:blank" when the element names none
+    bool inlineFrame = false;  // true for an IFRAME
+};
+
+// What a click on a link, an image-map area or a form submission would do.
+struct ClickTarget {
+    bool found = false;
+    std::string href;    // absolute address (a form's action; the page itself if it has none)
+    std::string target;  // the current target attribute, empty when none
+};
+
+// A property write made through the COM interfaces.
+struct PropertyWrite {
+    std::string tag;       // lower case, "img"
+    long index = -1;       // position among the document's elements of that tag
+    std::string id;        // the element's id attribute, empty if none
+    std::string property;  // "width", "height", "alt", "target", "title", "onunload", "visibility"
+    std::string value;     // "0", "z9z0_blank", "(null)", "VT_BSTR(null)", "VT_BSTR(468)", "VT_I4(0)"
+    VARTYPE type = VT_EMPTY;  // VT_BSTR or VT_I4 for typed properties; the VARIANT's own type otherwise
+    // "img#3 width = 0", "a#2 target = z9z0_blank", "body#0 onunload = VT_BSTR(null)"
+    std::string Text() const;
+};
+
+// An element chosen by tag name and position among the document's elements
+// of that tag; index -1 means every element of the tag, tag "" every tag.
+struct ElementRef {
+    std::string tag;
+    long index = -1;
+};
+
+// Failures to inject. Tag names are lower case; a collection is named by
+// the tag name given to tags(), "*" names the document's all collection and
+// "" names every collection.
+struct Failures {
+    HRESULT allResult = S_OK;         // get_all fails with this when it is a failure
+    bool allNull = false;             // get_all answers S_OK and NULL
+    std::vector<std::string> tagsFail;  // tags(name) answers E_FAIL
+    std::vector<std::string> tagsNull;  // tags(name) answers S_OK and NULL
+    std::vector<std::string> lengthFail;  // get_length of these collections answers E_FAIL
+    struct Item {
+        std::string collection;
+        long index = -1;  // -1: every index
+    };
+    std::vector<Item> itemFail;  // item(index) of these collections answers E_FAIL
+    struct Interface {
+        ElementRef element;
+        IID iid;
+    };
+    std::vector<Interface> missingInterfaces;  // QueryInterface answers E_NOINTERFACE
+    struct Property {
+        ElementRef element;
+        std::string property;  // as in PropertyWrite; "innerHTML", "src", "href", "style" too
+    };
+    std::vector<Property> readFail;   // the getter answers E_FAIL
+    std::vector<Property> writeFail;  // the setter answers E_FAIL (and is not logged)
+};
+
+// The size an image is rendered at when its width or height attribute does
+// not give one (Internet Explorer reports the loaded picture's size).
+struct ImageSize {
+    std::string match;  // "#id" matches the id attribute; other text a substring of the src attribute
+    long width = 0;
+    long height = 0;
+};
+
+struct DomOptions {
+    std::vector<ImageSize> imageSizes;  // first match wins
+    long defaultImageWidth = 0;         // an image nothing gives a size: never loaded
+    long defaultImageHeight = 0;
+    // With scripting on (the browser's default) NOSCRIPT holds raw text, as
+    // in Internet Explorer; off, its markup becomes elements.
+    bool scripting = true;
+    Failures failures;
+};
+
+class Document {
+public:
+    // Parses any bytes at all; never fails for bad markup. url is the
+    // document's address, against which relative addresses resolve.
+    static std::shared_ptr<Document> Parse(const std::string& html, const std::string& url,
+                                           const DomOptions& options = {});
+
+    // The document object, a new reference.
+    Microsoft::WRL::ComPtr<IHTMLDocument2> Html();
+    const std::string& Url() const;
+    const std::vector<FrameDecl>& Frames() const;
+
+    // tag is "a", "area" or "form"; selector "#id" (or the name attribute),
+    // a 0-based index among the elements of that tag, or "text:<text>" (the
+    // element's text with white space collapsed: exact match first, else the
+    // first that contains it). Reads the element as it is now, after any
+    // writes made through COM.
+    ClickTarget FindClickable(const std::string& tag, const std::string& selector) const;
+
+    // Instruments.
+    std::vector<PropertyWrite> Writes() const;
+    std::vector<std::string> WriteLog() const;  // Text() of each write
+    void ClearWrites();
+    long LiveRefs() const;     // references callers hold on this document's objects
+    long LiveObjects() const;  // this document's COM objects now alive
+    Failures& InjectedFailures();  // may be changed at any time
+    void SetImageSizes(const std::vector<ImageSize>& sizes, long defaultWidth = 0,
+                       long defaultHeight = 0);
+    // Number of elements of a tag name (lower case), as tags() counts them.
+    long CountOf(const std::string& tag) const;
+
+    explicit Document(std::shared_ptr<detail::Tree> tree);
+
+private:
+    std::shared_ptr<detail::Tree> tree_;
+};
+
+// References held on the objects of every document of the process.
+long LiveDomRefs();
+// BSTRs the documents handed out (results of getters, VT_BSTR VARIANTs) that
+// the caller has not freed yet; -1 when they cannot be counted.
+long LiveBstrs();
+bool BstrTrackingActive();
+
+// A page of about `elements` elements for benchmarks: paragraphs, links with
+// and without targets, images (some of banner size or with ad-like
+// addresses), divs around them, objects, embeds, forms and image maps.
+// The same seed gives the same page.
+std::string GeneratePage(int elements, unsigned seed);
+
+}  // namespace standin
