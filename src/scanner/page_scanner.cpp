@@ -193,6 +193,9 @@ Next TestContainer(IHTMLElement* division) {
 
 // The element's target as a narrow string; empty when it has none, when it is
 // empty, or when it cannot be read. original keeps the BSTR itself.
+//
+// Like every other test on these names, "no target" goes by the C string: a
+// target that begins with a NUL character counts as none.
 template <typename Element>
 AnsiString ReadTarget(Element* element, UniqueBstr* original) {
     if (FAILED(element->get_target(original->put()))) original->reset();
@@ -208,7 +211,7 @@ void WriteTarget(Element* element, const char* target) {
 Next ApplyBaseTarget(Scan& scan, IHTMLBaseElement* base) {
     UniqueBstr original;
     AnsiString target = ReadTarget(base, &original);
-    if (target.empty()) return Next::Continue;
+    if (!*target.c_str()) return Next::Continue;
 
     switch (ClassifyTarget(target.c_str(), scan.isTopLevel)) {
     case TargetDecision::StopScan:
@@ -235,7 +238,7 @@ template <typename Element>
 Next ApplyTarget(const Scan& scan, Element* element) {
     UniqueBstr original;
     AnsiString target = ReadTarget(element, &original);
-    if (target.empty()) {
+    if (!*target.c_str()) {
         element->put_target(scan.defaultTarget.get());
         return Next::Continue;
     }
@@ -259,7 +262,10 @@ void ShowAddressAsTitle(IHTMLAnchorElement* anchor) {
     UniqueBstr address;
     if (FAILED(anchor->get_href(address.put()))) address.reset();
     ComPtr<IHTMLElement> element;
-    if (FAILED(anchor->QueryInterface(IID_PPV_ARGS(&element))) || !element) return;
+    if (FAILED(anchor->QueryInterface(IID_IHTMLElement,
+                                      reinterpret_cast<void**>(element.GetAddressOf()))) ||
+        !element)
+        return;
     element->put_title(address.get());
 }
 
