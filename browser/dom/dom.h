@@ -6,9 +6,15 @@
 // failures and the rendered sizes of images.
 //
 // The COM objects are apartment-threaded like MSHTML's: use a document's
-// objects on one thread at a time. Every object keeps its document's tree
-// alive, so a pointer a caller forgot to release never dangles (it shows as
-// a live reference instead).
+// objects on one thread at a time. Document's own methods (the log,
+// FindClickable, the counters) may be called from any thread meanwhile.
+// Every object keeps its document's tree alive, so a pointer a caller
+// forgot to release never dangles (it shows as a live reference instead).
+//
+// What each getter answers (NULL or empty strings, sizes, out-of-range
+// items) follows Wine's MSHTML and is listed in objects.h; how pages become
+// trees is listed in html_parser.h, and how markup is written back in
+// serialize.h.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +23,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace standin {
@@ -30,7 +37,7 @@ struct Tree;
 // browser object, as Internet Explorer does (IFRAMEs included: they get a
 // browser object and a DocumentComplete of their own).
 struct FrameDecl {
-    std::string name;  // the name attribute, else the id, else empty
+    std::string name;  // the name attribute (the frame's window name), empty if none
     std::string src;   // absolute; "about:blank" when the element names none
     bool inlineFrame = false;  // true for an IFRAME
 };
@@ -54,9 +61,15 @@ struct PropertyWrite {
     std::string Text() const;
 };
 
+// The small structs below have constructors rather than being plain
+// aggregates: braced lists of aggregates holding strings trip a false
+// "may be used uninitialized" warning of GCC 12 at -O3 in callers' tests.
+
 // An element chosen by tag name and position among the document's elements
 // of that tag; index -1 means every element of the tag, tag "" every tag.
 struct ElementRef {
+    ElementRef() = default;
+    ElementRef(std::string tagName, long position = -1) : tag(std::move(tagName)), index(position) {}
     std::string tag;
     long index = -1;
 };
@@ -71,16 +84,22 @@ struct Failures {
     std::vector<std::string> tagsNull;  // tags(name) answers S_OK and NULL
     std::vector<std::string> lengthFail;  // get_length of these collections answers E_FAIL
     struct Item {
+        Item() = default;
+        Item(std::string name, long position = -1) : collection(std::move(name)), index(position) {}
         std::string collection;
         long index = -1;  // -1: every index
     };
     std::vector<Item> itemFail;  // item(index) of these collections answers E_FAIL
     struct Interface {
+        Interface() = default;
+        Interface(ElementRef which, const IID& id) : element(std::move(which)), iid(id) {}
         ElementRef element;
-        IID iid;
+        IID iid = IID_NULL;
     };
     std::vector<Interface> missingInterfaces;  // QueryInterface answers E_NOINTERFACE
     struct Property {
+        Property() = default;
+        Property(ElementRef which, std::string name) : element(std::move(which)), property(std::move(name)) {}
         ElementRef element;
         std::string property;  // as in PropertyWrite; "innerHTML", "src", "href", "style" too
     };
@@ -91,6 +110,8 @@ struct Failures {
 // The size an image is rendered at when its width or height attribute does
 // not give one (Internet Explorer reports the loaded picture's size).
 struct ImageSize {
+    ImageSize() = default;
+    ImageSize(std::string what, long w, long h) : match(std::move(what)), width(w), height(h) {}
     std::string match;  // "#id" matches the id attribute; other text a substring of the src attribute
     long width = 0;
     long height = 0;
@@ -109,7 +130,8 @@ struct DomOptions {
 class Document {
 public:
     // Parses any bytes at all; never fails for bad markup. url is the
-    // document's address, against which relative addresses resolve.
+    // document's address, against which relative addresses resolve. The
+    // bytes are read in the ANSI code page.
     static std::shared_ptr<Document> Parse(const std::string& html, const std::string& url,
                                            const DomOptions& options = {});
 
@@ -137,6 +159,7 @@ public:
     // Number of elements of a tag name (lower case), as tags() counts them.
     long CountOf(const std::string& tag) const;
 
+    // For Parse; a document is only ever made from a parsed tree.
     explicit Document(std::shared_ptr<detail::Tree> tree);
 
 private:

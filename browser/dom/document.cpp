@@ -1,0 +1,138 @@
+#include <cstdlib>
+
+#include "bstr_tracker.h"
+#include "dom.h"
+#include "html_parser.h"
+#include "objects.h"
+#include "serialize.h"
+#include "text.h"
+#include "tree.h"
+#include "url.h"
+
+namespace standin {
+namespace {
+
+bool IsIndex(const std::string& text) {
+    if (text.empty() || text.size() > 9) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+const detail::Node* Choose(const std::vector<detail::Node*>& elements, const std::string& selector) {
+    if (IsIndex(selector)) {
+        const size_t index = static_cast<size_t>(std::atol(selector.c_str()));
+        return index < elements.size() ? elements[index] : nullptr;
+    }
+    if (!selector.empty() && selector[0] == '#') {
+        const std::wstring key = detail::AnsiToWide(selector.substr(1));
+        for (const char* attribute : {"id", "name"})
+            for (const detail::Node* node : elements)
+                if (const detail::Attribute* value = node->Find(attribute))
+                    if (value->value == key) return node;
+        return nullptr;
+    }
+    const std::string prefix = "text:";
+    if (selector.compare(0, prefix.size(), prefix) != 0) return nullptr;
+    const std::wstring wanted = detail::CollapseSpace(detail::AnsiToWide(selector.substr(prefix.size())));
+    const detail::Node* containing = nullptr;
+    for (const detail::Node* node : elements) {
+        const std::wstring text = detail::CollapseSpace(detail::InnerText(*node));
+        if (text == wanted) return node;
+        if (!containing && text.find(wanted) != std::wstring::npos) containing = node;
+    }
+    return containing;
+}
+
+}  // namespace
+
+std::string PropertyWrite::Text() const {
+    return tag + "#" + std::to_string(index) + " " + property + " = " + value;
+}
+
+Document::Document(std::shared_ptr<detail::Tree> tree) : tree_(std::move(tree)) {}
+
+std::shared_ptr<Document> Document::Parse(const std::string& html, const std::string& url,
+                                          const DomOptions& options) {
+    auto tree = std::make_shared<detail::Tree>();
+    tree->url = url;
+    tree->urlWide = detail::AnsiToWide(url);
+    tree->options = options;
+    detail::ParseHtml(*tree, html, options.scripting);
+    tree->Index();
+    return std::make_shared<Document>(std::move(tree));
+}
+
+Microsoft::WRL::ComPtr<IHTMLDocument2> Document::Html() {
+    Microsoft::WRL::ComPtr<IHTMLDocument2> document;
+    detail::GetDocumentObject(tree_, IID_IHTMLDocument2,
+                              reinterpret_cast<void**>(document.ReleaseAndGetAddressOf()));
+    return document;
+}
+
+const std::string& Document::Url() const { return tree_->url; }
+
+const std::vector<FrameDecl>& Document::Frames() const { return tree_->frames; }
+
+ClickTarget Document::FindClickable(const std::string& tag, const std::string& selector) const {
+    korvane::ScopedLock hold(tree_->lock);
+    ClickTarget result;
+    const std::string name = detail::LowerAscii(tag);
+    const detail::Node* node = Choose(tree_->ElementsOf(name), selector);
+    if (!node) return result;
+    result.found = true;
+    const char* addressName = name == "form" ? "action" : "href";
+    const detail::Attribute* address = node->Find(addressName);
+    if (address && !detail::CollapseSpace(address->value).empty()) {
+        result.href = detail::WideToAnsi(detail::ResolveUrl(tree_->baseUrl, address->value));
+    } else if (name == "form") {
+        result.href = tree_->url;  // a form without an action submits to its own page
+    }
+    if (const detail::Attribute* target = node->Find("target"))
+        result.target = detail::WideToAnsi(target->value);
+    return result;
+}
+
+std::vector<PropertyWrite> Document::Writes() const {
+    korvane::ScopedLock hold(tree_->lock);
+    return tree_->writes;
+}
+
+std::vector<std::string> Document::WriteLog() const {
+    korvane::ScopedLock hold(tree_->lock);
+    std::vector<std::string> lines;
+    lines.reserve(tree_->writes.size());
+    for (const PropertyWrite& write : tree_->writes) lines.push_back(write.Text());
+    return lines;
+}
+
+void Document::ClearWrites() {
+    korvane::ScopedLock hold(tree_->lock);
+    tree_->writes.clear();
+}
+
+long Document::LiveRefs() const { return InterlockedExchangeAdd(&tree_->liveRefs, 0); }
+
+long Document::LiveObjects() const { return InterlockedExchangeAdd(&tree_->liveObjects, 0); }
+
+Failures& Document::InjectedFailures() { return tree_->options.failures; }
+
+void Document::SetImageSizes(const std::vector<ImageSize>& sizes, long defaultWidth,
+                             long defaultHeight) {
+    korvane::ScopedLock hold(tree_->lock);
+    tree_->options.imageSizes = sizes;
+    tree_->options.defaultImageWidth = defaultWidth;
+    tree_->options.defaultImageHeight = defaultHeight;
+}
+
+long Document::CountOf(const std::string& tag) const {
+    return static_cast<long>(tree_->ElementsOf(detail::LowerAscii(tag)).size());
+}
+
+long LiveDomRefs() { return detail::ProcessRefs(); }
+
+long LiveBstrs() { return detail::LiveBstrCount(); }
+
+bool BstrTrackingActive() { return detail::BstrTrackerActive(); }
+
+}  // namespace standin
