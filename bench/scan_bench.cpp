@@ -93,6 +93,19 @@ long AllCount(standin::Document& page) {
     return count;
 }
 
+// Which phases the scan runs.
+struct Setting {
+    const char* name;
+    BYTE blockBannerAds;
+    BYTE inDocumentComplete;
+};
+
+const Setting kAllPhases = {"all ten phases", 1, 1};
+const Setting kBreakdown[] = {
+    {"without DIVs (DownloadComplete)", 1, 0},
+    {"unload and targets (ads allowed)", 0, 1},
+};
+
 struct Figures {
     int requested = 0;
     long elements = 0;
@@ -104,7 +117,8 @@ struct Figures {
 // Each run gets a freshly parsed page: a second scan of a top document ends
 // at its first rewritten target, which would flatter the scan. Parsing is not
 // timed.
-Figures Measure(int requested, int runs) {
+Figures Measure(int requested, int runs, const Setting& setting) {
+    sharedState.blockBannerAds = setting.blockBannerAds;
     const std::string html = standin::GeneratePage(requested, 20240601u + requested);
     Figures figures;
     figures.requested = requested;
@@ -124,7 +138,7 @@ Figures Measure(int requested, int runs) {
                 traverseTotal += Now() - start;
             } else {
                 const double start = Now();
-                ScanPage(&browser, &browser, 1);
+                ScanPage(&browser, &browser, setting.inDocumentComplete);
                 scanTotal += Now() - start;
             }
         }
@@ -137,7 +151,6 @@ Figures Measure(int requested, int runs) {
 }  // namespace
 
 int main() {
-    sharedState.blockBannerAds = 1;
     const struct {
         int elements;
         int runs;
@@ -149,7 +162,7 @@ int main() {
                 "scan ms", "walk ms", "ratio", "scan us/el", "walk us/el");
     std::vector<Figures> all;
     for (const auto& size : sizes) {
-        Figures f = Measure(size.elements, size.runs);
+        Figures f = Measure(size.elements, size.runs, kAllPhases);
         all.push_back(f);
         const double perScan = f.scanSeconds * 1e6 / (f.elements ? f.elements : 1);
         const double perWalk = f.traverseSeconds * 1e6 / (f.elements ? f.elements : 1);
@@ -169,6 +182,17 @@ int main() {
                     large.scanSeconds / small.scanSeconds,
                     large.traverseSeconds / small.traverseSeconds,
                     (large.scanSeconds / large.elements) / (small.scanSeconds / small.elements));
+    }
+
+    std::printf("\nWhere the time goes (scan ms, and its ratio to the walk):\n");
+    for (const Setting& setting : kBreakdown) {
+        std::printf("  %-34s", setting.name);
+        for (const auto& size : sizes) {
+            Figures f = Measure(size.elements, size.runs, setting);
+            std::printf("  %dk: %8.2f (x%5.2f)", size.elements / 1000, f.scanSeconds * 1e3,
+                        f.scanSeconds / f.traverseSeconds);
+        }
+        std::printf("\n");
     }
     return 0;
 }

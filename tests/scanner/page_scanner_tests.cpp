@@ -2,10 +2,12 @@
 // how it fails, and that every reference and string it takes is given back.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
 #include "helper/string_ring.h"
+#include "scanner/failing_allocator.h"
 #include "scanner/scan_harness.h"
 
 using namespace korvane;
@@ -139,14 +141,19 @@ TEST_F(ScanTest, SecondScanOfTheTopDocumentStopsAtTheFirstRewrittenTarget) {
     EXPECT_EQ(counter, BlankTargetCounter());
 
     // A frame keeps its rewritten names, so its later scans run to the end.
+    // The form refuses its target in the first scan only, so that the second
+    // shows it reached the last phase.
     auto frame = Parse(html);
     How inFrame;
     inFrame.window = Window::Frame;
+    frame->InjectedFailures().writeFail = {{{"form", 0}, "target"}};
     EXPECT_EQ(S_OK, Scan(*frame, inFrame));
+    frame->InjectedFailures().writeFail.clear();
     frame->ClearWrites();
     EXPECT_EQ(S_OK, Scan(*frame, inFrame));
-    EXPECT_EQ((Lines{"a#2 target = _self", "form#0 target = _self"}),
-              WritesWith(*frame, " target = "));
+    EXPECT_EQ((Lines{"a#0 title = http://www.example.com/1", "a#1 title = http://www.example.com/2",
+                     "a#2 title = http://www.example.com/3", "form#0 target = _self"}),
+              WritesWith(*frame, {"a#", "area#", "form#"}));
 }
 
 TEST_F(ScanTest, OwnPrefixOnAPageNeverScannedEndsTheScanThere) {
@@ -219,7 +226,9 @@ TEST_F(ScanTest, LinkTitlesShowTheirAddress) {
         "<a name=\"anchor-only\">2</a>"
         "<a href=\"http://other.example.org/x?y=1\">3</a>");
     EXPECT_EQ(S_OK, Scan(*page));
-    EXPECT_EQ((Lines{"a#0 title = http://www.example.com/own", "a#1 title = (null)",
+    // An anchor without an address reads as the empty string, and that is
+    // what its title becomes.
+    EXPECT_EQ((Lines{"a#0 title = http://www.example.com/own", "a#1 title = ",
                      "a#2 title = http://other.example.org/x?y=1"}),
               WritesWith(*page, " title = "));
 }
@@ -270,12 +279,12 @@ TEST_F(ScanTest, PluginSizesAreReadAsTextWithLeadingDigits) {
     EXPECT_EQ((Lines{"object#0 width = VT_BSTR(null)", "object#0 height = VT_BSTR(null)",
                      "embed#0 width = VT_BSTR(null)", "embed#0 height = VT_BSTR(null)",
                      "embed#1 width = VT_BSTR(null)", "embed#1 height = VT_BSTR(null)"}),
-              WritesWith(*page, "width = VT_BSTR"));
+              WritesWith(*page, {"object#", "embed#"}));
 
     // A cleared size reads as no text at all and is left alone.
     page->ClearWrites();
     EXPECT_EQ(S_OK, Scan(*page));
-    EXPECT_EQ(Lines{}, WritesWith(*page, "width = VT_BSTR"));
+    EXPECT_EQ(Lines{}, WritesWith(*page, {"object#", "embed#"}));
 }
 
 TEST_F(ScanTest, ContainersWithOneOrTwoMediaTagsAreHidden) {
@@ -352,7 +361,7 @@ TEST_F(ScanTest, ElementsThatCannotBeReadAreSkippedOrReadAsEmpty) {
                      "a#4 title = http://www.example.com/4", "a#4 target = _self",
                      "a#5 title = (null)", "a#5 target = _self",
                      "a#6 title = http://www.example.com/6"}),
-              Writes(*page));
+              WritesWith(*page, "a#"));
     // The name is known even though the page refused it.
     EXPECT_TRUE(TheKnownTargetNames().Contains("z9zwriteFailsHere"));
 }
@@ -383,4 +392,40 @@ TEST_F(ScanTest, DocumentsThatCannotBeScannedAreLeftAlone) {
     EXPECT_EQ(S_OK, Scan(*page));
     EXPECT_EQ(Lines{}, Writes(*page));
     EXPECT_EQ(0, page->LiveRefs());
+}
+
+// Memory can run out at any allocation of a scan; the scan is then abandoned
+// by the exception, and still gives back every reference and string.
+TEST_F(ScanTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
+    const std::string html = std::string(kOneOfEach) +
+                             "<a href=\"/n\" target=\"news\">n</a><a href=\"/b\" target=_blank>b</a>";
+    sharedState.blockBannerAds = 1;
+    int abandoned = 0;
+    for (long allowed = 0;; ++allowed) {
+        auto page = Parse(html);
+        bool refused = false;
+        HRESULT result = E_UNEXPECTED;
+        {
+            FakeBrowser browser(page->Html().Get());
+            try {
+                AllocationFailure failure(allowed);
+                result = ScanPage(&browser, &browser, 1);
+                refused = failure.Refused();
+            } catch (const std::bad_alloc&) {
+                refused = true;
+                ++abandoned;
+            }
+            EXPECT_EQ(0, browser.References()) << "after " << allowed << " allocations";
+        }
+        EXPECT_EQ(0, page->LiveRefs()) << "after " << allowed << " allocations";
+        if (standin::BstrTrackingActive()) {
+            EXPECT_EQ(0, standin::LiveBstrs()) << "after " << allowed << " allocations";
+        }
+        if (!refused) {
+            EXPECT_EQ(S_OK, result);
+            break;
+        }
+        ASSERT_LT(allowed, 100000) << "the scan never finished";
+    }
+    EXPECT_GT(abandoned, 0);
 }

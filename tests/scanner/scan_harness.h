@@ -48,12 +48,21 @@ inline HRESULT Scan(standin::Document& page, How how = {}) {
 
 inline std::vector<std::string> Writes(standin::Document& page) { return page.WriteLog(); }
 
-// The writes whose text contains the given piece, e.g. " target = ".
-inline std::vector<std::string> WritesWith(standin::Document& page, const std::string& piece) {
+// The writes whose text contains one of the given pieces, e.g. " target = ".
+inline std::vector<std::string> WritesWith(standin::Document& page,
+                                           std::initializer_list<std::string> pieces) {
     std::vector<std::string> matching;
     for (const std::string& write : page.WriteLog())
-        if (write.find(piece) != std::string::npos) matching.push_back(write);
+        for (const std::string& piece : pieces)
+            if (write.find(piece) != std::string::npos) {
+                matching.push_back(write);
+                break;
+            }
     return matching;
+}
+
+inline std::vector<std::string> WritesWith(standin::Document& page, const std::string& piece) {
+    return WritesWith(page, {piece});
 }
 
 using Lines = std::vector<std::string>;
