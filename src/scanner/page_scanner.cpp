@@ -192,10 +192,9 @@ Next TestContainer(IHTMLElement* division) {
 // --- Targets ----------------------------------------------------------------
 
 // The element's target as a narrow string; empty when it has none, when it is
-// empty, or when it cannot be read. original keeps the BSTR itself.
-//
-// Like every other test on these names, "no target" goes by the C string: a
-// target that begins with a NUL character counts as none.
+// empty, or when it cannot be read. original keeps the BSTR itself. Callers
+// test for "no target" on the C string, as every other test on target names
+// reads it: a target that begins with a NUL character counts as none.
 template <typename Element>
 AnsiString ReadTarget(Element* element, UniqueBstr* original) {
     if (FAILED(element->get_target(original->put()))) original->reset();

@@ -52,6 +52,7 @@ Lines Join(std::initializer_list<Lines> parts) {
 }  // namespace
 
 TEST_F(ScanTest, PhasesRunInOrderAndOnlyWhenTheirConditionsHold) {
+    EXPECT_TRUE(standin::BstrTrackingActive()) << "leaked strings would go unnoticed";
     struct Case {
         Event event;
         Banners banners;
