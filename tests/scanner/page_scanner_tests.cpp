@@ -4,14 +4,17 @@
 
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "helper/string_ring.h"
 #include "scanner/failing_allocator.h"
+#include "scanner/recording_document.h"
 #include "scanner/scan_harness.h"
 
 using namespace korvane;
 using namespace korvane::test;
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -429,4 +432,32 @@ TEST_F(ScanTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
         ASSERT_LT(allowed, 100000) << "the scan never finished";
     }
     EXPECT_GT(abandoned, 0);
+}
+
+// The document sees exactly these calls: each tag name as a lower-case
+// string VARIANT, each element by a VT_I4 index with an empty second VARIANT.
+TEST_F(ScanTest, CollectionsAreAskedInTheBrowsersOwnTerms) {
+    auto page = Parse(kOneOfEach);
+    CallLog log;
+    {
+        ComPtr<IHTMLDocument2> recorder = new RecordingDocument(log, page->Html());
+        FakeBrowser browser(recorder.Get());
+        recorder.Reset();
+        sharedState.blockBannerAds = 1;
+        EXPECT_EQ(S_OK, ScanPage(&browser, &browser, 1));
+    }
+    Lines expected = {"get_all"};
+    const std::pair<const char*, int> phases[] = {{"body", 1}, {"frameset", 0}, {"img", 2},
+                                                  {"object", 1}, {"embed", 1}, {"div", 1},
+                                                  {"base", 0}, {"a", 1}, {"area", 1},
+                                                  {"form", 1}};
+    for (const auto& phase : phases) {
+        expected.push_back(std::string("tags(VT_BSTR(") + phase.first + "))");
+        expected.push_back("get_length");
+        for (int i = 0; i < phase.second; ++i)
+            expected.push_back("item(VT_I4(" + std::to_string(i) + "), VT_EMPTY)");
+    }
+    EXPECT_EQ(expected, log.calls);
+    EXPECT_EQ(0, log.references);
+    EXPECT_EQ(0, page->LiveRefs());
 }
