@@ -172,11 +172,13 @@ TEST_F(ScanTest, OwnPrefixOnAPageNeverScannedEndsTheScanThere) {
 TEST_F(ScanTest, CounterWrapsAfterTwentyAndTheRingKeepsOneCopy) {
     RewindBlankCounter();
     std::string html;
-    for (int i = 0; i <= 20; ++i) html += "<a href=\"/" + std::to_string(i) + "\" target=_blank>x</a>";
+    for (int i = 0; i <= 20; ++i)
+        html += "<a href=\"/" + std::to_string(i) + "\" target=_blank>x</a>";
     auto page = Parse(html);
     EXPECT_EQ(S_OK, Scan(*page));
     Lines expected;
-    for (int i = 0; i <= 20; ++i) expected.push_back("a#" + std::to_string(i) + " target = " + Blank(i));
+    for (int i = 0; i <= 20; ++i)
+        expected.push_back("a#" + std::to_string(i) + " target = " + Blank(i));
     EXPECT_EQ(expected, WritesWith(*page, " target = "));
     EXPECT_EQ(0, BlankTargetCounter());
 
@@ -401,8 +403,8 @@ TEST_F(ScanTest, DocumentsThatCannotBeScannedAreLeftAlone) {
 // Memory can run out at any allocation of a scan; the scan is then abandoned
 // by the exception, and still gives back every reference and string.
 TEST_F(ScanTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
-    const std::string html = std::string(kOneOfEach) +
-                             "<a href=\"/n\" target=\"news\">n</a><a href=\"/b\" target=_blank>b</a>";
+    const std::string html = std::string(kOneOfEach) + "<a href=\"/n\" target=\"news\">n</a>" +
+                             "<a href=\"/b\" target=_blank>b</a>";
     sharedState.blockBannerAds = 1;
     int abandoned = 0;
     for (long allowed = 0;; ++allowed) {
