@@ -1,0 +1,63 @@
+// Rules that tell a banner advertisement from the rest of a page: standard
+// banner sizes, ad-server addresses, and small containers around one or two
+// media elements. Plain narrow strings in the ANSI code page; no COM here.
+#pragma once
+
+#include "base/ansi_string.h"
+
+namespace korvane {
+
+struct BannerSize {
+    int width;
+    int height;
+};
+
+// The usual advertisement sizes, in the order they are tested.
+constexpr BannerSize BannerSizes[] = {
+    {468, 60},  {234, 60},  {88, 31},   {120, 90},  {120, 60},  {120, 240},
+    {125, 125}, {160, 600}, {120, 600}, {300, 250}, {250, 250}, {240, 400},
+    {336, 280}, {180, 150}, {460, 55},  {392, 72},
+};
+
+// Pixels a size may be off in each direction and still match.
+constexpr int BannerSizeTolerance = 3;
+
+// Addresses of schools, non-profits and governments are never taken for ads,
+// whatever they look like.
+constexpr const char* ExemptAddressMarks[] = {".edu/", ".org/", ".gov/",
+                                              ".edu.", ".org.", ".gov."};
+
+// Pieces of an address that ad servers use: query strings, ad directories
+// and promotion names. Plain substrings, on a lower-cased address.
+constexpr const char* AdAddressMarks[] = {"?",  "=",   "&",   ";",       "/ad",     ".ad",
+                                          "_ad", "ad/", "/a/", "/promo", "promo_", "_promo"};
+
+// Opening tags of media elements in upper-cased markup, most preferred first.
+constexpr const char* MediaTagMarks[] = {"<IMG ", "<EMBED ", "<OBJECT "};
+
+bool MatchesBannerSize(long width, long height);
+
+// lowerAddress is the image's address already lower-cased (LowerCase).
+bool IsBannerImage(const char* lowerAddress, long width, long height);
+
+// The first "<IMG " in text; if there is none the first "<EMBED "; if there
+// is none the first "<OBJECT "; else null. The result points into text.
+const char* FindMediaTag(const char* text);
+
+// upperMarkup is a DIV's inner markup already upper-cased (UpperCase). True
+// when a chain of FindMediaTag searches, each starting just past the tag the
+// previous one found, finds one or two media tags.
+bool IsAdContainerMarkup(const char* upperMarkup);
+
+// The leading decimal integer of a size written as text ("468", "468px",
+// "100%"), as atoi reads it: leading blanks and a sign are accepted, text
+// without leading digits gives 0, and a number too large for a long gives
+// the nearest long instead of an undefined value.
+long LeadingInteger(const char* text);
+
+// In-place case conversion of the single-byte letters A to Z; characters of
+// a multibyte code page are left alone.
+void LowerCase(AnsiString& text);
+void UpperCase(AnsiString& text);
+
+}  // namespace korvane

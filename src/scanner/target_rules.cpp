@@ -1,0 +1,80 @@
+#include "scanner/target_rules.h"
+
+#include <windows.h>
+#include <mbstring.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace korvane {
+namespace {
+
+// 0 when the library is loaded; never persisted.
+volatile LONG blankTargetCounter = 0;
+
+const unsigned char* Bytes(const char* text) {
+    return reinterpret_cast<const unsigned char*>(text);
+}
+
+bool Equal(const char* a, const char* b) { return _mbscmp(Bytes(a), Bytes(b)) == 0; }
+
+bool IsReserved(const char* target) {
+    for (const char* name : ReservedTargetNames)
+        if (Equal(target, name)) return true;
+    return false;
+}
+
+// Takes the counter's current number and moves it on, wrapping after the
+// last, as one step: two windows rewriting "_blank" at the same moment never
+// get the same number and no number is skipped.
+LONG TakeBlankNumber() noexcept {
+    for (;;) {
+        const LONG current = blankTargetCounter;
+        const LONG next = current >= kBlankTargetCounterLast ? 0 : current + 1;
+        if (InterlockedCompareExchange(&blankTargetCounter, next, current) == current)
+            return current;
+    }
+}
+
+}  // namespace
+
+TargetDecision ClassifyTarget(const char* target, bool isTopLevel) {
+    if (!target) target = "";
+    // In a frame only "_blank" opens a window of its own; names there are
+    // the frameset's own frames.
+    if (!isTopLevel && !Equal(target, "_blank")) return TargetDecision::Keep;
+    if (IsReserved(target)) return TargetDecision::Keep;
+    // Only this program writes such names: the document was scanned before,
+    // and everything after this element was rewritten then too.
+    if (_mbsnbcmp(Bytes(target), Bytes(RewrittenTargetPrefix), kRewrittenTargetPrefixLength) == 0)
+        return TargetDecision::StopScan;
+    return TargetDecision::Rewrite;
+}
+
+AnsiString MakeRewrittenTarget(const char* target) {
+    if (!target) target = "";
+    const bool numbered = Equal(target, "_blank");
+    const size_t prefixLength = kRewrittenTargetPrefixLength;
+    const size_t targetLength = std::strlen(target);
+    static_assert(kBlankTargetCounterLast < 100, "two digits are reserved for the number");
+    // Room for the longest number first: a number once taken is never lost
+    // to a failed allocation.
+    AnsiString result;
+    result.Allocate(prefixLength + (numbered ? 2 : 0) + targetLength);
+
+    char number[16] = "";
+    if (numbered)
+        std::snprintf(number, sizeof number, "%ld", static_cast<long>(TakeBlankNumber()));
+    const size_t numberLength = std::strlen(number);
+
+    char* out = result.data();
+    std::memcpy(out, RewrittenTargetPrefix, prefixLength);
+    std::memcpy(out + prefixLength, number, numberLength);
+    std::memcpy(out + prefixLength + numberLength, target, targetLength);
+    result.Truncate(prefixLength + numberLength + targetLength);
+    return result;
+}
+
+int BlankTargetCounter() noexcept { return static_cast<int>(blankTargetCounter); }
+
+}  // namespace korvane
