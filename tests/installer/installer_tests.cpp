@@ -379,6 +379,7 @@ protected:
     }
     void TearDown() override {
         if (HasFailure()) std::printf("setup log:\n%s\n", ReadFileBytes(LogPath()).c_str());
+        DeleteFileA(LogPath().c_str());
         Purge();
     }
 
