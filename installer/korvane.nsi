@@ -133,6 +133,8 @@ LangString UnregistrationFailed ${LANG_ENGLISH} \
   "Korvane.dll could not be unregistered (regsvr32 ended with $0)."
 LangString RemoveAnyway ${LANG_ENGLISH} \
   "Internet Explorer may still try to load it. Remove ${PRODUCT}'s files anyway?"
+LangString LibraryMissing ${LANG_ENGLISH} \
+  "Korvane.dll is missing, so its registration could not be removed."
 LangString NothingRemoved ${LANG_ENGLISH} \
   "Nothing was removed."
 LangString InUseAtRemoval ${LANG_ENGLISH} \
@@ -444,6 +446,8 @@ Section "Uninstall"
     ${Else}
       ${Log} "Unregistered $INSTDIR\Korvane.dll."
     ${EndIf}
+  ${Else}
+    ${Log} "$(LibraryMissing)"
   ${EndIf}
   ; A registration still waiting for a restart would bring it back.
   DeleteRegValue HKLM "${RUNONCE_KEY}" "${PRODUCT}"
