@@ -1,0 +1,492 @@
+; Vantrell setup: installs Korvane.dll, registers it as Internet Explorer's
+; popup-blocking helper object and lists it in Add or Remove Programs.
+;
+; Built by CMake with every build (see CMakeLists.txt beside this file):
+;   makensis -DVERSION=1.52 -DLIBRARY=<Korvane.dll> -DOUTFILE=<KorvaneSetup.exe> korvane.nsi
+;
+; Switches of setup and of the uninstaller:
+;   /S          silent: no window, no question (the white list is kept)
+;   /D=<folder> install folder; must come last, unquoted
+; Exit codes of both:
+;   0     done
+;   1     cancelled by the user
+;   2     failed; the reason is in the log (and, unless silent, on screen)
+;   3010  done, but Korvane.dll was in use: Windows must restart to finish.
+;         The code Windows Installer uses, so deployment tools know it.
+; Both append what they did to "%TEMP%\Vantrell Setup.log": the only trace a
+; silent run leaves.
+
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
+!include "FileFunc.nsh"
+
+!ifndef VERSION
+  !error "VERSION is not defined (makensis -DVERSION=1.52)"
+!endif
+!ifndef LIBRARY
+  !error "LIBRARY is not defined (makensis -DLIBRARY=<path of Korvane.dll>)"
+!endif
+!ifndef OUTFILE
+  !error "OUTFILE is not defined (makensis -DOUTFILE=<path of KorvaneSetup.exe>)"
+!endif
+
+!define PRODUCT       "Vantrell"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrell"
+!define RUNONCE_KEY   "Software\Microsoft\Windows\CurrentVersion\RunOnce"
+!define UNINSTALLER   "Uninstall.exe"
+!define LOG_FILE      "$TEMP\Vantrell Setup.log"
+; Windows Installer's "success, restart required".
+!define EXIT_RESTART  3010
+!define EXIT_FAILED   2
+
+; Who may do what. Korvane.dll is loaded into every program that receives
+; keyboard input, administrators' programs included, and an administrator
+; runs the uninstaller: no user may change, replace or delete either. They
+; get a list of their own, cut off from what the folder passes on.
+!define SDDL_LOCKED "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
+; The white list ("WhiteList.txt") lives beside the library, and any user may
+; save it: a save writes "WhiteList.tmp" and moves it over the list. So users
+; may add files to the folder (0x2), and the files created there are theirs
+; to change, replace and delete (0x1301bf, inherited by files only). Nothing
+; lets them delete what is already there (no FILE_DELETE_CHILD), so the
+; locked files stay out of their reach.
+!define SDDL_FOLDER_OPEN "D:(A;;0x2;;;BU)(A;OIIO;0x1301bf;;;BU)"
+; Only what the folder inherits from its parent.
+!define SDDL_FOLDER_CLOSED "D:"
+; SetNamedSecurityInfo: SE_FILE_OBJECT, and DACL_SECURITY_INFORMATION with
+; the protected or unprotected flag.
+!define SE_FILE_OBJECT 1
+!define DACL_PROTECTED   0x80000004
+!define DACL_UNPROTECTED 0x20000004
+
+Name "${PRODUCT}"
+Caption "${PRODUCT} ${VERSION} Setup"
+UninstallCaption "${PRODUCT} ${VERSION} Uninstall"
+BrandingText "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+; A 32-bit helper for the 32-bit browser: on 64-bit Windows this is
+; "Program Files (x86)", as it should be.
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+; An upgrade goes where the installed copy is.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0.0"
+VIAddVersionKey /LANG=1033 "ProductName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "CompanyName" "${PRODUCT}"
+VIAddVersionKey /LANG=1033 "FileDescription" "${PRODUCT} ${VERSION} Setup"
+VIAddVersionKey /LANG=1033 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
+
+;--------------------------------------------------------------------------
+; Pages
+
+!define MUI_ABORTWARNING
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT_REBOOT "$(RestartToFinishSetup)"
+!define MUI_FINISHPAGE_REBOOTLATER_DEFAULT
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT_REBOOT "$(RestartToFinishRemoval)"
+!define MUI_FINISHPAGE_REBOOTLATER_DEFAULT
+!insertmacro MUI_UNPAGE_FINISH
+
+!insertmacro MUI_LANGUAGE "English"
+
+;--------------------------------------------------------------------------
+; Texts
+
+LangString NeedAdministrator ${LANG_ENGLISH} \
+  "${PRODUCT} ${VERSION} Setup must be run by an administrator."
+LangString NeedAdministratorToRemove ${LANG_ENGLISH} \
+  "${PRODUCT} can only be removed by an administrator."
+LangString CannotWrite ${LANG_ENGLISH} \
+  "Setup could not write $0. Close the programs that use it and run Setup again."
+LangString RegistrationFailed ${LANG_ENGLISH} \
+  "Korvane.dll could not be registered (regsvr32 ended with $0). ${PRODUCT} will not \
+  work in Internet Explorer. Setup did not finish; ${PRODUCT} is listed in Add or Remove \
+  Programs, so it can be removed or set up again."
+LangString InUseAtSetup ${LANG_ENGLISH} \
+  "Korvane.dll is in use by running programs; the new one takes its place when Windows \
+  restarts."
+LangString RestartToFinishSetup ${LANG_ENGLISH} \
+  "Korvane.dll is in use by running programs. Windows must restart to finish setting up \
+  ${PRODUCT} ${VERSION}. Do you want to restart now?"
+LangString FolderNotOpened ${LANG_ENGLISH} \
+  "Warning: the folder's permissions could not be set (error $0); only administrators \
+  will be able to save the white list."
+LangString NotInstalledHere ${LANG_ENGLISH} \
+  "${PRODUCT} is not installed in $INSTDIR."
+LangString AskRemoveWhiteList ${LANG_ENGLISH} \
+  "Do you also want to remove your white list of sites whose popups are allowed? \
+  Choose No to keep it for a later installation."
+LangString UnregistrationFailed ${LANG_ENGLISH} \
+  "Korvane.dll could not be unregistered (regsvr32 ended with $0)."
+LangString RemoveAnyway ${LANG_ENGLISH} \
+  "Internet Explorer may still try to load it. Remove ${PRODUCT}'s files anyway?"
+LangString LibraryMissing ${LANG_ENGLISH} \
+  "Korvane.dll is missing, so its registration could not be removed."
+LangString NothingRemoved ${LANG_ENGLISH} \
+  "Nothing was removed."
+LangString InUseAtRemoval ${LANG_ENGLISH} \
+  "Korvane.dll is in use by running programs; it will be removed when Windows restarts."
+LangString RestartToFinishRemoval ${LANG_ENGLISH} \
+  "Korvane.dll is in use by running programs. Windows must restart to finish removing \
+  ${PRODUCT}. Do you want to restart now?"
+
+;--------------------------------------------------------------------------
+; Shared by setup and the uninstaller (each gets its own copy, as NSIS
+; wants "un." functions for the uninstaller).
+
+Var LogFile
+
+; Every step worth knowing goes to the details list and, for silent runs, to
+; the log file.
+!macro Log text
+  DetailPrint "${text}"
+  ${If} $LogFile != ""
+    FileWrite $LogFile "${text}$\r$\n"
+  ${EndIf}
+!macroend
+!define Log "!insertmacro Log"
+
+!macro SharedFunctions un
+  Function ${un}OpenLog
+    ClearErrors
+    FileOpen $LogFile "${LOG_FILE}" a
+    ${If} ${Errors}
+      StrCpy $LogFile ""
+    ${Else}
+      FileSeek $LogFile 0 END
+      !insertmacro GetTimeCall "" "L" $0 $1 $2 $3 $4 $5 $6
+      !if "${un}" == ""
+        FileWrite $LogFile "$\r$\n$2-$1-$0 $4:$5:$6 $(^Name) ${VERSION} Setup: $CMDLINE$\r$\n"
+      !else
+        FileWrite $LogFile "$\r$\n$2-$1-$0 $4:$5:$6 $(^Name) ${VERSION} Uninstall: $CMDLINE$\r$\n"
+      !endif
+    ${EndIf}
+    ClearErrors
+  FunctionEnd
+
+  ; Administrators only: the library goes into Program Files and registers
+  ; itself for every user of the machine.
+  Function ${un}RequireAdministrator
+    Exch $0   ; the message
+    UserInfo::GetAccountType
+    Pop $1
+    ${If} $1 != "Admin"
+      ${Log} "$0"
+      MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+      SetErrorLevel ${EXIT_FAILED}
+      Quit
+    ${EndIf}
+    Pop $0
+  FunctionEnd
+
+  ; Replaces the list of who may do what on a file or folder.
+  ; In: $R0 path, $R1 SDDL text, $R2 DACL flags. Out: $R3 Win32 error, 0 = done.
+  Function ${un}SetAccess
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R1, i 1, \
+      *p .R4, p 0) i .R3 ?e'
+    Pop $R5
+    ${If} $R3 == 0
+      StrCpy $R3 $R5
+      Return
+    ${EndIf}
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p R4, *i .R6, *p .R7, *i .R8) i .R3 ?e'
+    Pop $R5
+    ${If} $R3 == 0
+      StrCpy $R3 $R5
+    ${Else}
+      System::Call 'advapi32::SetNamedSecurityInfoW(w R0, i ${SE_FILE_OBJECT}, i R2, p 0, p 0, \
+        p R7, p 0) i .R3'
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p R4)'
+  FunctionEnd
+
+  ; Deletes Korvane.dll. Any program that has it loaded holds it. The
+  ; keyboard hook loads it into every program that gets keyboard input, and
+  ; such programs let go of it only a moment after the hook goes; the first
+  ; program to load the library sets the hook, and regsvr32 may be that
+  ; program. So a few tries come before the restart is called for.
+  ; Out: $R0 1 when it is still there.
+  Function ${un}DeleteLibrary
+    StrCpy $R0 0
+    ${Do}
+      ClearErrors
+      Delete "$INSTDIR\Korvane.dll"
+      ${IfNot} ${FileExists} "$INSTDIR\Korvane.dll"
+        StrCpy $R0 0
+        ${Break}
+      ${EndIf}
+      IntOp $R0 $R0 + 1
+      ${If} $R0 >= 4
+        StrCpy $R0 1
+        ${Break}
+      ${EndIf}
+      Sleep 500
+    ${Loop}
+    ClearErrors
+  FunctionEnd
+!macroend
+!insertmacro SharedFunctions ""
+!insertmacro SharedFunctions "un."
+
+!macro SetAccess path sddl flags
+  StrCpy $R0 "${path}"
+  StrCpy $R1 "${sddl}"
+  StrCpy $R2 ${flags}
+  Call ${__SetAccessPrefix}SetAccess
+!macroend
+
+; Fails the run: a message (unless silent), the log, exit code 2. Expects
+; the message in $(text) to use $0.
+!macro Fail text
+  ${Log} "$(${text})"
+  MessageBox MB_OK|MB_ICONSTOP "$(${text})" /SD IDOK
+  SetErrorLevel ${EXIT_FAILED}
+  Abort
+!macroend
+
+;--------------------------------------------------------------------------
+; Setup
+
+Function .onInit
+  Call OpenLog
+  Push "$(NeedAdministrator)"
+  Call RequireAdministrator
+FunctionEnd
+
+; Deletes a file that setup is about to write, so that the one written is
+; new and the administrators' own, whoever put something by that name there.
+; Fails the run when it cannot.
+!macro ClearWay file
+  Delete "${file}"
+  ${If} ${FileExists} "${file}"
+    StrCpy $0 "${file}"
+    !insertmacro Fail CannotWrite
+  ${EndIf}
+!macroend
+
+!macro WriteFile from to
+  ClearErrors
+  File "/oname=${to}" "${from}"
+  ${If} ${Errors}
+    StrCpy $0 "$INSTDIR\${to}"
+    !insertmacro Fail CannotWrite
+  ${EndIf}
+!macroend
+
+!define __SetAccessPrefix ""
+
+Section "${PRODUCT}" SectionMain
+  SectionIn RO
+  SetOutPath "$INSTDIR"
+
+  ; An earlier installation left the folder open to users; close it while
+  ; its files are replaced, so that nobody holds a way into the new ones.
+  ; Failing here changes nothing that the rest below does not check.
+  !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_CLOSED}" ${DACL_UNPROTECTED}
+  StrCpy $9 0   ; the error of the last file that could not be locked
+
+  ; The library. In use, it can be neither deleted nor overwritten; then the
+  ; new one is written beside it and takes its place when Windows restarts,
+  ; so that all programs change over together. (Renaming the loaded one out
+  ; of the way would let new programs load the new library while the hook
+  ; still loads the old one's code into others by name.)
+  !insertmacro ClearWay "$INSTDIR\Korvane.dll.new"
+  Call DeleteLibrary
+  ${If} $R0 == 0
+    !insertmacro WriteFile "${LIBRARY}" "Korvane.dll"
+    !insertmacro SetAccess "$INSTDIR\Korvane.dll" "${SDDL_LOCKED}" ${DACL_PROTECTED}
+    ${If} $R3 != 0
+      StrCpy $9 $R3
+    ${EndIf}
+  ${Else}
+    !insertmacro WriteFile "${LIBRARY}" "Korvane.dll.new"
+    !insertmacro SetAccess "$INSTDIR\Korvane.dll.new" "${SDDL_LOCKED}" ${DACL_PROTECTED}
+    ${If} $R3 != 0
+      StrCpy $9 $R3
+    ${EndIf}
+    ; Rename fails while the target exists, and /REBOOTOK then queues the
+    ; replacement for the restart and raises the reboot flag.
+    Rename /REBOOTOK "$INSTDIR\Korvane.dll.new" "$INSTDIR\Korvane.dll"
+    ${Log} "$(InUseAtSetup)"
+  ${EndIf}
+
+  !insertmacro ClearWay "$INSTDIR\${UNINSTALLER}"
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  !insertmacro SetAccess "$INSTDIR\${UNINSTALLER}" "${SDDL_LOCKED}" ${DACL_PROTECTED}
+  ${If} $R3 != 0
+    StrCpy $9 $R3
+  ${EndIf}
+
+  ; Listed before registering, so that whatever is on disk can always be
+  ; removed from Add or Remove Programs, even after a failed registration.
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Korvane.dll,0"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ; In kilobytes, as it will be: a library waiting for the restart replaces
+  ; the one in place.
+  ${GetSize} "$INSTDIR" "/S=0K /G=0" $0 $1 $2
+  ${If} ${RebootFlag}
+    ${GetSize} "$INSTDIR" "/M=Korvane.dll /S=0K /G=0" $3 $1 $2
+    IntOp $0 $0 - $3
+  ${EndIf}
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+
+  ; regsvr32 rather than RegDLL: the library's start-up (tray icon, keyboard
+  ; hook) then runs in a process of its own that ends at once, not inside
+  ; setup, and its exit code tells success from failure.
+  ; When the new library waits for the restart, the one in place registers
+  ; now (same path, same class), and the new one registers itself once
+  ; Windows has put it in place.
+  ClearErrors
+  ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\Korvane.dll"' $0
+  ${If} ${Errors}
+    StrCpy $0 "an error: it could not be started"
+  ${EndIf}
+  ${If} $0 != 0
+    !insertmacro Fail RegistrationFailed
+  ${EndIf}
+  ${Log} "Registered $INSTDIR\Korvane.dll."
+  ${If} ${RebootFlag}
+    WriteRegStr HKLM "${RUNONCE_KEY}" "${PRODUCT}" \
+      '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\Korvane.dll"'
+  ${Else}
+    ; Left by an earlier setup that waited for a restart that has not come.
+    DeleteRegValue HKLM "${RUNONCE_KEY}" "${PRODUCT}"
+  ${EndIf}
+
+  ; Open the folder to users only once nothing in it that they must not
+  ; touch is left unlocked.
+  ${If} $9 == 0
+    !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_OPEN}" ${DACL_UNPROTECTED}
+    StrCpy $9 $R3
+  ${EndIf}
+  ${If} $9 != 0
+    StrCpy $0 $9
+    ${Log} "$(FolderNotOpened)"
+  ${Else}
+    ${Log} "Users may save the white list in $INSTDIR."
+  ${EndIf}
+
+  ${If} ${RebootFlag}
+    SetErrorLevel ${EXIT_RESTART}
+    ${Log} "Done; Windows must restart to finish."
+  ${Else}
+    ${Log} "Done."
+  ${EndIf}
+SectionEnd
+
+;--------------------------------------------------------------------------
+; Uninstaller
+
+!undef __SetAccessPrefix
+!define __SetAccessPrefix "un."
+
+Var RemoveWhiteList
+
+Function un.onInit
+  Call un.OpenLog
+  Push "$(NeedAdministratorToRemove)"
+  Call un.RequireAdministrator
+  ; The folder comes from where the uninstaller lies or from "_?=": a wrong
+  ; one must not pass for a removal that worked.
+  ${IfNot} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+  ${AndIfNot} ${FileExists} "$INSTDIR\Korvane.dll"
+    ${Log} "$(NotInstalledHere)"
+    MessageBox MB_OK|MB_ICONSTOP "$(NotInstalledHere)" /SD IDOK
+    SetErrorLevel ${EXIT_FAILED}
+    Quit
+  ${EndIf}
+FunctionEnd
+
+Section "Uninstall"
+
+  ; Asked before anything changes. Silent runs keep the list.
+  StrCpy $RemoveWhiteList 0
+  ${If} ${FileExists} "$INSTDIR\WhiteList.txt"
+    ${If} ${Cmd} `MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "$(AskRemoveWhiteList)" /SD IDNO IDYES`
+      StrCpy $RemoveWhiteList 1
+    ${EndIf}
+  ${EndIf}
+
+  ; The library removes its own registration. A failure leaves everything in
+  ; place unless the user says otherwise: the files are what a second try
+  ; needs.
+  ${If} ${FileExists} "$INSTDIR\Korvane.dll"
+    ClearErrors
+    ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\Korvane.dll"' $0
+    ${If} ${Errors}
+      StrCpy $0 "an error: it could not be started"
+    ${EndIf}
+    ${If} $0 != 0
+      ${Log} "$(UnregistrationFailed)"
+      ${IfNot} ${Cmd} `MessageBox MB_YESNO|MB_ICONEXCLAMATION "$(UnregistrationFailed) $(RemoveAnyway)" /SD IDNO IDYES`
+        ${Log} "$(NothingRemoved)"
+        SetErrorLevel ${EXIT_FAILED}
+        Abort
+      ${EndIf}
+    ${Else}
+      ${Log} "Unregistered $INSTDIR\Korvane.dll."
+    ${EndIf}
+  ${Else}
+    ${Log} "$(LibraryMissing)"
+  ${EndIf}
+  ; A registration still waiting for a restart would bring it back.
+  DeleteRegValue HKLM "${RUNONCE_KEY}" "${PRODUCT}"
+
+  ; The new library of an upgrade still waiting for a restart is not in use;
+  ; without it the queued replacement does nothing.
+  Delete "$INSTDIR\Korvane.dll.new"
+  ; Left by a save of the white list that did not finish; never the list.
+  Delete "$INSTDIR\WhiteList.tmp"
+  ${If} $RemoveWhiteList == 1
+    Delete "$INSTDIR\WhiteList.txt"
+    ${Log} "Removed the white list."
+  ${ElseIf} ${FileExists} "$INSTDIR\WhiteList.txt"
+    ${Log} "Kept the white list $INSTDIR\WhiteList.txt."
+  ${EndIf}
+
+  Call un.DeleteLibrary
+  ${If} $R0 != 0
+    Delete /REBOOTOK "$INSTDIR\Korvane.dll"
+    ${Log} "$(InUseAtRemoval)"
+  ${EndIf}
+  Delete "$INSTDIR\${UNINSTALLER}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  ; Never /r: the folder may hold what others put there.
+  ${If} ${RebootFlag}
+    RMDir /REBOOTOK "$INSTDIR"
+  ${Else}
+    RMDir "$INSTDIR"
+  ${EndIf}
+  ; A kept white list keeps the folder; nobody needs to write there now.
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_CLOSED}" ${DACL_UNPROTECTED}
+  ${EndIf}
+
+  ${If} ${RebootFlag}
+    SetErrorLevel ${EXIT_RESTART}
+    ${Log} "Done; Windows must restart to finish."
+  ${Else}
+    ${Log} "Done."
+  ${EndIf}
+SectionEnd
