@@ -1,0 +1,178 @@
+#include "dialogs/white_list_dialog.h"
+
+#include <cstring>
+#include <vector>
+
+#include "dialogs/whitelist_entry_rules.h"
+#include "resource.h"
+#include "whitelist/whitelist_store.h"
+
+namespace korvane {
+
+char SiteEditBuffer[kPathBufferSize] = {};
+
+namespace {
+
+// The index of the item whose text is exactly text, looking at hint first;
+// LB_ERR when there is none. (LB_FINDSTRINGEXACT ignores case.)
+int FindItem(HWND list, int hint, const char* text) {
+    if (hint >= 0 && std::strcmp(ListText(list, hint).c_str(), text) == 0) return hint;
+    const int count = ListCount(list);
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(ListText(list, i).c_str(), text) == 0) return i;
+    return LB_ERR;
+}
+
+}  // namespace
+
+// ---- White List dialog ----
+
+INT_PTR CALLBACK WhiteListDialog::Procedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    return DialogProcedure<WhiteListDialog>(window, message, wParam, lParam);
+}
+
+INT_PTR WhiteListDialog::Show(HINSTANCE instance) {
+    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WHITE_LIST), nullptr, Procedure, 0);
+}
+
+HWND WhiteListDialog::List() const noexcept { return Item(IDC_SITE_LIST); }
+
+INT_PTR WhiteListDialog::OnInit() {
+    // The dialog saves the store when it closes: it must hold the file's
+    // entries first, or the save would drop them. (A list the user emptied
+    // here is still saved empty: the store is loaded only at opening.)
+    WhiteListStore& store = TheWhiteList();
+    store.LoadIfEmpty();
+    HWND list = List();
+    // Each at the top: the store's last entry ends up first.
+    const std::vector<AnsiString> entries = store.Snapshot();
+    for (const AnsiString& entry : entries) ListInsert(list, 0, entry.c_str());
+    return TRUE;
+}
+
+INT_PTR WhiteListDialog::OnCommand(int id) {
+    switch (id) {
+    case IDC_ADD:
+        Add();
+        break;
+    case IDC_DELETE:
+        Delete();
+        break;
+    case IDC_EDIT:
+        Edit();
+        break;
+    case IDC_CLOSE:
+        SaveAndEnd();
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR WhiteListDialog::OnClose() {
+    SaveAndEnd();
+    return TRUE;
+}
+
+void WhiteListDialog::Add() {
+    SiteEditBuffer[0] = '\0';
+    if (SiteEditorDialog::Show() != 1 || SiteEditBuffer[0] == '\0') return;
+    const AnsiString item = EntryFromTypedSite(SiteEditBuffer);
+    HWND list = List();
+    // An item the store could not hold is not added at all: what the user
+    // sees in the list is always what the store holds.
+    if (!IsStorableEntry(item.c_str()) || ListCount(list) >= kWhiteListCapacity) return;
+    if (!ListInsert(list, 0, item.c_str())) return;
+    if (!TakeOverList()) SendMessageA(list, LB_DELETESTRING, 0, 0);
+}
+
+void WhiteListDialog::Delete() {
+    HWND list = List();
+    const int selection = ListSelection(list);
+    if (selection == LB_ERR) return;
+    if (!AskYesNo(IDS_DELETE_QUESTION, IDS_DELETE_CAPTION)) return;
+    const AnsiString removed = ListText(list, selection);
+    SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(selection), 0);
+    if (!TakeOverList()) ListInsert(list, selection, removed.c_str());
+}
+
+void WhiteListDialog::Edit() {
+    HWND list = List();
+    const int selection = ListSelection(list);
+    if (selection == LB_ERR) return;
+    const AnsiString original = ListText(list, selection);
+    // Every item came from the store or passed its limit; one that would
+    // not fit the edit buffer is left alone rather than cut.
+    if (original.length() >= sizeof SiteEditBuffer) return;
+    CopyBounded(SiteEditBuffer, sizeof SiteEditBuffer, original.c_str());
+    if (SiteEditorDialog::Show() != 1 || SiteEditBuffer[0] == '\0') return;
+    const AnsiString item = EntryFromTypedSite(SiteEditBuffer);
+    if (!IsStorableEntry(item.c_str())) return;
+
+    // The list stays usable while the editor is open, so the item may have
+    // moved (or gone) meanwhile.
+    const int index = FindItem(list, selection, original.c_str());
+    if (index == LB_ERR) return;
+    SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    if (!ListInsert(list, 0, item.c_str())) {
+        ListInsert(list, index, original.c_str());
+        return;
+    }
+    if (TakeOverList()) return;
+    SendMessageA(list, LB_DELETESTRING, 0, 0);
+    ListInsert(list, index, original.c_str());
+}
+
+bool WhiteListDialog::TakeOverList() {
+    HWND list = List();
+    const int count = ListCount(list);
+    std::vector<AnsiString> items;
+    items.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) items.push_back(ListText(list, i));
+    return TheWhiteList().ReplaceAll(items);
+}
+
+void WhiteListDialog::SaveAndEnd() {
+    TheWhiteList().Save();
+    End(0);
+}
+
+// ---- Site editor ----
+
+INT_PTR CALLBACK SiteEditorDialog::Procedure(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    return DialogProcedure<SiteEditorDialog>(window, message, wParam, lParam);
+}
+
+INT_PTR SiteEditorDialog::Show() {
+    return DialogBoxParamA(moduleInstance, MAKEINTRESOURCEA(IDD_SITE_EDITOR), nullptr, Procedure,
+                           0);
+}
+
+INT_PTR SiteEditorDialog::OnInit() {
+    HWND edit = Item(IDC_SITE_TEXT);
+    // The user cannot type more than the buffer that takes the text holds,
+    // so "Ok" never cuts what was typed.
+    SendMessageA(edit, EM_LIMITTEXT, sizeof SiteEditBuffer - 1, 0);
+    SetWindowTextA(edit, SiteEditBuffer);
+    return TRUE;
+}
+
+INT_PTR SiteEditorDialog::OnCommand(int id) {
+    if (id == IDC_SITE_OK) {
+        GetWindowTextA(Item(IDC_SITE_TEXT), SiteEditBuffer, sizeof SiteEditBuffer);
+        End(1);
+    } else if (id == IDC_SITE_CANCEL) {
+        End(0);
+    }
+    return FALSE;
+}
+
+INT_PTR SiteEditorDialog::OnClose() {
+    End(0);
+    return TRUE;
+}
+
+}  // namespace korvane

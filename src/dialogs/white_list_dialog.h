@@ -1,0 +1,57 @@
+// "Vantrell White List": the white list's entries, to add, edit and delete;
+// and "Vantrell Web Site Editor", which takes one site's text.
+#pragma once
+
+#include <windows.h>
+
+#include "dialogs/dialog_window.h"
+#include "module/shared_state.h"
+
+namespace korvane {
+
+// Carries a site's text between the two dialogs: the White List dialog
+// fills it before it opens the editor, the editor's "Ok" stores the edited
+// text back. At most 259 bytes and the terminator.
+extern char SiteEditBuffer[kPathBufferSize];
+
+class WhiteListDialog : public DialogWindow {
+public:
+    using DialogWindow::DialogWindow;
+
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Dialog 216 of instance, modal, no owner; returns 0 when it ends.
+    static INT_PTR Show(HINSTANCE instance);
+
+protected:
+    INT_PTR OnInit() override;
+    INT_PTR OnCommand(int id) override;
+    INT_PTR OnClose() override;
+
+private:
+    HWND List() const noexcept;
+    void Add();
+    void Delete();
+    void Edit();
+    // Makes the store hold the list's items, top to bottom. False, with the
+    // store unchanged, when it cannot hold them.
+    bool TakeOverList();
+    void SaveAndEnd();
+};
+
+class SiteEditorDialog : public DialogWindow {
+public:
+    using DialogWindow::DialogWindow;
+
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Dialog 217 of moduleInstance, modal, no owner (the White List dialog
+    // stays usable). 1 when the user pressed "Ok" (the text is then in
+    // SiteEditBuffer), 0 otherwise.
+    static INT_PTR Show();
+
+protected:
+    INT_PTR OnInit() override;
+    INT_PTR OnCommand(int id) override;
+    INT_PTR OnClose() override;
+};
+
+}  // namespace korvane

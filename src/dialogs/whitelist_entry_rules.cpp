@@ -1,0 +1,50 @@
+#include "dialogs/whitelist_entry_rules.h"
+
+#include <mbstring.h>
+
+#include <cstring>
+
+namespace korvane {
+namespace {
+
+const char* FindChar(const char* text, char c) {
+    return reinterpret_cast<const char*>(
+        _mbschr(reinterpret_cast<const unsigned char*>(text), static_cast<unsigned char>(c)));
+}
+
+size_t LengthBefore(const char* text, char c) {
+    const char* found = FindChar(text, c);
+    return found ? static_cast<size_t>(found - text) : std::strlen(text);
+}
+
+}  // namespace
+
+AnsiString LinkEntryFromAddress(const char* address) {
+    if (!address) return AnsiString();
+    return AnsiString(address, LengthBefore(address, '?'));
+}
+
+AnsiString SiteEntryFromAddress(const char* address) {
+    AnsiString entry = LinkEntryFromAddress(address);
+    const char* text = entry.c_str();
+    const char* slash = FindChar(text, '/');
+    if (slash) slash = FindChar(slash + 1, '/');
+    if (slash) slash = FindChar(slash + 1, '/');
+    if (slash) entry.Truncate(static_cast<size_t>(slash - text));
+    return entry;
+}
+
+AnsiString EntryFromTypedSite(const char* text) {
+    if (!text) text = "";
+    if (FindChar(text, ':')) return AnsiString(text);
+    static constexpr char kScheme[] = "http://";
+    const size_t schemeLength = sizeof kScheme - 1;
+    const size_t length = std::strlen(text);
+    AnsiString entry;
+    entry.Allocate(schemeLength + length);
+    std::memcpy(entry.data(), kScheme, schemeLength);
+    std::memcpy(entry.data() + schemeLength, text, length);
+    return entry;
+}
+
+}  // namespace korvane

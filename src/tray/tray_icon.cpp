@@ -1,0 +1,253 @@
+#include "tray/tray_icon.h"
+
+#include <cstring>
+#include <new>
+
+#include "base/ansi_string.h"
+
+namespace korvane {
+namespace {
+
+constexpr UINT kFullFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+
+class RealPlatform final : public TrayPlatform {
+public:
+    BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data) override {
+        return ::Shell_NotifyIconA(message, data);
+    }
+    UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse) override {
+        return ::SetTimer(window, id, elapse, nullptr);
+    }
+    BOOL KillTimer(HWND window, UINT_PTR id) override { return ::KillTimer(window, id); }
+    time_t Time() override { return ::time(nullptr); }
+    DWORD GetVersion() override { return ::GetVersion(); }
+};
+
+// The object the window procedure serves. Constructed objects stack up
+// (a test may build its own beside the process's one); each destructor
+// hands the place back to the one recorded before it.
+TrayIcon* processTrayIcon = nullptr;
+
+}  // namespace
+
+TrayPlatform& RealTrayPlatform() {
+    static RealPlatform platform;
+    return platform;
+}
+
+TrayIcon::TrayIcon() noexcept : TrayIcon(RealTrayPlatform()) {}
+
+TrayIcon::TrayIcon(TrayPlatform& platform) noexcept : platform_(platform) {
+    std::memset(&notifyData_, 0, sizeof notifyData_);
+    previous_ = processTrayIcon;
+    processTrayIcon = this;
+}
+
+TrayIcon::~TrayIcon() {
+    NotifyDelete();
+    flashIcons_.clear();
+    if (hiddenWindow_) {
+        HWND window = hiddenWindow_;
+        DestroyWindow(window);
+        hiddenWindow_ = nullptr;
+    }
+    if (processTrayIcon == this) processTrayIcon = previous_;
+}
+
+BOOL TrayIcon::Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage,
+                       const char* tooltip, HICON icon, UINT iconId, BOOL startHidden) {
+    // The lowest byte of the version is the major version; the notification
+    // area arrived with version 4.
+    const DWORD version = platform_.GetVersion();
+    shellSupported_ = LOBYTE(LOWORD(version)) >= 4 ? TRUE : FALSE;
+    if (!shellSupported_) return FALSE;
+
+    instance_ = instance;
+
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = TrayIconWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = TrayIconClassName;
+    // A class this process registered before is simply used again.
+    RegisterClassExA(&windowClass);
+
+    hiddenWindow_ = CreateWindowExA(0, TrayIconClassName, "", WS_POPUP, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                    instance, nullptr);
+
+    notifyData_.cbSize = NotifyRecordSize;
+    notifyData_.hWnd = notifyWindow ? notifyWindow : hiddenWindow_;
+    notifyData_.uID = iconId;
+    notifyData_.hIcon = icon;
+    notifyData_.uFlags = kFullFlags;
+    notifyData_.uCallbackMessage = callbackMessage;
+    CopyBounded(notifyData_.szTip, TrayTooltipSize, tooltip);
+
+    hidden_ = startHidden;
+    menuOwner_ = notifyData_.hWnd;
+    savedFlags_ = notifyData_.uFlags;
+    if (startHidden) return TRUE;
+
+    const BOOL added = platform_.Shell_NotifyIconA(NIM_ADD, &notifyData_);
+    hidden_ = removed_ = addPending_ = added ? FALSE : TRUE;
+    return added;
+}
+
+BOOL TrayIcon::ShowInTray() {
+    if (removed_) return NotifyAdd();
+    if (!hidden_) return TRUE;
+    NotifyAdd();
+    return hidden_ ? FALSE : TRUE;
+}
+
+BOOL TrayIcon::HideFromTray() {
+    if (!shellSupported_ || removed_ || hidden_) {
+        // The user wants the icon out of sight: an add the shell refused
+        // earlier must not bring it back when the taskbar comes back.
+        addPending_ = FALSE;
+        return TRUE;
+    }
+    NotifyDelete();
+    return hidden_;
+}
+
+BOOL TrayIcon::IsDisplayed() const { return hidden_ ? FALSE : TRUE; }
+
+BOOL TrayIcon::NotifyAdd() {
+    if (!removed_) NotifyDelete();
+    if (!shellSupported_) return removed_ ? FALSE : TRUE;
+    notifyData_.uFlags = kFullFlags;
+    if (platform_.Shell_NotifyIconA(NIM_ADD, &notifyData_)) {
+        hidden_ = FALSE;
+        removed_ = FALSE;
+    } else {
+        addPending_ = TRUE;
+    }
+    return removed_ ? FALSE : TRUE;
+}
+
+BOOL TrayIcon::NotifyDelete() {
+    addPending_ = FALSE;
+    if (!shellSupported_ || removed_) return TRUE;
+    notifyData_.uFlags = 0;
+    if (platform_.Shell_NotifyIconA(NIM_DELETE, &notifyData_)) {
+        hidden_ = TRUE;
+        removed_ = TRUE;
+    }
+    return removed_;
+}
+
+BOOL TrayIcon::ChangeIcon(HICON icon) {
+    if (!shellSupported_) return FALSE;
+    notifyData_.hIcon = icon;
+    notifyData_.uFlags = NIF_ICON;
+    if (hidden_) return TRUE;
+    return platform_.Shell_NotifyIconA(NIM_MODIFY, &notifyData_);
+}
+
+BOOL TrayIcon::ChangeTooltip(const char* text) {
+    if (!shellSupported_) return FALSE;
+    CopyBounded(notifyData_.szTip, TrayTooltipSize, text);
+    notifyData_.uFlags = NIF_TIP;
+    if (hidden_) return TRUE;
+    return platform_.Shell_NotifyIconA(NIM_MODIFY, &notifyData_);
+}
+
+HICON TrayIcon::CurrentIcon() const { return shellSupported_ ? notifyData_.hIcon : nullptr; }
+
+BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
+    if (first > last) return FALSE;
+    flashIcons_.clear();
+    try {
+        for (UINT id = first; id <= last; ++id) {
+            flashIcons_.push_back(LoadIconA(instance_, MAKEINTRESOURCEA(id)));
+            if (id == last) break;  // last may be the largest UINT
+        }
+    } catch (const std::bad_alloc&) {
+        flashIcons_.clear();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL TrayIcon::StartFlash(UINT interval, int duration) {
+    StopFlash();
+    flashStep_ = 0;
+    flashStart_ = platform_.Time();
+    flashDuration_ = duration;
+    iconBeforeFlash_ = CurrentIcon();
+    flashTimer_ = platform_.SetTimer(hiddenWindow_, FlashTimerId, interval);
+    return flashTimer_ != 0 ? TRUE : FALSE;
+}
+
+BOOL TrayIcon::StopFlash() {
+    BOOL result = FALSE;
+    if (flashTimer_ != 0) result = platform_.KillTimer(hiddenWindow_, flashTimer_);
+    flashTimer_ = 0;
+    if (iconBeforeFlash_) ChangeIcon(iconBeforeFlash_);
+    iconBeforeFlash_ = nullptr;
+    return result;
+}
+
+BOOL TrayIcon::FlashTick() {
+    if (flashIcons_.empty()) return FALSE;
+    ++flashStep_;
+    if (flashStep_ >= flashIcons_.size()) flashStep_ = 0;
+    return ChangeIcon(flashIcons_[flashStep_]);
+}
+
+LRESULT TrayIcon::OnTimer(UINT_PTR timerId) {
+    if (timerId != flashTimer_) return 0;
+    // Unsigned: a clock set back makes the difference huge, which ends the
+    // flash rather than letting it run on.
+    const unsigned long elapsed = static_cast<unsigned long>(platform_.Time() - flashStart_);
+    if (flashDuration_ > 0 && elapsed > static_cast<unsigned long>(flashDuration_))
+        StopFlash();
+    else
+        FlashTick();
+    return 0;
+}
+
+BOOL TrayIcon::RetryAdd() {
+    if (!shellSupported_) return FALSE;
+    // Meant to be displayed: it is, or an add is waiting for a shell that
+    // refused it. An icon the user hid, or took away with Exit, stays away.
+    if (hidden_ && !addPending_) return FALSE;
+
+    notifyData_.uFlags = savedFlags_;
+    if (platform_.Shell_NotifyIconA(NIM_ADD, &notifyData_)) {
+        hidden_ = FALSE;
+        removed_ = FALSE;
+        addPending_ = FALSE;
+        return TRUE;
+    }
+    if (!hidden_) {
+        // A work-area change leaves the taskbar, and the icon in it, where
+        // they were; the shell then refuses the add of an icon it already
+        // shows. A modify tells whether the icon is still there.
+        if (platform_.Shell_NotifyIconA(NIM_MODIFY, &notifyData_)) return TRUE;
+        hidden_ = TRUE;
+        removed_ = TRUE;
+    }
+    addPending_ = TRUE;
+    return FALSE;
+}
+
+HWND TrayIcon::MenuOwner() const { return menuOwner_ ? menuOwner_ : notifyData_.hWnd; }
+
+TrayIcon* ProcessTrayIcon() { return processTrayIcon; }
+
+namespace {
+// Constructed during module initialisation, before the entry point's own
+// code runs; "TaskbarCreated" is registered right after it.
+TrayIcon theTrayIcon;
+const UINT taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+}  // namespace
+
+TrayIcon& TheTrayIcon() { return theTrayIcon; }
+
+UINT TaskbarCreatedMessage() { return taskbarCreatedMessage; }
+
+}  // namespace korvane

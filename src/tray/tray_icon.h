@@ -1,0 +1,173 @@
+// The process's notification-area (tray) icon: one record handed to the
+// shell, the hidden window that receives the icon's messages, and a timer
+// animation that flashes the icon for a while.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstddef>
+#include <ctime>
+#include <vector>
+
+namespace korvane {
+
+// Identifier of the flash timer; the window procedure hands WM_TIMER with
+// this wParam to OnTimer.
+constexpr UINT_PTR FlashTimerId = 4567;
+// The icon's callback message and identifier. The identifier is also the
+// number of the tray menu resource, which is loaded through it.
+constexpr UINT TrayCallbackMessage = WM_APP + 10;
+constexpr UINT TrayIconId = 212;
+
+// The record is handed to the shell in its first, 88-byte form: every
+// shell since the first one that had a notification area accepts it.
+constexpr DWORD NotifyRecordSize = 88;
+constexpr size_t TrayTooltipSize = 64;  // szTip: 63 bytes of text and the NUL
+
+constexpr char TrayIconClassName[] = "TrayIconClass";
+
+// The tip texts, which say what a double click on the icon would do.
+// kBlockingTooltip goes with iconBlocking while popups are blocked,
+// kAllowingTooltip with iconAllowing while they are allowed.
+constexpr char kBlockingTooltip[] = "Disable Popup Windows";
+constexpr char kAllowingTooltip[] = "Enable Popup Windows";
+
+// The calls through which TrayIcon reaches the shell, the timers and the
+// clocks. The default is the real system; tests put a recorder in its place
+// to see every call and the record it was given.
+class TrayPlatform {
+public:
+    virtual BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data) = 0;
+    virtual UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse) = 0;
+    virtual BOOL KillTimer(HWND window, UINT_PTR id) = 0;
+    // The seconds clock (time()).
+    virtual time_t Time() = 0;
+    virtual DWORD GetVersion() = 0;
+
+protected:
+    ~TrayPlatform() = default;
+};
+
+// The real shell32, user32, C runtime and kernel32 calls.
+TrayPlatform& RealTrayPlatform();
+
+class TrayIcon {
+public:
+    // Both record the new object as the process's TrayIcon (the one the
+    // window procedure serves) until it is destroyed.
+    TrayIcon() noexcept;
+    explicit TrayIcon(TrayPlatform& platform) noexcept;
+    // Deletes the icon from the notification area if it is there and
+    // destroys the hidden window. Icons are shared resources and are never
+    // destroyed here.
+    virtual ~TrayIcon();
+
+    // The mouse messages of the icon: a right button release opens the
+    // tray menu, a left double click switches popup blocking. Returns 0 for
+    // another icon or when there is no owner window, else 1.
+    virtual LRESULT OnIconMessage(WPARAM iconId, LPARAM mouseMessage);
+
+    TrayIcon(const TrayIcon&) = delete;
+    TrayIcon& operator=(const TrayIcon&) = delete;
+
+    // Creates the hidden window and fills the record. notifyWindow may be
+    // null: the hidden window then receives the icon's messages. Unless
+    // startHidden, the icon is added at once. FALSE on a system without a
+    // notification area (the object then stays inert).
+    BOOL Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage, const char* tooltip,
+                 HICON icon, UINT iconId, BOOL startHidden);
+
+    // TRUE when the icon is displayed afterwards.
+    BOOL ShowInTray();
+    // TRUE when the icon is not displayed afterwards. Also forgets an add
+    // that the shell refused, so the icon does not come back on its own.
+    BOOL HideFromTray();
+    BOOL IsDisplayed() const;
+
+    // NIM_ADD of the record (a displayed icon is deleted first); TRUE when
+    // the icon is in the notification area afterwards.
+    BOOL NotifyAdd();
+    // NIM_DELETE of the record; TRUE when the icon is out of the
+    // notification area afterwards.
+    BOOL NotifyDelete();
+
+    // Both always update the record; the shell is told only while the icon
+    // is displayed (the next add shows the latest icon and text). Result:
+    // the shell's answer, or TRUE when the icon is not displayed.
+    BOOL ChangeIcon(HICON icon);
+    // Keeps at most 63 bytes of text.
+    BOOL ChangeTooltip(const char* text);
+    HICON CurrentIcon() const;
+
+    // Loads the icon resources first..last, in that order, as the images of
+    // the flash. FALSE, keeping the previous list, when first > last.
+    BOOL LoadFlashIcons(UINT first, UINT last);
+    // Flashes the icon every interval milliseconds for duration seconds
+    // (0 or less: until stopped), then puts back the icon shown at the
+    // start. A running flash is stopped (and its icon put back) first.
+    BOOL StartFlash(UINT interval, int duration);
+    // Ends the flash and puts back the icon remembered at its start. The
+    // answer of KillTimer, or FALSE when no flash ran.
+    BOOL StopFlash();
+    // Shows the next image of the flash.
+    BOOL FlashTick();
+    // One tick of the flash timer; other timers are ignored. Always 0.
+    LRESULT OnTimer(UINT_PTR timerId);
+
+    // Adds the icon again after the taskbar was re-created or the work area
+    // changed: only when the icon is meant to be displayed (it is, or an add
+    // is pending). Afterwards IsDisplayed() is TRUE exactly when the icon is
+    // in the notification area.
+    BOOL RetryAdd();
+
+    // The window that owns the tray menu and receives its commands.
+    HWND MenuOwner() const;
+
+    // Read access for the window procedure and for tests.
+    HWND HiddenWindow() const { return hiddenWindow_; }
+    HINSTANCE Instance() const { return instance_; }
+    const NOTIFYICONDATAA& NotifyData() const { return notifyData_; }
+    const char* Tooltip() const { return notifyData_.szTip; }
+    BOOL IsRemoved() const { return removed_; }
+    BOOL IsAddPending() const { return addPending_; }
+    BOOL IsFlashing() const { return flashTimer_ != 0; }
+    const std::vector<HICON>& FlashIcons() const { return flashIcons_; }
+
+private:
+    TrayPlatform& platform_;
+    NOTIFYICONDATAA notifyData_;
+    HINSTANCE instance_ = nullptr;
+    HWND hiddenWindow_ = nullptr;
+    HWND menuOwner_ = nullptr;
+    BOOL shellSupported_ = FALSE;
+    BOOL hidden_ = TRUE;
+    BOOL removed_ = TRUE;
+    BOOL addPending_ = FALSE;
+    std::vector<HICON> flashIcons_;
+    UINT_PTR flashTimer_ = 0;
+    DWORD flashStep_ = 0;
+    time_t flashStart_ = 0;
+    int flashDuration_ = 0;
+    HICON iconBeforeFlash_ = nullptr;
+    UINT savedFlags_ = 0;
+    TrayIcon* previous_ = nullptr;
+};
+
+// The process's one TrayIcon, a static object constructed when the module
+// is initialised.
+TrayIcon& TheTrayIcon();
+
+// The object the window procedure serves: the most recently constructed
+// TrayIcon still alive (in the product always TheTrayIcon()); null while
+// there is none.
+TrayIcon* ProcessTrayIcon();
+
+// The message number of "TaskbarCreated", registered when the module is
+// initialised (0 if that failed).
+UINT TaskbarCreatedMessage();
+
+// The window procedure of the hidden window (class "TrayIconClass").
+LRESULT CALLBACK TrayIconWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace korvane
