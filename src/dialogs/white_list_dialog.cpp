@@ -105,7 +105,8 @@ void WhiteListDialog::Edit() {
     const AnsiString original = ListText(list, selection);
     // Every item came from the store or passed its limit; one that would
     // not fit the edit buffer is left alone rather than cut.
-    if (!CopyBounded(SiteEditBuffer, sizeof SiteEditBuffer, original.c_str())) return;
+    if (original.length() >= sizeof SiteEditBuffer) return;
+    CopyBounded(SiteEditBuffer, sizeof SiteEditBuffer, original.c_str());
     if (SiteEditorDialog::Show() != 1 || SiteEditBuffer[0] == '\0') return;
     const AnsiString item = EntryFromTypedSite(SiteEditBuffer);
     if (!IsStorableEntry(item.c_str())) return;

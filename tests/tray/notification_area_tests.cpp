@@ -59,11 +59,12 @@ protected:
     // The icon this test added: the area's newest one.
     HWND OurIcon() {
         std::vector<HWND> icons;
-        test::WaitUntil([&] { return (icons = WineTrayIcons()).size() == before_ + 1; });
+        // Wine's tray takes a while: it waits for a window manager in vain.
+        test::WaitUntil([&] { return (icons = WineTrayIcons()).size() == before_ + 1; }, 15000);
         return icons.size() == before_ + 1 ? icons.back() : nullptr;
     }
     bool IconCountIs(size_t count) {
-        return test::WaitUntil([&] { return WineTrayIcons().size() == count; });
+        return test::WaitUntil([&] { return WineTrayIcons().size() == count; }, 15000);
     }
 
     TrayIcon tray_;  // the real shell

@@ -126,7 +126,9 @@ HWND WaitForOwnWindow(const char* className, const char* title, DWORD timeoutMs)
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
-    while (IsWindow(window) && IsWindowVisible(window)) {
+    // Destroyed, not just hidden: a dialog's window goes only after its
+    // message loop has ended.
+    while (IsWindow(window)) {
         if (GetTickCount() - start >= timeoutMs) return false;
         Sleep(10);
     }
@@ -134,6 +136,12 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
 }
 
 DWORD ModalThreadId() { return modalThread; }
+
+HWND ModalThreadFocus() {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(modalThread, &info) ? info.hwndFocus : nullptr;
+}
 
 void RunWhileModal(const std::function<void()>& open, const std::function<void()>& drive) {
     modalThread = GetCurrentThreadId();
@@ -172,13 +180,13 @@ bool PassPostedMessages(DWORD timeoutMs) {
 
 void Press(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
+void Settle(HWND window) { SendMessageA(window, WM_NULL, 0, 0); }
+
 void PressLater(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 void PostKey(HWND window, UINT virtualKey) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    HWND target = window;
-    if (GetGUIThreadInfo(modalThread, &info) && info.hwndFocus) target = info.hwndFocus;
+    HWND focus = ModalThreadFocus();
+    HWND target = focus ? focus : window;
     const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(virtualKey, 0)) << 16;
     PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | scan);
     PostMessageA(target, WM_KEYUP, virtualKey, static_cast<LPARAM>(0xC0000001u) | scan);
@@ -192,9 +200,13 @@ RECT ControlRect(HWND dialog, int id) {
 }
 
 RECT DialogUnitsRect(HWND dialog, int x, int y, int width, int height) {
-    RECT rect{x, y, x + width, y + height};
-    MapDialogRect(dialog, &rect);
-    return rect;
+    // The dialog manager converts each of the template's four numbers on its
+    // own (position, then size), so the size is not right minus left of a
+    // converted rectangle.
+    RECT numbers{x, y, width, height};
+    MapDialogRect(dialog, &numbers);
+    return RECT{numbers.left, numbers.top, numbers.left + numbers.right,
+                numbers.top + numbers.bottom};
 }
 
 std::vector<ControlInfo> Controls(HWND dialog) {

@@ -20,6 +20,7 @@ void PrepareUserInterface();
 // A visible top-level window of this process; null arguments match any.
 HWND FindOwnWindow(const char* className, const char* title);
 HWND WaitForOwnWindow(const char* className, const char* title, DWORD timeoutMs = 15000);
+// Waits until the window is destroyed.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs = 15000);
 
 std::string WindowText(HWND window);
@@ -32,8 +33,9 @@ std::string ClassOf(HWND window);
 void RunWhileModal(const std::function<void()>& open, const std::function<void()>& drive);
 
 // The thread that runs the modal loops (the one that called
-// RunWhileModal).
+// RunWhileModal), and the window that has its keyboard focus.
 DWORD ModalThreadId();
+HWND ModalThreadFocus();
 
 // Returns once the modal thread has taken out of its queue every message
 // posted to it before this call.
@@ -44,6 +46,10 @@ bool PassPostedMessages(DWORD timeoutMs = 15000);
 void Press(HWND dialog, int id);
 // Posts the press; returns at once.
 void PressLater(HWND dialog, int id);
+// Returns once the modal thread is back in a message loop: after a modal
+// window that a handler opened is gone (WaitForWindowGone), the rest of
+// that handler has then run.
+void Settle(HWND window);
 // Posts a key press (down and up) to the control that has the focus on the
 // modal thread, or to window when there is none.
 void PostKey(HWND window, UINT virtualKey);

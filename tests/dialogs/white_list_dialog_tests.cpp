@@ -1,0 +1,239 @@
+// "Vantrell White List" and its site editor: the list in reverse store
+// order, add, edit and delete through the editor and the confirmation, the
+// store taking the list's order, and the save at close.
+#include <algorithm>
+#include <cstring>
+
+#include "dialog_fixture.h"
+#include "dialogs/white_list_dialog.h"
+#include "resource.h"
+
+using namespace korvane;
+using namespace korvane::test;
+
+namespace {
+
+constexpr char kTitle[] = "Vantrell White List";
+constexpr char kEditorTitle[] = "Vantrell Web Site Editor";
+
+HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_SITE_LIST); }
+
+void Select(HWND dialog, const std::string& text) {
+    const Lines lines = ListItems(List(dialog));
+    const auto found = std::find(lines.begin(), lines.end(), text);
+    ASSERT_NE(lines.end(), found) << text;
+    SelectItem(List(dialog), static_cast<int>(found - lines.begin()));
+}
+
+// Presses button (Add or Edit), checks the text the editor opens with, puts
+// text in it and leaves it with "Ok" or "Cancel".
+void UseEditor(HWND dialog, int button, const std::string& shown, const std::string& text,
+               int leaveWith = IDC_SITE_OK) {
+    PressLater(dialog, button);
+    HWND editor = WaitForOwnWindow("#32770", kEditorTitle);
+    ASSERT_NE(nullptr, editor);
+    EXPECT_EQ(shown, WindowText(GetDlgItem(editor, IDC_SITE_TEXT)));
+    SetWindowTextA(GetDlgItem(editor, IDC_SITE_TEXT), text.c_str());
+    Press(editor, leaveWith);
+    ASSERT_TRUE(WaitForWindowGone(editor));
+    Settle(dialog);
+}
+
+void Add(HWND dialog, const std::string& text) { UseEditor(dialog, IDC_ADD, "", text); }
+
+void Edit(HWND dialog, const std::string& item, const std::string& text,
+          int leaveWith = IDC_SITE_OK) {
+    Select(dialog, item);
+    UseEditor(dialog, IDC_EDIT, item, text, leaveWith);
+}
+
+void Delete(HWND dialog, const std::string& item, int answer) {
+    Select(dialog, item);
+    PressLater(dialog, IDC_DELETE);
+    HWND box = WaitForOwnWindow("#32770", "Delete");
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ("Do you want to delete?", MessageBoxText(box));
+    Answer(box, answer);
+    Settle(dialog);
+}
+
+// Presses a button that must not open anything, and checks that it did not.
+void PressExpectingNothing(HWND dialog, int button) {
+    PressLater(dialog, button);
+    ASSERT_TRUE(PassPostedMessages());
+    EXPECT_EQ(nullptr, FindOwnWindow("#32770", kEditorTitle));
+    EXPECT_EQ(nullptr, FindOwnWindow("#32770", "Delete"));
+}
+
+class WhiteListDialogTest : public DialogTest {
+protected:
+    void Open(const std::function<void(HWND)>& drive) {
+        OpenFromTray(ID_TRAY_WHITE_LIST, kTitle, drive);
+    }
+};
+
+}  // namespace
+
+TEST_F(WhiteListDialogTest, ShowsTheStoreInReverseOrderAndSavesItUnchanged) {
+    SetList({"http://first", "http://second", "http://third"});
+    Open([](HWND dialog) {
+        EXPECT_EQ(Lines({"http://third", "http://second", "http://first"}), ListItems(List(dialog)));
+        Press(dialog, IDC_CLOSE);
+    });
+    EXPECT_EQ(Lines({"http://first", "http://second", "http://third"}), Entries());
+    EXPECT_EQ("http://first\r\nhttp://second\r\nhttp://third\r\n", FileText());
+}
+
+TEST_F(WhiteListDialogTest, AddPutsTheItemOnTopAndTheStoreTakesTheListOrder) {
+    SetList({"http://first", "http://second", "http://third"});
+    Open([this](HWND dialog) {
+        Add(dialog, "fourth.example");
+        EXPECT_EQ(Lines({"http://fourth.example", "http://third", "http://second", "http://first"}),
+                  ListItems(List(dialog)));
+        EXPECT_EQ(ListItems(List(dialog)), Entries());
+        EXPECT_FALSE(FileExists());  // written at close only
+
+        // A text with a colon is taken as typed.
+        Add(dialog, "https://secure.example");
+        Add(dialog, "host.example:8080");
+        EXPECT_EQ("host.example:8080", ListItems(List(dialog))[0]);
+        EXPECT_EQ("https://secure.example", ListItems(List(dialog))[1]);
+        SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+    EXPECT_EQ(
+        "host.example:8080\r\nhttps://secure.example\r\nhttp://fourth.example\r\nhttp://third\r\n"
+        "http://second\r\nhttp://first\r\n",
+        FileText());
+}
+
+TEST_F(WhiteListDialogTest, AnEditedEntryMovesToTheTop) {
+    SetList({"http://first", "http://second", "http://third"});
+    Open([](HWND dialog) {
+        Edit(dialog, "http://second", "second.example");
+        EXPECT_EQ(Lines({"http://second.example", "http://third", "http://first"}),
+                  ListItems(List(dialog)));
+        EXPECT_EQ(ListItems(List(dialog)), Entries());
+        // Ok with the text unchanged: the same entry, now at the top.
+        Edit(dialog, "http://first", "http://first");
+        EXPECT_EQ(Lines({"http://first", "http://second.example", "http://third"}), Entries());
+        Press(dialog, IDC_CLOSE);
+    });
+}
+
+TEST_F(WhiteListDialogTest, CancelOrAnEmptiedTextChangesNothing) {
+    SetList({"http://first", "http://second"});
+    Open([](HWND dialog) {
+        const Lines shown = ListItems(List(dialog));
+        Edit(dialog, "http://first", "", IDC_SITE_OK);
+        Edit(dialog, "http://first", "changed.example", IDC_SITE_CANCEL);
+        UseEditor(dialog, IDC_ADD, "", "", IDC_SITE_OK);
+        UseEditor(dialog, IDC_ADD, "", "added.example", IDC_SITE_CANCEL);
+        EXPECT_EQ(shown, ListItems(List(dialog)));
+        // Nothing was taken over: the store keeps its own order.
+        EXPECT_EQ(Lines({"http://first", "http://second"}), Entries());
+
+        // Without a selection, Edit and Delete do nothing.
+        SendMessageA(List(dialog), LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        PressExpectingNothing(dialog, IDC_EDIT);
+        PressExpectingNothing(dialog, IDC_DELETE);
+        Press(dialog, IDC_CLOSE);
+    });
+}
+
+TEST_F(WhiteListDialogTest, DeleteAsksAndOnlyYesDeletes) {
+    SetList({"http://first", "http://second"});
+    TheWhiteList().Save();
+    const std::string before = FileText();
+    Open([&](HWND dialog) {
+        Delete(dialog, "http://first", IDNO);
+        EXPECT_EQ(Lines({"http://second", "http://first"}), ListItems(List(dialog)));
+        EXPECT_EQ(Lines({"http://first", "http://second"}), Entries());
+        EXPECT_EQ(before, FileText());
+
+        Delete(dialog, "http://first", IDYES);
+        EXPECT_EQ(Lines({"http://second"}), ListItems(List(dialog)));
+        EXPECT_EQ(Lines({"http://second"}), Entries());
+        Delete(dialog, "http://second", IDYES);
+        EXPECT_TRUE(Entries().empty());
+        Press(dialog, IDC_CLOSE);
+    });
+    // An emptied list is saved empty: one line end.
+    EXPECT_EQ("\r\n", FileText());
+}
+
+// The dialog loads the file when the store is still empty; closing then
+// saves what it loaded, not an empty list.
+TEST_F(WhiteListDialogTest, LoadsTheFileWhenOpened) {
+    WriteFileBytes(listFile_, "http://a http://b\r\n\r\nhttp://c");
+    Open([](HWND dialog) {
+        EXPECT_EQ(Lines({"http://c", "http://b", "http://a"}), ListItems(List(dialog)));
+        Press(dialog, IDC_CLOSE);
+    });
+    EXPECT_EQ("http://a\r\nhttp://b\r\nhttp://c\r\n", FileText());
+}
+
+TEST_F(WhiteListDialogTest, TheEditorTakesNoMoreThanTheBufferHolds) {
+    Open([](HWND dialog) {
+        PressLater(dialog, IDC_ADD);
+        HWND editor = WaitForOwnWindow("#32770", kEditorTitle);
+        ASSERT_NE(nullptr, editor);
+        HWND edit = GetDlgItem(editor, IDC_SITE_TEXT);
+        // Typing: the edit control takes 259 characters and no more.
+        for (int i = 0; i < 300; ++i) PostMessageA(edit, WM_CHAR, 'w', 1);
+        ASSERT_TRUE(PassPostedMessages());
+        EXPECT_EQ(259, GetWindowTextLengthA(edit));
+        Press(editor, IDC_SITE_OK);
+        ASSERT_TRUE(WaitForWindowGone(editor));
+        Settle(dialog);
+        // 259 characters without a colon would grow past 259 with "http://":
+        // the store could not hold it, so it is not added.
+        EXPECT_TRUE(ListItems(List(dialog)).empty());
+        EXPECT_TRUE(Entries().empty());
+        EXPECT_EQ(std::string(259, 'w'), SiteEditBuffer);
+
+        const std::string fits(252, 'f');
+        Add(dialog, fits);
+        EXPECT_EQ(Lines({"http://" + fits}), Entries());
+        const std::string withColon = "ftp:" + std::string(255, 'c');
+        Add(dialog, withColon);
+        EXPECT_EQ(withColon, Entries()[0]);
+        Press(dialog, IDC_CLOSE);
+    });
+}
+
+// A list item the store could not hold (put there by other means) is never
+// copied into the 260-byte edit buffer, and blocks no other change for long:
+// a change the store refuses is taken back from the list.
+TEST_F(WhiteListDialogTest, AnOverlongItemIsNeitherEditedNorCut) {
+    SetList({"http://first"});
+    Open([](HWND dialog) {
+        const std::string overlong = "http://" + std::string(300, 'o');
+        SendMessageA(List(dialog), LB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(overlong.c_str()));
+        std::memcpy(SiteEditBuffer, "untouched", 10);
+        SelectItem(List(dialog), 0);
+        PressExpectingNothing(dialog, IDC_EDIT);
+        EXPECT_STREQ("untouched", SiteEditBuffer);
+
+        Add(dialog, "second.example");
+        EXPECT_EQ(Lines({overlong, "http://first"}), ListItems(List(dialog)));
+        EXPECT_EQ(Lines({"http://first"}), Entries());
+
+        Delete(dialog, overlong, IDYES);
+        EXPECT_EQ(Lines({"http://first"}), Entries());
+        Press(dialog, IDC_CLOSE);
+    });
+}
+
+TEST_F(WhiteListDialogTest, AFullListTakesNoMore) {
+    std::vector<AnsiString> full;
+    for (int i = 0; i < kWhiteListCapacity; ++i)
+        full.emplace_back(("http://full" + std::to_string(i)).c_str());
+    ASSERT_TRUE(TheWhiteList().ReplaceAll(full));
+    Open([](HWND dialog) {
+        Add(dialog, "one-more.example");
+        EXPECT_EQ(kWhiteListCapacity, static_cast<int>(ListItems(List(dialog)).size()));
+        EXPECT_EQ(kWhiteListCapacity, TheWhiteList().Count());
+        EXPECT_EQ("http://full799", ListItems(List(dialog))[0]);
+        Press(dialog, IDC_CLOSE);
+    });
+}
