@@ -157,8 +157,14 @@ BOOL TrayIcon::ChangeTooltip(const char* text) {
 
 HICON TrayIcon::CurrentIcon() const { return shellSupported_ ? notifyData_.hIcon : nullptr; }
 
+bool TrayIcon::OnOtherThread() const {
+    return hiddenWindow_ && GetWindowThreadProcessId(hiddenWindow_, nullptr) != GetCurrentThreadId();
+}
+
 BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
     if (first > last) return FALSE;
+    if (OnOtherThread())
+        return PostMessageA(hiddenWindow_, TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last));
     flashIcons_.clear();
     try {
         for (UINT id = first; id <= last; ++id) {
@@ -173,6 +179,8 @@ BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
 }
 
 BOOL TrayIcon::StartFlash(UINT interval, int duration) {
+    if (OnOtherThread())
+        return PostMessageA(hiddenWindow_, TrayStartFlashMessage, interval, static_cast<LPARAM>(duration));
     StopFlash();
     flashStep_ = 0;
     flashStart_ = platform_.Time();

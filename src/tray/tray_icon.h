@@ -19,6 +19,10 @@ constexpr UINT_PTR FlashTimerId = 4567;
 // number of the tray menu resource, which is loaded through it.
 constexpr UINT TrayCallbackMessage = WM_APP + 10;
 constexpr UINT TrayIconId = 212;
+// Private messages of the hidden window: the flash is loaded and started on
+// the window's own thread (see LoadFlashIcons and StartFlash).
+constexpr UINT TrayLoadFlashIconsMessage = WM_APP + 11;
+constexpr UINT TrayStartFlashMessage = WM_APP + 12;
 
 // The record is handed to the shell in its first, 88-byte form: every
 // shell since the first one that had a notification area accepts it.
@@ -102,6 +106,12 @@ public:
 
     // Loads the icon resources first..last, in that order, as the images of
     // the flash. FALSE, keeping the previous list, when first > last.
+    //
+    // The flash belongs to the hidden window's thread: its timer can only be
+    // set there, and its ticks read the icon list there. A popup is blocked
+    // on the thread of the new browser window, so both operations, called
+    // from any other thread, are posted to the hidden window and carried out
+    // in order on its thread; they then answer TRUE when the post succeeded.
     BOOL LoadFlashIcons(UINT first, UINT last);
     // Flashes the icon every interval milliseconds for duration seconds
     // (0 or less: until stopped), then puts back the icon shown at the
@@ -135,6 +145,9 @@ public:
     const std::vector<HICON>& FlashIcons() const { return flashIcons_; }
 
 private:
+    // True when called on a thread other than the hidden window's.
+    bool OnOtherThread() const;
+
     TrayPlatform& platform_;
     NOTIFYICONDATAA notifyData_;
     HINSTANCE instance_ = nullptr;

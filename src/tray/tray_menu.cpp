@@ -138,6 +138,14 @@ LRESULT CALLBACK TrayIconWindowProc(HWND window, UINT message, WPARAM wParam, LP
             return 0;
         }
         if (message == WM_TIMER && wParam == FlashTimerId) return tray->OnTimer(wParam);
+        if (message == TrayLoadFlashIconsMessage) {
+            tray->LoadFlashIcons(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
+            return 0;
+        }
+        if (message == TrayStartFlashMessage) {
+            tray->StartFlash(static_cast<UINT>(wParam), static_cast<int>(lParam));
+            return 0;
+        }
         if (message == WM_SETTINGCHANGE) {
             if (wParam == SPI_SETWORKAREA) tray->RetryAdd();
             return 0;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "module/shared_state.h"
 #include "recording_platform.h"
+#include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/ui_test_support.h"
 
@@ -448,4 +450,30 @@ TEST(TrayIconProcess, OneStaticObjectAndTheTaskbarMessage) {
     EXPECT_NE(0u, TaskbarCreatedMessage());
     EXPECT_EQ(&TheTrayIcon(), &TheTrayIcon());
     EXPECT_EQ(&TheTrayIcon(), ProcessTrayIcon());
+}
+
+// A popup is blocked on the new browser window's thread, not on the thread
+// that owns the hidden window: the flash must still be set up there, where
+// its timer can be set and its ticks read the icon list.
+TEST_F(TrayIconTest, FlashAskedForOnAnotherThreadRunsOnTheWindowsThread) {
+    InstallShown();
+    shell.realTimers = true;
+    std::thread browserThread([&] {
+        EXPECT_TRUE(tray.LoadFlashIcons(209, 210));
+        EXPECT_TRUE(tray.StartFlash(200, 1));
+        EXPECT_FALSE(tray.LoadFlashIcons(210, 209));  // refused at once, as on its own thread
+    });
+    browserThread.join();
+    EXPECT_TRUE(shell.calls.empty());  // nothing done yet: posted to the window
+    ASSERT_TRUE(test::WaitUntil([&] { return tray.IsFlashing(); }));
+    ASSERT_EQ("SetTimer", shell.calls.front().name);
+    EXPECT_EQ(200u, shell.calls.front().elapse);
+    ASSERT_EQ(2u, tray.FlashIcons().size());
+    // The ticks alternate the icons here, on the window's thread.
+    ASSERT_TRUE(test::WaitUntil([&] {
+        for (const auto& call : shell.calls)
+            if (call.name == "modify" && call.record.hIcon == tray.FlashIcons()[1]) return true;
+        return false;
+    }));
+    tray.StopFlash();
 }
