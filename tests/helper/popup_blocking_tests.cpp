@@ -1,0 +1,349 @@
+// Popups against the real thing: Korvane.dll registered with regsvr32 and
+// loaded by the browser stand-in through COM, as the browser loads it. What
+// the tests look at is what a user or the browser would see: navigations
+// cancelled, windows closed, the Blocked Popups dialog, the tray icon in
+// Wine's notification area, the shared switches.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "browser/live_references.h"
+#include "browser/session.h"
+#include "dom/dom.h"
+#include "korvane_idl.h"
+#include "support/installed_korvane.h"
+#include "support/test_support.h"
+
+using namespace korvane;
+using korvane::test::InstalledKorvane;
+using standin::Session;
+using standin::SessionOptions;
+
+namespace {
+
+const char kNews[] = R"html(<html><body>
+<a id="more" href="more.html">More news</a>
+<a id="js" href="javascript:showPicture(1)">Bigger picture</a>
+<a id="jsquoted" href='javascript:window.open("pop.html")'>Quoted</a>
+<a id="linked" href="http://ads.example/linked.html" target="_blank">Sponsor</a>
+</body></html>)html";
+
+const char kFrames[] = R"html(<html><frameset cols="30%,70%">
+<frame name="left" src="more.html"><frame name="main" src="more.html">
+</frameset></html>)html";
+
+const char kPopupUrl[] = "http://ads.example/pop.html";
+
+class PopupBlockingTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        test::InstallOptions options;
+        options.whiteList = {"http://www.friends.example/news", "plain.example"};
+        korvane_.reset(new InstalledKorvane(options));
+        site_.reset(new test::TempDirectory());
+        const std::string& site = site_->path();
+        test::WriteSitePage(site, "news.example/index.html", kNews);
+        test::WriteSitePage(site, "news.example/more.html", "<html><body>More</body></html>");
+        test::WriteSitePage(site, "news.example/frames.html", kFrames);
+        test::WriteSitePage(site, "ads.example/pop.html", "<html><body>Buy!</body></html>");
+        test::WriteSitePage(site, "ads.example/linked.html", "<html><body>Sponsor</body></html>");
+        test::WriteSitePage(site, "www.friends.example/news/pop.html", "<html><body>Hi</body></html>");
+    }
+    static void TearDownTestSuite() {
+        korvane_.reset();
+        site_.reset();
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(korvane_->ok()) << korvane_->Failure();
+        SharedState& shared = korvane_->Shared();
+        shared.helperActive = 1;
+        shared.popupsAllowed = 0;
+        shared.flashOn = 1;
+        shared.soundOn = 0;
+        shared.trayIconHidden = 0;
+    }
+    void TearDown() override {
+        session_.reset();
+        // Whatever the helper did, it holds nothing of the browser's once
+        // the windows are gone.
+        const standin::LiveReferences left = standin::CurrentLiveReferences();
+        EXPECT_EQ(0, left.Total()) << "browsers " << left.browsers << ", connection points "
+                                   << left.connectionPoints << ", documents "
+                                   << left.documentReferences << ", strings " << left.documentBstrs;
+    }
+
+    Session& NewSession() {
+        SessionOptions options;
+        options.siteFolder = site_->path();
+        options.onlyHelpers.push_back(CLSID_ViewSource);
+        options.stepTimeoutMs = 20000;
+        session_.reset(new Session(options));
+        return *session_;
+    }
+    // A window showing the news page, completed: the override is clear.
+    Session& NewsSession() {
+        Session& session = NewSession();
+        EXPECT_EQ(1, session.Open("http://news.example/index.html"));
+        EXPECT_EQ(0, korvane_->Shared().popupOverride);
+        return session;
+    }
+    SharedState& Shared() { return korvane_->Shared(); }
+
+    // The last new window the page opened: blocked means cancelled, told to
+    // quit and destroyed.
+    static bool Blocked(const standin::WindowInfo& window) {
+        return window.openedByPage && window.firstNavigationCancelled && window.quitCalled &&
+               window.hwnd == nullptr;
+    }
+    static bool LetThrough(const standin::WindowInfo& window) {
+        return window.openedByPage && !window.firstNavigationCancelled && !window.quitCalled;
+    }
+    // The Cancel the helper left on the last raw BeforeNavigate2.
+    bool LastRawNavigationCancelled() {
+        const auto& entries = session_->timeline().Entries();
+        for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+            if (it->kind == standin::TimelineKind::Event && it->dispid == 250) return it->cancelled;
+        ADD_FAILURE() << "no BeforeNavigate2 in the timeline";
+        return false;
+    }
+    std::vector<standin::RawArg> Args(std::initializer_list<const char*> tokens) {
+        std::vector<standin::RawArg> args;
+        for (const char* token : tokens) {
+            standin::RawArg arg;
+            std::string error;
+            EXPECT_TRUE(standin::ParseRawArg(token, &arg, &error)) << token << ": " << error;
+            args.push_back(arg);
+        }
+        return args;
+    }
+    // NewWindow2 and then a BeforeNavigate2 in the window w1, as written.
+    bool AnnounceAndNavigate(std::initializer_list<const char*> beforeNavigate2) {
+        EXPECT_TRUE(session_->Fire("w1", 251, Args({"ref-dispatch", "cancel"})));
+        EXPECT_TRUE(session_->Fire("w1", 250, Args(beforeNavigate2)));
+        return LastRawNavigationCancelled();
+    }
+    long Logged(const std::string& url) {
+        const auto lines = korvane_->BlockedPopupsShown();
+        return static_cast<long>(std::count(lines.begin(), lines.end(), url));
+    }
+
+    static std::unique_ptr<InstalledKorvane> korvane_;
+    static std::unique_ptr<test::TempDirectory> site_;
+    std::unique_ptr<Session> session_;
+};
+
+std::unique_ptr<InstalledKorvane> PopupBlockingTest::korvane_;
+std::unique_ptr<test::TempDirectory> PopupBlockingTest::site_;
+
+// Samples the tray icon's colour on screen for a while: whether the allowing
+// (green) icon showed at some point, and whether the blocking (red) one is
+// back at the end.
+struct FlashSeen {
+    bool green = false;
+    bool redAtEnd = false;
+};
+FlashSeen WatchFlash(DWORD milliseconds) {
+    FlashSeen seen;
+    const DWORD start = GetTickCount();
+    COLORREF last = 0;
+    while (GetTickCount() - start < milliseconds) {
+        for (HWND icon : test::WineTrayIcons()) {
+            last = test::IconColour(icon);
+            if (test::LooksGreen(last)) seen.green = true;
+        }
+        test::PumpMessages(40);
+    }
+    seen.redAtEnd = test::LooksRed(last);
+    return seen;
+}
+
+}  // namespace
+
+TEST_F(PopupBlockingTest, ScriptPopupAfterACompletedPageIsCancelledClosedLoggedAndFlashed) {
+    Session& session = NewsSession();
+    if (test::RunningOnWine()) {
+        ASSERT_TRUE(test::WaitUntil([] { return !test::WineTrayIcons().empty(); }, 10000));
+    }
+
+    ASSERT_TRUE(session.ScriptOpen("w1", kPopupUrl, ""));
+    const standin::WindowInfo popup = session.Window(2);
+    EXPECT_TRUE(Blocked(popup));
+    EXPECT_EQ(kPopupUrl, popup.firstUrl);
+    EXPECT_TRUE(popup.destroyedExternally);
+    // The opener stays.
+    EXPECT_TRUE(session.Window(1).open);
+    EXPECT_EQ(1, session.OpenWindowCount());
+
+    if (test::RunningOnWine()) {
+        // Wine only: its notification area shows each icon as a window.
+        const FlashSeen flash = WatchFlash(2500);
+        EXPECT_TRUE(flash.green) << "the icon did not flash";
+        EXPECT_TRUE(flash.redAtEnd) << "the blocking icon did not come back";
+    }
+    EXPECT_EQ(1, Logged(kPopupUrl));
+}
+
+TEST_F(PopupBlockingTest, SameAddressTwiceIsLoggedOnceAndAnnouncedTwice) {
+    const std::string url = "http://ads.example/pop.html?again";
+    Session& session = NewsSession();
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(session.ScriptOpen("w1", url, ""));
+        EXPECT_TRUE(Blocked(session.Window(2 + i))) << i;
+        if (test::RunningOnWine()) {
+            EXPECT_TRUE(WatchFlash(2500).green) << i;
+        }
+    }
+    EXPECT_EQ(1, Logged(url));
+}
+
+TEST_F(PopupBlockingTest, UnspecifiedAndEmptyTargetNamesAreLetThrough) {
+    NewsSession();
+    EXPECT_FALSE(AnnounceAndNavigate({"self", "str:http://ads.example/pop.html", "ref-i4:0",
+                                      "str:_unspecifiedFrame", "postdata", "nullstr", "cancel"}));
+    EXPECT_FALSE(AnnounceAndNavigate({"self", "str:http://ads.example/pop.html", "ref-i4:0",
+                                      "nullstr", "postdata", "nullstr", "cancel"}));
+    EXPECT_FALSE(AnnounceAndNavigate({"self", "str:http://ads.example/pop.html", "ref-i4:0",
+                                      "str:", "postdata", "nullstr", "cancel"}));
+    EXPECT_TRUE(session_->Window(1).open);
+}
+
+TEST_F(PopupBlockingTest, LinkWhoseTargetThePageScanRenamedOpensItsWindow) {
+    Session& session = NewsSession();
+    // The scan has given the link a name of the blocker's own.
+    const auto link = session.DocumentOf("w1")->FindClickable("a", "#linked");
+    ASSERT_TRUE(link.found);
+    EXPECT_EQ(0u, link.target.rfind("z9z", 0)) << link.target;
+    standin::ElementSelector linked;
+    linked.tag = "a";
+    linked.kind = standin::ElementSelector::Kind::Id;
+    linked.value = "linked";
+    ASSERT_TRUE(session.Click("w1", linked));
+    EXPECT_TRUE(LetThrough(session.Window(2)));
+    EXPECT_EQ(link.target, session.Window(2).name);
+    // A script popup from the same page is still blocked.
+    ASSERT_TRUE(session.ScriptOpen("w1", kPopupUrl, ""));
+    EXPECT_TRUE(Blocked(session.Window(3)));
+}
+
+TEST_F(PopupBlockingTest, BlankTargetInsideAFrameIsLetThrough) {
+    Session& session = NewSession();
+    ASSERT_EQ(1, session.Open("http://news.example/frames.html"));
+    EXPECT_FALSE(AnnounceAndNavigate({"frame:left", "str:http://ads.example/pop.html",
+                                      "ref-i4:0", "str:_blank", "postdata", "nullstr",
+                                      "cancel"}));
+    // The same from the window's own browser is a popup; its window, the
+    // first one here, is closed for it.
+    EXPECT_TRUE(AnnounceAndNavigate({"self", "str:http://ads.example/pop.html", "ref-i4:0",
+                                     "str:_blank", "postdata", "nullstr", "cancel"}));
+}
+
+TEST_F(PopupBlockingTest, PlainScriptLinkLetsTheNextWindowThrough) {
+    Session& session = NewsSession();
+    standin::ElementSelector quoted;
+    quoted.tag = "a";
+    quoted.kind = standin::ElementSelector::Kind::Id;
+    quoted.value = "jsquoted";
+    ASSERT_TRUE(session.Click("w1", quoted));
+    EXPECT_EQ(0, Shared().popupOverride);
+
+    standin::ElementSelector script = quoted;
+    script.value = "js";
+    ASSERT_TRUE(session.Click("w1", script));
+    EXPECT_EQ(1, Shared().popupOverride);
+    ASSERT_TRUE(session.ScriptOpen("w1", "http://ads.example/pop.html?picture", ""));
+    EXPECT_TRUE(LetThrough(session.Window(2)));
+}
+
+TEST_F(PopupBlockingTest, WhiteListedAddressesAreLetThroughAndTheWindowStaysPending) {
+    Session& session = NewsSession();
+    // Capitals, and the https twin of an http entry.
+    ASSERT_TRUE(session.ScriptOpen("w1", "HTTPS://WWW.FRIENDS.EXAMPLE/NEWS/pop.html", ""));
+    EXPECT_TRUE(LetThrough(session.Window(2)));
+    // The window that was announced is still waiting to be judged: the next
+    // navigation with a target, in any window of the process, is taken for
+    // it. Here the let-through window itself pays.
+    EXPECT_TRUE(session.Fire("w2", 250, Args({"self", "str:http://ads.example/late.html",
+                                              "ref-i4:0", "str:_blank", "postdata", "nullstr",
+                                              "cancel"})));
+    EXPECT_TRUE(LastRawNavigationCancelled());
+    ASSERT_EQ(3, session.Open("http://news.example/more.html"));
+
+    // Another host, and an entry without a scheme that matches only by plain
+    // prefix: both judged as usual.
+    ASSERT_TRUE(session.ScriptOpen("w1", "http://www.other.example/news/pop.html", ""));
+    EXPECT_TRUE(Blocked(session.Window(4)));
+    ASSERT_TRUE(session.ScriptOpen("w1", "http://plain.example/pop.html", ""));
+    EXPECT_TRUE(Blocked(session.Window(5)));
+}
+
+TEST_F(PopupBlockingTest, OrdinaryNavigationIsNeverBlocked) {
+    Session& session = NewsSession();
+    standin::ElementSelector more;
+    more.tag = "a";
+    more.kind = standin::ElementSelector::Kind::Id;
+    more.value = "more";
+    ASSERT_TRUE(session.Click("w1", more));
+    ASSERT_TRUE(session.Load("w1", "http://news.example/index.html"));
+    EXPECT_EQ(1, session.OpenWindowCount());
+    for (const auto& entry : session.timeline().Entries())
+        EXPECT_NE(standin::TimelineKind::NavigationCancelled, entry.kind) << entry.Text();
+}
+
+TEST_F(PopupBlockingTest, NothingIsBlockedWhileNoPageHasCompletedSinceStart) {
+    Session& session = NewsSession();
+    // The value the switch has after start-up, until the first page of any
+    // window completes.
+    Shared().popupOverride = 1;
+    ASSERT_TRUE(session.ScriptOpen("w1", kPopupUrl, ""));
+    EXPECT_TRUE(LetThrough(session.Window(2)));
+    // The new window's page completing ends it.
+    EXPECT_EQ(0, Shared().popupOverride);
+}
+
+TEST_F(PopupBlockingTest, WhilePopupsAreAllowedNothingIsHandledButTheTrayIsSynchronised) {
+    Session& session = NewsSession();
+    Shared().popupsAllowed = 1;
+    Shared().trayIconSynced = 0;
+    ASSERT_TRUE(session.ScriptOpen("w1", kPopupUrl, ""));
+    EXPECT_TRUE(LetThrough(session.Window(2)));
+    EXPECT_EQ(1, Shared().trayIconSynced);
+    Shared().popupsAllowed = 0;
+}
+
+TEST_F(PopupBlockingTest, SwitchedOffHelperIgnoresEverything) {
+    Session& session = NewsSession();
+    Shared().helperActive = 0;
+    ASSERT_TRUE(session.ScriptOpen("w1", kPopupUrl, ""));
+    EXPECT_TRUE(LetThrough(session.Window(2)));
+    // The new window's helper took no site: no sink on it.
+    EXPECT_EQ(0, session.Window(2).sinks);
+    Shared().helperActive = 1;
+}
+
+TEST_F(PopupBlockingTest, MalformedEventsChangeNothingAndCrashNothing) {
+    Session& session = NewsSession();
+    const auto before = korvane_->BlockedPopupsShown();
+    const LONG override = Shared().popupOverride;
+    ASSERT_TRUE(session.Fire("w1", 251, Args({"ref-dispatch", "cancel"})));
+    // Too few arguments, no DISPPARAMS at all, wrong types, null strings,
+    // a megabyte of address: none of them is judged a popup.
+    EXPECT_TRUE(session.Fire("w1", 250, Args({"self", "str:http://ads.example/x", "cancel"})));
+    EXPECT_FALSE(LastRawNavigationCancelled());
+    EXPECT_TRUE(session.Fire("w1", 250, {}, true));
+    EXPECT_TRUE(session.Fire("w1", 250, Args({"self", "bstr:\"http://ads.example/x\"", "empty",
+                                              "i4:7", "empty", "empty", "i4:0"})));
+    EXPECT_TRUE(session.Fire("w1", 250, Args({"null-dispatch", "nullstr", "null-ref", "nullstr",
+                                              "null-ref", "null-ref", "cancel"})));
+    EXPECT_FALSE(LastRawNavigationCancelled());
+    EXPECT_TRUE(session.Fire("w1", 250, Args({"self", "bigstr:1048576", "cancel"})));
+    Shared().popupOverride = 1;
+    EXPECT_TRUE(session.Fire("w1", 259, Args({"null-dispatch"})));
+    EXPECT_EQ(1, Shared().popupOverride);
+    Shared().popupOverride = override;
+    EXPECT_TRUE(session.Window(1).open);
+    EXPECT_EQ(before, korvane_->BlockedPopupsShown());
+}

@@ -1,0 +1,180 @@
+#include "support/installed_korvane.h"
+
+#include <cstring>
+
+namespace korvane::test {
+namespace {
+
+constexpr UINT kRunMessage = WM_APP + 100;
+constexpr UINT kBlockedPopupsCommand = 32784;
+constexpr int kLogListBox = 218;
+constexpr int kCloseButton = 220;
+constexpr char kSettingsKey[] = "Software\\Vantrell\\BHO";
+
+struct Work {
+    void (*function)(void*);
+    void* context;
+    HANDLE done;
+};
+
+void StoreSetting(const char* name, long value) {
+    if (value < 0) return;
+    WriteDwordValue(HKEY_CURRENT_USER, kSettingsKey, name, static_cast<DWORD>(value));
+}
+
+BOOL CALLBACK FindTrayWindow(HWND window, LPARAM found) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (std::strcmp(name, "TrayIconClass") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+HWND FindOwnDialog(const char* title) {
+    for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", title); window;
+         window = FindWindowExA(nullptr, window, "#32770", title)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) return window;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+InstalledKorvane::InstalledKorvane(const InstallOptions& options) {
+    const std::string dll = DllPath();
+    if (!CopyFileA(KorvaneDllPath().c_str(), dll.c_str(), FALSE)) {
+        failure_ = "cannot copy " + KorvaneDllPath();
+        return;
+    }
+    if (!options.whiteList.empty()) {
+        std::string text;
+        for (const std::string& entry : options.whiteList) text += entry + "\r\n";
+        WriteFileBytes(folder_.File("WhiteList.txt"), text);
+    }
+    DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+    StoreSetting("Flash", options.flashSetting);
+    StoreSetting("Sound", options.soundSetting);
+    StoreSetting("Tray Icon", options.trayIconSetting);
+
+    const int registered = RunProcess("regsvr32 /s \"" + dll + "\"");
+    if (registered != 0) {
+        failure_ = "regsvr32 failed with " + std::to_string(registered);
+        return;
+    }
+    ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    trayThread_ = std::thread(&InstalledKorvane::TrayThreadMain, this, dll);
+    WaitForSingleObject(ready_, 30000);
+    if (!module_) {
+        failure_ = "the registered copy could not be loaded";
+        return;
+    }
+    shared_ = FindSharedState(module_);
+    if (!shared_) failure_ = "no shared section in the loaded copy";
+}
+
+InstalledKorvane::~InstalledKorvane() {
+    if (trayThread_.joinable()) {
+        PostThreadMessageA(trayThreadId_, WM_QUIT, 0, 0);
+        trayThread_.join();
+    }
+    if (ready_) CloseHandle(ready_);
+    RunProcess("regsvr32 /u /s \"" + DllPath() + "\"");
+    DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+void InstalledKorvane::TrayThreadMain(std::string dllPath) {
+    trayThreadId_ = GetCurrentThreadId();
+    MSG msg;
+    // Make sure the thread has a message queue before anyone posts to it.
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    module_ = LoadLibraryA(dllPath.c_str());
+    SetEvent(ready_);
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (msg.hwnd == nullptr && msg.message == kRunMessage) {
+            Work* work = reinterpret_cast<Work*>(msg.lParam);
+            work->function(work->context);
+            SetEvent(work->done);
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    if (module_) FreeLibrary(module_);
+}
+
+void InstalledKorvane::RunOnTrayThread(void (*work)(void*), void* context) {
+    Work item{work, context, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    if (PostThreadMessageA(trayThreadId_, kRunMessage, 0, reinterpret_cast<LPARAM>(&item)))
+        WaitForSingleObject(item.done, 30000);
+    CloseHandle(item.done);
+}
+
+HWND InstalledKorvane::TrayWindow() const {
+    HWND found = nullptr;
+    EnumThreadWindows(trayThreadId_, FindTrayWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::vector<std::string> InstalledKorvane::BlockedPopupsShown() {
+    std::vector<std::string> lines;
+    HWND tray = TrayWindow();
+    if (!tray) return lines;
+    PostMessageA(tray, WM_COMMAND, kBlockedPopupsCommand, 0);
+    HWND dialog = nullptr;
+    if (!WaitUntil([&] { return (dialog = FindOwnDialog("Vantrell Log")) != nullptr; }, 10000))
+        return lines;
+    HWND list = GetDlgItem(dialog, kLogListBox);
+    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0) continue;
+        std::string line(static_cast<size_t>(length) + 1, '\0');
+        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
+        line.resize(static_cast<size_t>(length));
+        lines.push_back(line);
+    }
+    PostMessageA(dialog, WM_COMMAND, kCloseButton, 0);
+    WaitUntil([&] { return !IsWindow(dialog); }, 10000);
+    return lines;
+}
+
+std::vector<HWND> WineTrayIcons() {
+    std::vector<HWND> icons;
+    HWND area = FindWindowA("__winex11_standalone_tray", nullptr);
+    if (!area) return icons;
+    for (HWND child = FindWindowExA(area, nullptr, "__winex11_tray_icon", nullptr); child;
+         child = FindWindowExA(area, child, "__winex11_tray_icon", nullptr))
+        if (IsWindowVisible(child)) icons.push_back(child);
+    return icons;
+}
+
+COLORREF IconColour(HWND icon) {
+    RECT rect{};
+    GetWindowRect(icon, &rect);
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour =
+        GetPixel(screen, (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2 - 5);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+bool LooksRed(COLORREF c) { return GetRValue(c) > 150 && GetGValue(c) < 100; }
+bool LooksGreen(COLORREF c) { return GetGValue(c) > 100 && GetRValue(c) < 100; }
+
+bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
+                   const std::string& html) {
+    std::string path = site;
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = hostAndPath.find('/', start);
+        if (slash == std::string::npos) break;
+        path += hostAndPath.substr(start, slash - start) + "\\";
+        CreateDirectoryA(path.c_str(), nullptr);
+        start = slash + 1;
+    }
+    return WriteFileBytes(path + hostAndPath.substr(start), html);
+}
+
+}  // namespace korvane::test
