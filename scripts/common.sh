@@ -56,19 +56,29 @@ wine_env() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
-# Creates the 32-bit prefix once; a stamp marks it complete.
+# Creates the 32-bit prefix once; a stamp marks it complete. Settings are
+# applied whenever their stamp is missing, so an older prefix gets them too.
 prepare_prefix() {
   wine_env
-  if [ -f "$WINEPREFIX/.korvane-ready" ]; then return 0; fi
-  say "creating Wine prefix $WINEPREFIX"
-  rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-  # No crash dialog: a crashing test must fail, not wait for a click.
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-    >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.korvane-ready"
+  if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
+    say "creating Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.korvane-ready"
+  fi
+  if [ ! -f "$WINEPREFIX/.korvane-settings-2" ]; then
+    # No crash dialog: a crashing test must fail, not wait for a click.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      >/dev/null 2>&1
+    # There is no window manager on the virtual display. Left "managed",
+    # every window Wine hides (a tray icon taken out of the notification
+    # area among them) waits two seconds for a manager that never answers.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+      >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.korvane-settings-2"
+  fi
 }
 
 # Starts a private X server for programs that open windows. Sets DISPLAY and
