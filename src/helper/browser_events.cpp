@@ -128,9 +128,11 @@ void AnnounceBlock() {
     if (path[0]) blockSound->PlayWave(path, SND_FILENAME | SND_ASYNC);
 }
 
-bool WhiteListed(const char* url) {
+bool WhiteListed(const AnsiString& url) {
+    const char* text = url.c_str();
+    const size_t length = url.length();
     return TheWhiteList().AnyEntry(
-        [url](const char* entry) { return MatchesWhiteListEntry(url, entry); });
+        [text, length](const char* entry) { return MatchesWhiteListEntry(text, length, entry); });
 }
 
 }  // namespace
@@ -198,7 +200,7 @@ HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
     if (!url.empty()) {
         if (IsJavascriptUrl(url.c_str())) {
             if (JavascriptUrlSetsOverride(url.c_str())) sharedState.popupOverride = 1;
-        } else if (WhiteListed(url.c_str())) {
+        } else if (WhiteListed(url)) {
             // The pending new window stays pending for the next navigation.
             sharedState.popupOverride = 1;
             return S_OK;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/ansi_string.h"
 
 namespace korvane {
 namespace {
@@ -20,20 +19,24 @@ bool BeginsAlike(const char* url, const char* entry, size_t n) {
 
 bool MatchesWhiteListEntry(const char* url, const char* entry) {
     if (!url || !entry) return false;
-    const size_t n = std::min(std::strlen(url), std::strlen(entry));
+    return MatchesWhiteListEntry(url, std::strlen(url), entry);
+}
+
+bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry) {
+    if (!url || !entry) return false;
+    const size_t n = std::min(urlLength, std::strlen(entry));
     if (BeginsAlike(url, entry, n)) return true;
 
     const char* colon = std::strchr(entry, ':');
     if (!colon) return false;
-    // Built on the heap: "https" plus the rest can be longer than any
-    // fixed entry buffer.
+    // The https twin, "https" followed by the entry from its colon on, is
+    // compared in two pieces rather than built: it can be longer than any
+    // entry, and the list is tested on every navigation.
     static const char kSecure[] = "https";
-    const size_t rest = std::strlen(colon);
-    AnsiString secure;
-    secure.Allocate(sizeof kSecure - 1 + rest);
-    std::memcpy(secure.data(), kSecure, sizeof kSecure - 1);
-    std::memcpy(secure.data() + sizeof kSecure - 1, colon, rest);
-    return BeginsAlike(url, secure.c_str(), n);
+    constexpr size_t kSecureLength = sizeof kSecure - 1;
+    if (n <= kSecureLength) return BeginsAlike(url, kSecure, n);
+    return BeginsAlike(url, kSecure, kSecureLength) &&
+           BeginsAlike(url + kSecureLength, colon, n - kSecureLength);
 }
 
 bool IsJavascriptUrl(const char* url) {

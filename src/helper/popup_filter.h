@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 namespace korvane {
 
 constexpr char kUnspecifiedFrame[] = "_unspecifiedFrame";
@@ -15,6 +17,9 @@ constexpr char kBlankTarget[] = "_blank";
 // every address that begins with it, every address that is itself a
 // beginning of it, and its https twin.
 bool MatchesWhiteListEntry(const char* url, const char* entry);
+// The same, for an address whose length is known: the list is tested entry
+// by entry against one address.
+bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry);
 
 // A "javascript:" address (any letter case).
 bool IsJavascriptUrl(const char* url);
