@@ -140,6 +140,20 @@ std::vector<std::string> InstalledKorvane::BlockedPopupsShown() {
     return lines;
 }
 
+SharedView::SharedView(const std::string& dllPath) {
+    module_ = LoadLibraryExA(dllPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    state_ = FindSharedState(module_);
+}
+
+SharedView::~SharedView() {
+    if (module_) FreeLibrary(module_);
+}
+
+void Xdotool(const std::string& arguments) {
+    // Wine starts programs of the host system as well as its own.
+    RunProcess("Z:\\usr\\bin\\xdotool " + arguments, 10000);
+}
+
 std::vector<HWND> WineTrayIcons() {
     std::vector<HWND> icons;
     HWND area = FindWindowA("__winex11_standalone_tray", nullptr);

@@ -67,6 +67,30 @@ private:
     HANDLE ready_ = nullptr;
 };
 
+// A view of the shared switches of a Korvane.dll file: the DLL is mapped
+// without running its entry point, so this process does not count as one
+// that has the library loaded, and the switches can be read and set while
+// other processes use them. While a view exists the block is not reset, as
+// it would be when the last process goes.
+class SharedView {
+public:
+    explicit SharedView(const std::string& dllPath);
+    ~SharedView();
+    SharedView(const SharedView&) = delete;
+    SharedView& operator=(const SharedView&) = delete;
+    bool ok() const { return state_ != nullptr; }
+    SharedState* operator->() { return state_; }
+    SharedState& operator*() { return *state_; }
+
+private:
+    HMODULE module_ = nullptr;
+    SharedState* state_ = nullptr;
+};
+
+// Runs xdotool (the X server's own input, as a user's keyboard and mouse)
+// and waits for it.
+void Xdotool(const std::string& arguments);
+
 // Wine's own notification area on a bare X server: a stand-alone window in
 // which every icon is a child window. Empty elsewhere.
 std::vector<HWND> WineTrayIcons();

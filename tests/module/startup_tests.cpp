@@ -1,0 +1,216 @@
+// Loading and unloading the library, process by process: each process here
+// is a small probe program that loads Korvane.dll and waits, and this test
+// program watches the shared switches through a view of the DLL that does
+// not count as a load, the registry, and Wine's notification area.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "module/settings.h"
+#include "module/shared_state.h"
+#include "support/installed_korvane.h"
+#include "support/test_support.h"
+
+using namespace korvane;
+using korvane::test::ChildProcess;
+using korvane::test::RunProcess;
+using korvane::test::SharedView;
+
+namespace {
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // This program must never be one of the processes counted.
+        ASSERT_EQ(nullptr, GetModuleHandleA("Korvane.dll"));
+        test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+    }
+    void TearDown() override {
+        view_.reset();
+        for (auto& held : held_) Release(*held);
+        test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+    }
+
+    struct Held {
+        std::string release;
+        std::unique_ptr<ChildProcess> process;
+    };
+
+    // A process that loads the library and keeps it until released.
+    Held& Hold() {
+        static int counter = 0;
+        const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+        auto held = std::make_unique<Held>();
+        held->release = "korvane-release-" + tag;
+        const std::string ready = "korvane-ready-" + tag;
+        HANDLE readyEvent = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
+        held->process.reset(new ChildProcess(Probe() + " signal " + ready + " wait " + held->release));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readyEvent, 30000));
+        CloseHandle(readyEvent);
+        held_.push_back(std::move(held));
+        return *held_.back();
+    }
+    void Release(Held& held) {
+        if (!held.process) return;
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, held.release.c_str());
+        SetEvent(release);
+        EXPECT_EQ(0, held.process->Wait());
+        CloseHandle(release);
+        held.process.reset();
+    }
+    std::string Probe() const {
+        return Quoted(test::ProgramDirectory() + "korvane_shared_probe.exe") + " " +
+               Quoted(test::KorvaneDllPath());
+    }
+    SharedView& View() {
+        if (!view_) view_.reset(new SharedView(test::KorvaneDllPath()));
+        EXPECT_TRUE(view_->ok());
+        return *view_;
+    }
+    void Store(const char* name, DWORD value) {
+        test::WriteDwordValue(HKEY_CURRENT_USER, kSettingsKey, name, value);
+    }
+    size_t TrayIcons() { return test::WineTrayIcons().size(); }
+    bool TrayIconsBecome(size_t count) {
+        return test::WaitUntil([&] { return TrayIcons() == count; }, 10000);
+    }
+
+    std::vector<std::unique_ptr<Held>> held_;
+    std::unique_ptr<SharedView> view_;
+};
+
+}  // namespace
+
+TEST_F(StartupTest, TheShellIsRefusedAndNothingSharedChanges) {
+    Hold();
+    SharedView& view = View();
+    const HHOOK hook = view->keyboardHook;
+    view->helperActive = 0;  // a mark that a load would overwrite
+
+    // Any letter case, anywhere in the host's path.
+    test::TempDirectory folder;
+    const std::string shellFolder = folder.File("ExPlOrEr.ExE tools");
+    ASSERT_TRUE(CreateDirectoryA(shellFolder.c_str(), nullptr));
+    const std::string shellProbe = shellFolder + "\\probe.exe";
+    ASSERT_TRUE(CopyFileA((test::ProgramDirectory() + "korvane_shared_probe.exe").c_str(),
+                          shellProbe.c_str(), FALSE));
+    EXPECT_EQ(2, RunProcess(Quoted(shellProbe) + " " + Quoted(test::KorvaneDllPath())))
+        << "the library loaded into the shell";
+
+    EXPECT_EQ(1, view->instanceCount);
+    EXPECT_EQ(0, view->helperActive);
+    EXPECT_EQ(hook, view->keyboardHook);
+}
+
+TEST_F(StartupTest, FirstProcessHooksTheKeyboardLoadsTheSettingsAndShowsItsIcon) {
+    Store(kSoundValue, 7);
+    Store(kFlashValue, 5);
+    test::DeleteKeyTree(HKEY_CURRENT_USER, kBrowserMainKey);
+    const size_t iconsBefore = TrayIcons();
+
+    Held& first = Hold();
+    SharedView& view = View();
+    EXPECT_NE(nullptr, view->keyboardHook);
+    EXPECT_EQ(1, view->instanceCount);
+    EXPECT_EQ(1, view->helperActive);
+    EXPECT_EQ(1, view->soundOn);      // 7: the wave file
+    EXPECT_EQ(0, view->soundIsBeep);
+    EXPECT_EQ(1, view->flashOn);      // 5 is no value of ours: both left as they start
+    EXPECT_EQ(0, view->blockBannerAds);
+    EXPECT_EQ(0, view->trayIconHidden);  // "Tray Icon" missing
+    const test::RawValue debugger =
+        test::ReadRawValue(HKEY_CURRENT_USER, kBrowserMainKey, kDisableScriptDebuggerValue);
+    EXPECT_TRUE(debugger.present);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), debugger.type);
+    EXPECT_EQ("yes", debugger.bytes);
+    if (test::RunningOnWine()) {
+        EXPECT_TRUE(TrayIconsBecome(iconsBefore + 1));
+    }
+
+    view_.reset();
+    Release(first);
+    if (test::RunningOnWine()) {
+        EXPECT_TRUE(TrayIconsBecome(iconsBefore));
+    }
+}
+
+TEST_F(StartupTest, EachStoredSettingIsReadWithItsEncoding) {
+    struct Case {
+        const char* stored;  // name=value, or a name alone for "missing"
+        const char* expect;
+    };
+    const Case cases[] = {
+        {"Sound", "expect soundOn 0 expect soundIsBeep 1"},
+        {"Sound=1", "expect soundOn 1 expect soundIsBeep 1"},
+        {"Sound=2", "expect soundOn 1 expect soundIsBeep 0"},
+        {"Flash", "expect flashOn 0 expect blockBannerAds 0"},
+        {"Flash=1", "expect flashOn 1 expect blockBannerAds 0"},
+        {"Flash=2", "expect flashOn 0 expect blockBannerAds 1"},
+        {"Flash=3", "expect flashOn 1 expect blockBannerAds 1"},
+        {"Tray Icon", "expect trayIconHidden 0"},
+        {"Tray Icon=1", "expect trayIconHidden 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+        std::string stored = c.stored;
+        const size_t equals = stored.find('=');
+        if (equals != std::string::npos)
+            Store(stored.substr(0, equals).c_str(), std::stoul(stored.substr(equals + 1)));
+        // The probe is the only process: the first one, which reads them.
+        EXPECT_EQ(0, RunProcess(Probe() + " expect instanceCount 1 " + c.expect));
+    }
+}
+
+TEST_F(StartupTest, SecondProcessCountsButNeitherHooksNorReadsAgainAndStaysHidden) {
+    Store(kSoundValue, 1);
+    const size_t iconsBefore = TrayIcons();
+    Hold();
+    SharedView& view = View();
+    const HHOOK hook = view->keyboardHook;
+    if (test::RunningOnWine()) {
+        ASSERT_TRUE(TrayIconsBecome(iconsBefore + 1));
+    }
+    const size_t icons = TrayIcons();
+    Store(kSoundValue, 2);
+    Store(kFlashValue, 3);
+
+    Held& second = Hold();
+    EXPECT_EQ(2, view->instanceCount);
+    EXPECT_EQ(hook, view->keyboardHook);
+    EXPECT_EQ(1, view->soundIsBeep);
+    EXPECT_EQ(0, view->blockBannerAds);
+    if (test::RunningOnWine()) {
+        test::PumpMessages(500);
+        EXPECT_EQ(icons, TrayIcons());
+    }
+    Release(second);
+    EXPECT_EQ(1, view->instanceCount);
+}
+
+TEST_F(StartupTest, AProcessWithAVisibleIconHandsItOverWhenItUnloads) {
+    Held& first = Hold();
+    Held& second = Hold();
+    SharedView& view = View();
+
+    // The second one's icon was never shown: nothing to hand over.
+    view->trayIconSynced = 1;
+    Release(second);
+    EXPECT_EQ(1, view->trayIconSynced);
+
+    Hold();
+    view->trayIconSynced = 1;
+    Release(first);
+    EXPECT_EQ(0, view->trayIconSynced);
+    EXPECT_EQ(1, view->instanceCount);
+}
+
+TEST_F(StartupTest, ALoadAfterExitSwitchesTheHelperOnAgain) {
+    Hold();
+    View()->helperActive = 0;  // what the tray menu's Exit does
+    EXPECT_EQ(0, RunProcess(Probe() + " expect helperActive 1 expect instanceCount 2"));
+    EXPECT_EQ(1, View()->helperActive);
+}
