@@ -88,6 +88,14 @@ BOOL AttachProcess(HINSTANCE instance) {
     sharedState.helperActive = 1;
     ComModuleInit(instance);
     DisableThreadLibraryCalls(instance);
+    // Once loaded, the library stays until the process ends. COM frees an
+    // in-process server whose DllCanUnloadNow says so, from whichever thread
+    // asks; but the tray window (whose procedure lives here, and which only
+    // its own thread can destroy) and the keyboard hook outlive the helper
+    // objects, and would be left pointing into freed code.
+    HMODULE pinned = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                       reinterpret_cast<LPCSTR>(&AttachProcess), &pinned);
 
     bool first = false;
     {

@@ -214,3 +214,11 @@ TEST_F(StartupTest, ALoadAfterExitSwitchesTheHelperOnAgain) {
     EXPECT_EQ(0, RunProcess(Probe() + " expect helperActive 1 expect instanceCount 2"));
     EXPECT_EQ(1, View()->helperActive);
 }
+
+// COM frees an in-process server, from any thread, once DllCanUnloadNow
+// says it may: here from a thread other than the one whose tray window runs
+// in the library. The library must stay, and the window go on answering.
+TEST_F(StartupTest, ALoadedLibraryStaysUntilItsProcessEnds) {
+    EXPECT_EQ(0, RunProcess(Quoted(test::ProgramDirectory() + "korvane_unload_probe.exe") + " " +
+                            Quoted(test::KorvaneDllPath())));
+}
