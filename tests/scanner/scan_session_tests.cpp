@@ -193,6 +193,16 @@ protected:
             many += "<a href=\"p" + std::to_string(i) + ".html\" target=\"_blank\">" + std::to_string(i) + "</a>\n";
         test::WriteSitePage(site, "news.example/many.html", many + "</body></html>");
         corpusPages_ = CopyPages(CorpusDirectory(), site + kCorpusHost + "\\");
+        // The first "_blank" the library renames after loading, before any
+        // test has moved the counter.
+        test::WriteSitePage(site, "news.example/first.html",
+                            "<html><body><a href=\"one.html\" target=\"_blank\">one</a></body></html>");
+        SessionOptions options;
+        options.siteFolder = site;
+        options.onlyHelpers.push_back(CLSID_ViewSource);
+        Session first(options);
+        if (korvane_->ok() && first.Open(Url("first.html")) == 1)
+            firstBlankName_ = first.DocumentOf("w1")->FindClickable("a", "0").target;
     }
     static void TearDownTestSuite() {
         korvane_.reset();
@@ -336,12 +346,14 @@ protected:
     static std::unique_ptr<InstalledKorvane> korvane_;
     static std::unique_ptr<test::TempDirectory> site_;
     static std::vector<std::string> corpusPages_;
+    static std::string firstBlankName_;
     std::unique_ptr<Session> session_;
 };
 
 std::unique_ptr<InstalledKorvane> ScanSession::korvane_;
 std::unique_ptr<test::TempDirectory> ScanSession::site_;
 std::vector<std::string> ScanSession::corpusPages_;
+std::string ScanSession::firstBlankName_;
 
 }  // namespace
 
@@ -486,6 +498,7 @@ TEST_F(ScanSession, FrameDocumentsRenameOnlyBlankTargetsAndRescanToTheEnd) {
 }
 
 TEST_F(ScanSession, RenamedBlankTargetsCountToTwentyThenStartAgain) {
+    EXPECT_EQ("z9z0_blank", firstBlankName_) << "the first name after the library loaded";
     Session& session = NewSession();
     ASSERT_EQ(1, session.Open(Url("many.html")));
     // The counter belongs to the process and has moved with every earlier
