@@ -11,6 +11,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@
 
 #include "base/com.h"
 #include "browser/event_args.h"
+#include "browser/helper_loader.h"
 #include "browser/live_references.h"
 #include "browser/session.h"
 #include "korvane_idl.h"
@@ -245,7 +247,10 @@ std::unique_ptr<test::TempDirectory> SiteSession::site_;
 }  // namespace
 
 TEST_F(SiteSession, RegisteredCopyIsCreatedSitedAndConnectedOncePerWindowOnItsOwnThread) {
-    // The class the browser finds is the copy regsvr32 registered.
+    // The class the browser finds among its helper objects is the copy
+    // regsvr32 registered.
+    const std::vector<CLSID> registered = standin::RegisteredHelperClasses();
+    EXPECT_NE(registered.end(), std::find(registered.begin(), registered.end(), CLSID_ViewSource));
     const std::string classKey = "CLSID\\" + ClassIdText(CLSID_ViewSource) + "\\InprocServer32";
     const test::RawValue server = test::ReadRawValue(HKEY_CLASSES_ROOT, classKey, "");
     ASSERT_TRUE(server.present);
