@@ -225,7 +225,11 @@ Flash WatchFlash(DWORD milliseconds) {
     IconLook last = IconLook::Other;
     bool first = true;
     const DWORD start = GetTickCount();
+    DWORD lastChange = start;
     while (GetTickCount() - start < milliseconds) {
+        // The flash changes the icon every 200 ms: the blocking icon kept
+        // for longer after the allowing one has shown means it is over.
+        if (flash.sawAllowing && last == IconLook::Blocking && GetTickCount() - lastChange > 700) break;
         Picture picture = TakePicture(area);
         if (picture.width == 0) break;
         // Korvane's icon is the one that shows either of its two looks.
@@ -235,7 +239,10 @@ Flash WatchFlash(DWORD milliseconds) {
             if (look != IconLook::Other) break;
         }
         if (look == IconLook::Allowing) flash.sawAllowing = true;
-        if (first || look != last) flash.frames.push_back(std::move(picture));
+        if (first || look != last) {
+            flash.frames.push_back(std::move(picture));
+            lastChange = GetTickCount();
+        }
         first = false;
         last = look;
         Sleep(30);

@@ -50,7 +50,8 @@ enum class IconLook { Blocking, Allowing, Other };
 IconLook LookOf(const Picture& picture, const RECT& pictureArea, HWND icon);
 
 // Pictures of the notification area taken while the icon flashes: one each
-// time the icon's look changes, the first included.
+// time the icon's look changes, the first included. Watches until the
+// flash is over, at most for the time given.
 struct Flash {
     std::vector<Picture> frames;
     bool sawAllowing = false;

@@ -259,8 +259,8 @@ int Demonstration::Run() {
 }
 
 bool Demonstration::PlayStep(const DemoItem& item) {
-    Print("  > %-66s (line %d)\n", item.step.text.substr(item.step.text.find_first_not_of(" \t")).c_str(),
-          item.line);
+    const size_t indent = item.step.text.find_first_not_of(" \t");
+    Print("  > %-66s (line %d)\n", indent == std::string::npos ? "" : item.step.text.c_str() + indent, item.line);
     const size_t mark = session_.timeline().Size();
     const bool idle = standin::RunStep(session_, item.step, &standin_);
     std::vector<standin::TimelineEntry> entries = session_.timeline().Entries();
@@ -380,7 +380,7 @@ void Demonstration::WaitForTrayIcon() {
 void Demonstration::WatchFlash() {
     flashWatched_ = true;
     // The flash runs for one to two seconds from the block.
-    const demo::Flash flash = demo::WatchFlash(2600);
+    const demo::Flash flash = demo::WatchFlash(4000);
     if (flash.frames.empty()) {
         Difference("no notification area to watch the tray icon in");
         return;
