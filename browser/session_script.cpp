@@ -479,27 +479,30 @@ bool Runner::Expect(const ScriptStep& step) {
 
 }  // namespace
 
+bool RunStep(Session& session, const ScriptStep& step, RunSummary* summary) {
+    Runner runner(session, *summary);
+    TimelineEntry entry;
+    entry.kind = TimelineKind::Step;
+    entry.detail = "line " + std::to_string(step.line) + ": " + step.text;
+    session.timeline().Add(entry);
+    ++summary->steps;
+    if (!runner.Step(step)) {
+        ++summary->failures;
+        TimelineEntry failed;
+        failed.kind = TimelineKind::Note;
+        failed.detail = "step failed: " + session.LastError();
+        session.timeline().Add(failed);
+    }
+    if (session.WaitIdle()) return true;
+    summary->stuck = true;
+    return false;
+}
+
 RunSummary RunScript(Session& session, const Script& script) {
     RunSummary summary;
     const long overReleasesBefore = CurrentLiveReferences().overReleases;
-    Runner runner(session, summary);
     for (const ScriptStep& step : script.steps) {
-        TimelineEntry entry;
-        entry.kind = TimelineKind::Step;
-        entry.detail = "line " + std::to_string(step.line) + ": " + step.text;
-        session.timeline().Add(entry);
-        ++summary.steps;
-        if (!runner.Step(step)) {
-            ++summary.failures;
-            TimelineEntry failed;
-            failed.kind = TimelineKind::Note;
-            failed.detail = "step failed: " + session.LastError();
-            session.timeline().Add(failed);
-        }
-        if (!session.WaitIdle()) {
-            summary.stuck = true;
-            break;
-        }
+        if (!RunStep(session, step, &summary)) break;
     }
     if (!summary.stuck && !session.CloseAll()) summary.stuck = true;
     summary.leftover = CurrentLiveReferences();

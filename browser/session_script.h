@@ -53,6 +53,11 @@ struct RunSummary {
     int ExitCode() const { return failures == 0 && !stuck ? 0 : 1; }
 };
 
+// Plays one step (an action or an expectation) and waits until the browser
+// is idle again, counting it in summary. False when the browser stayed
+// busy: summary->stuck is then set and the session should be given up.
+bool RunStep(Session& session, const ScriptStep& step, RunSummary* summary);
+
 // Plays the steps, then closes every window and checks that no reference to
 // the stand-in's objects is left (unless leakCheck is off).
 RunSummary RunScript(Session& session, const Script& script);

@@ -58,7 +58,12 @@ wine_env() {
 
 # Creates the 32-bit prefix once; a stamp marks it complete. Settings are
 # applied whenever their stamp is missing, so an older prefix gets them too.
+#   prepare_prefix [PREFIX]   (default: $WINEPREFIX, else the tests' prefix)
+# Exports WINEPREFIX, so the Wine commands that follow use that prefix.
 prepare_prefix() {
+  if [ -n "${1:-}" ]; then
+    export WINEPREFIX="$1"
+  fi
   wine_env
   if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
     say "creating Wine prefix $WINEPREFIX"
