@@ -461,6 +461,34 @@ TEST_F(Installer, ComCreatesTheHelperFromTheInstalledLibrary) {
     EXPECT_FALSE(FileExists(kFolder));
 }
 
+// What the user installed it for: the browser, finding the helper through
+// the registration the installer made, blocks a page's popup and lets the
+// user's own navigation through.
+TEST_F(Installer, ABrowsingSessionAfterASilentInstallBlocksPopups) {
+    ASSERT_EQ(kDone, RunSetup());
+    TempDirectory folder;
+    const std::string site = folder.File("site\\");
+    CreateDirectoryA(site.c_str(), nullptr);
+    CreateDirectoryA((site + "news.example").c_str(), nullptr);
+    CreateDirectoryA((site + "ads.example").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(site + "news.example\\index.html",
+                               "<html><body><a id=\"more\" href=\"more.html\">More</a></body></html>"));
+    ASSERT_TRUE(WriteFileBytes(site + "news.example\\more.html", "<html><body>More</body></html>"));
+    ASSERT_TRUE(WriteFileBytes(site + "ads.example\\pop.html", "<html><body>Buy!</body></html>"));
+    const std::string session = folder.File("installed.session");
+    ASSERT_TRUE(WriteFileBytes(session,
+                               "site site\n"
+                               "open http://news.example/index.html\n"
+                               "script-open w1 http://ads.example/pop.html\n"
+                               "expect blocked http://ads.example/pop.html\n"
+                               "click w1 #more\n"
+                               "expect url w1 http://news.example/more.html\n"
+                               "expect windows 1\n"));
+    EXPECT_EQ(0, RunProcess("\"" + korvane::test::ProgramDirectory() + "korvane_browser.exe\" \"" +
+                            session + "\" --quiet --helper " + GuidText(CLSID_ViewSource)));
+    EXPECT_EQ(kDone, RunUninstaller());
+}
+
 TEST_F(Installer, SilentUninstallWithoutWhiteListLeavesNothing) {
     ASSERT_EQ(kDone, RunSetup());
     ASSERT_EQ(kDone, RunUninstaller());
