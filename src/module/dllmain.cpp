@@ -20,6 +20,7 @@ void __verbose_terminate_handler() { std::abort(); }
 // Here they raise std::bad_alloc, which every boundary of the library
 // already catches as running out of memory.
 namespace std {
+void __throw_bad_alloc() { throw std::bad_alloc(); }
 void __throw_length_error(const char*) { throw std::bad_alloc(); }
 void __throw_bad_array_new_length() { throw std::bad_alloc(); }
 }  // namespace std

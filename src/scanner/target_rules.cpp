@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <mbstring.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace korvane {
@@ -62,10 +61,16 @@ AnsiString MakeRewrittenTarget(const char* target) {
     AnsiString result;
     result.Allocate(prefixLength + (numbered ? 2 : 0) + targetLength);
 
-    char number[16] = "";
-    if (numbered)
-        std::snprintf(number, sizeof number, "%ld", static_cast<long>(TakeBlankNumber()));
-    const size_t numberLength = std::strlen(number);
+    // The number in decimal, as "%d" would write it. Formatted by hand: the
+    // C runtime's formatting would add tens of kilobytes to a library that is
+    // loaded into every process that gets keyboard input.
+    char number[4] = "";
+    size_t numberLength = 0;
+    if (numbered) {
+        const LONG taken = TakeBlankNumber();
+        if (taken >= 10) number[numberLength++] = static_cast<char>('0' + taken / 10);
+        number[numberLength++] = static_cast<char>('0' + taken % 10);
+    }
 
     char* out = result.data();
     std::memcpy(out, RewrittenTargetPrefix, prefixLength);
