@@ -71,20 +71,4 @@ bool ListInsert(HWND listBox, int index, const char* text) noexcept {
     return result != LB_ERR && result != LB_ERRSPACE;
 }
 
-AnsiString LibraryDirectory() {
-    HMODULE module = GetModuleHandleA("Korvane.dll");
-    std::vector<char> path(kPathBufferSize);
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return AnsiString();
-        if (length < path.size()) {
-            const char* slash = std::strrchr(path.data(), '\\');
-            if (!slash) return AnsiString();
-            return AnsiString(path.data(), static_cast<size_t>(slash - path.data()) + 1);
-        }
-        if (path.size() >= 32768) return AnsiString();
-        path.resize(path.size() * 2);
-    }
-}
-
 }  // namespace korvane

@@ -52,10 +52,6 @@ AnsiString ListText(HWND listBox, int index);
 // refused (out of memory).
 bool ListInsert(HWND listBox, int index, const char* text) noexcept;
 
-// The folder of the loaded "Korvane.dll" (of the program itself when the
-// library is not loaded), with its trailing backslash; empty when unknown.
-AnsiString LibraryDirectory();
-
 // The dialog procedure of dialog class D: D is built around the window for
 // each message and handles it. Nothing thrown inside reaches user32.
 template <typename D>

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "module/module_path.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
 #include "resource.h"

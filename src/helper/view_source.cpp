@@ -150,13 +150,24 @@ HRESULT ViewSource::DetachEvents() {
     return S_OK;
 }
 
-HRESULT ViewSource::ConnectEvents() {
-    if (!connectionPoints) return E_POINTER;
-    ComPtr<IConnectionPoint> point;
-    const HRESULT found = connectionPoints->FindConnectionPoint(DIID_DWebBrowserEvents2,
-                                                                point.GetAddressOf());
+namespace {
+
+// The browser's DWebBrowserEvents2 connection point. A container that
+// "finds" a null point is treated as a failure, not followed.
+HRESULT FindEventsPoint(IConnectionPointContainer* container, ComPtr<IConnectionPoint>& point) {
+    if (!container) return E_POINTER;
+    const HRESULT found =
+        container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.ReleaseAndGetAddressOf());
     if (FAILED(found)) return found;
-    if (!point) return E_POINTER;
+    return point ? S_OK : E_POINTER;
+}
+
+}  // namespace
+
+HRESULT ViewSource::ConnectEvents() {
+    ComPtr<IConnectionPoint> point;
+    const HRESULT found = FindEventsPoint(connectionPoints.Get(), point);
+    if (FAILED(found)) return found;
     DWORD cookie = 0;
     const HRESULT advised = point->Advise(static_cast<IViewSource*>(this), &cookie);
     // A failed Advise must not overwrite the cookie of a connection that
@@ -166,12 +177,9 @@ HRESULT ViewSource::ConnectEvents() {
 }
 
 HRESULT ViewSource::DisconnectEvents() {
-    if (!connectionPoints) return E_POINTER;
     ComPtr<IConnectionPoint> point;
-    const HRESULT found = connectionPoints->FindConnectionPoint(DIID_DWebBrowserEvents2,
-                                                                point.GetAddressOf());
+    const HRESULT found = FindEventsPoint(connectionPoints.Get(), point);
     if (FAILED(found)) return found;
-    if (!point) return E_POINTER;
     return point->Unadvise(adviseCookie);
 }
 

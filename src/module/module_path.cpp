@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace korvane {
 namespace {
@@ -76,6 +77,22 @@ bool DirectoryPart(const char* path, char* result, size_t size) noexcept {
     ptrdiff_t lastSlash, lastDot;
     FindSeparators(path, &lastSlash, &lastDot);
     return CopyPrefix(path, static_cast<size_t>(lastSlash + 1), "", result, size);
+}
+
+AnsiString LibraryDirectory() {
+    HMODULE module = GetModuleHandleA("Korvane.dll");
+    std::vector<char> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return AnsiString();
+        if (length < path.size()) {
+            const char* slash = std::strrchr(path.data(), '\\');
+            if (!slash) return AnsiString();
+            return AnsiString(path.data(), static_cast<size_t>(slash - path.data()) + 1);
+        }
+        if (path.size() >= 32768) return AnsiString();
+        path.resize(path.size() * 2);
+    }
 }
 
 }  // namespace korvane

@@ -5,7 +5,15 @@
 
 #include <cstddef>
 
+#include "base/ansi_string.h"
+
 namespace korvane {
+
+// The folder of the loaded "Korvane.dll" (of the program itself where no
+// such library is loaded), with its trailing backslash, however long; empty
+// when it cannot be found. The white list and the sound file chooser live
+// there.
+AnsiString LibraryDirectory();
 
 // The full path of module. Fails, rather than giving a cut path, when the
 // path does not fit size bytes with its terminator.

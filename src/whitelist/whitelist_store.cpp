@@ -3,12 +3,12 @@
 #include <cstring>
 
 #include "base/unique_resource.h"
+#include "module/module_path.h"
 #include "module/shared_state.h"
 
 namespace korvane {
 namespace {
 
-constexpr char kLibraryFileName[] = "Korvane.dll";
 constexpr char kCtrlZ = 0x1A;
 
 bool IsListSpace(char c) noexcept {
@@ -59,22 +59,6 @@ private:
     char token_[kWhiteListEntryMax] = {};
     size_t length_ = 0;
 };
-
-AnsiString ModuleDirectory() {
-    HMODULE module = GetModuleHandleA(kLibraryFileName);
-    std::vector<char> path(kPathBufferSize);
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return AnsiString();
-        if (length < path.size()) {
-            const char* slash = std::strrchr(path.data(), '\\');
-            if (!slash) return AnsiString();
-            return AnsiString(path.data(), static_cast<size_t>(slash - path.data()) + 1);
-        }
-        if (path.size() >= 32768) return AnsiString();
-        path.resize(path.size() * 2);
-    }
-}
 
 bool WriteAll(HANDLE file, const char* data, size_t size) {
     while (size > 0) {
@@ -130,7 +114,7 @@ WhiteListStore::WhiteListStore(const char* directory) {
 }
 
 AnsiString WhiteListStore::PathOf(const char* fileName) const {
-    AnsiString directory = directory_.empty() ? ModuleDirectory() : directory_;
+    AnsiString directory = directory_.empty() ? LibraryDirectory() : directory_;
     if (directory.empty()) return AnsiString();
     const size_t nameLength = std::strlen(fileName);
     AnsiString path;

@@ -15,6 +15,7 @@
 #include "dom/dom.h"
 #include "korvane_idl.h"
 #include "support/installed_korvane.h"
+#include "support/korvane_session_test.h"
 #include "support/test_support.h"
 
 using namespace korvane;
@@ -37,13 +38,12 @@ const char kFrames[] = R"html(<html><frameset cols="30%,70%">
 
 const char kPopupUrl[] = "http://ads.example/pop.html";
 
-class PopupBlockingTest : public ::testing::Test {
+class PopupBlockingTest : public test::KorvaneSessionTest {
 protected:
     static void SetUpTestSuite() {
         test::InstallOptions options;
         options.whiteList = {"http://www.friends.example/news", "plain.example"};
-        korvane_.reset(new InstalledKorvane(options));
-        site_.reset(new test::TempDirectory());
+        InstallKorvane(options);
         const std::string& site = site_->path();
         test::WriteSitePage(site, "news.example/index.html", kNews);
         test::WriteSitePage(site, "news.example/more.html", "<html><body>More</body></html>");
@@ -52,38 +52,13 @@ protected:
         test::WriteSitePage(site, "ads.example/linked.html", "<html><body>Sponsor</body></html>");
         test::WriteSitePage(site, "www.friends.example/news/pop.html", "<html><body>Hi</body></html>");
     }
-    static void TearDownTestSuite() {
-        korvane_.reset();
-        site_.reset();
-    }
+    static void TearDownTestSuite() { RemoveKorvane(); }
 
     void SetUp() override {
-        ASSERT_TRUE(korvane_->ok()) << korvane_->Failure();
-        SharedState& shared = korvane_->Shared();
-        shared.helperActive = 1;
-        shared.popupsAllowed = 0;
-        shared.flashOn = 1;
-        shared.soundOn = 0;
-        shared.trayIconHidden = 0;
-    }
-    void TearDown() override {
-        session_.reset();
-        // Whatever the helper did, it holds nothing of the browser's once
-        // the windows are gone.
-        const standin::LiveReferences left = standin::CurrentLiveReferences();
-        EXPECT_EQ(0, left.Total()) << "browsers " << left.browsers << ", connection points "
-                                   << left.connectionPoints << ", documents "
-                                   << left.documentReferences << ", strings " << left.documentBstrs;
+        KorvaneSessionTest::SetUp();
+        Shared().flashOn = 1;
     }
 
-    Session& NewSession() {
-        SessionOptions options;
-        options.siteFolder = site_->path();
-        options.onlyHelpers.push_back(CLSID_ViewSource);
-        options.stepTimeoutMs = 20000;
-        session_.reset(new Session(options));
-        return *session_;
-    }
     // A window showing the news page, completed: the override is clear.
     Session& NewsSession() {
         Session& session = NewSession();
@@ -91,8 +66,6 @@ protected:
         EXPECT_EQ(0, korvane_->Shared().popupOverride);
         return session;
     }
-    SharedState& Shared() { return korvane_->Shared(); }
-
     // The last new window the page opened: blocked means cancelled, told to
     // quit and destroyed.
     static bool Blocked(const standin::WindowInfo& window) {
@@ -130,14 +103,7 @@ protected:
         const auto lines = korvane_->BlockedPopupsShown();
         return static_cast<long>(std::count(lines.begin(), lines.end(), url));
     }
-
-    static std::unique_ptr<InstalledKorvane> korvane_;
-    static std::unique_ptr<test::TempDirectory> site_;
-    std::unique_ptr<Session> session_;
 };
-
-std::unique_ptr<InstalledKorvane> PopupBlockingTest::korvane_;
-std::unique_ptr<test::TempDirectory> PopupBlockingTest::site_;
 
 // Samples the tray icon's colour on screen for a while: whether the allowing
 // (green) icon showed at some point, and whether the blocking (red) one is

@@ -25,6 +25,7 @@
 #include "browser/session.h"
 #include "korvane_idl.h"
 #include "support/installed_korvane.h"
+#include "support/korvane_session_test.h"
 #include "support/test_support.h"
 
 using namespace korvane;
@@ -111,61 +112,15 @@ std::string ClassIdText(REFCLSID clsid) {
     return narrow;
 }
 
-class SiteSession : public ::testing::Test {
+class SiteSession : public test::KorvaneSessionTest {
 protected:
     static void SetUpTestSuite() {
-        korvane_.reset(new InstalledKorvane());
-        site_.reset(new test::TempDirectory());
+        InstallKorvane();
         test::WriteSitePage(site_->path(), "news.example/index.html",
                             "<html><body><a href=\"more.html\" target=\"_blank\">More</a></body></html>");
         test::WriteSitePage(site_->path(), "news.example/more.html", "<html><body>More</body></html>");
     }
-    static void TearDownTestSuite() {
-        korvane_.reset();
-        site_.reset();
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(korvane_->ok()) << korvane_->Failure();
-        SharedState& shared = korvane_->Shared();
-        shared.helperActive = 1;
-        shared.popupsAllowed = 0;
-        shared.flashOn = 0;
-        shared.soundOn = 0;
-    }
-    void TearDown() override {
-        session_.reset();
-        korvane_->Shared().helperActive = 1;
-        korvane_->Shared().popupsAllowed = 0;
-        ExpectNothingHeld("after the session");
-    }
-
-    // Whatever the helper did, once the windows are gone it holds nothing of
-    // the browser's, and never gave back more than it took.
-    static void ExpectNothingHeld(const char* when) {
-        const standin::LiveReferences left = standin::CurrentLiveReferences();
-        EXPECT_EQ(0, left.Total()) << when << ": browsers " << left.browsers
-                                   << ", connection points " << left.connectionPoints
-                                   << ", enumerators " << left.enumerators << ", sites "
-                                   << left.sites << ", documents " << left.documentReferences;
-        EXPECT_EQ(0, left.overReleases) << when;
-        EXPECT_EQ(0, left.objects) << when << ": stand-in objects still alive";
-        if (left.documentBstrs >= 0) {
-            EXPECT_EQ(0, left.documentBstrs) << when << ": strings not freed";
-        }
-    }
-
-    Session& NewSession(bool connectionPoints = true,
-                        standin::SiteKind site = standin::SiteKind::Browser) {
-        SessionOptions options;
-        options.siteFolder = site_->path();
-        options.onlyHelpers.push_back(CLSID_ViewSource);
-        options.connectionPoints = connectionPoints;
-        options.site = site;
-        options.stepTimeoutMs = 20000;
-        session_.reset(new Session(options));
-        return *session_;
-    }
+    static void TearDownTestSuite() { RemoveKorvane(); }
 
     // Runs work on the window's thread with the one helper advised on its
     // browser, through its IObjectWithSite face; false when there is not
@@ -234,15 +189,8 @@ protected:
         return canUnload();
     }
 
-    SharedState& Shared() { return korvane_->Shared(); }
-
-    static std::unique_ptr<InstalledKorvane> korvane_;
-    static std::unique_ptr<test::TempDirectory> site_;
-    std::unique_ptr<Session> session_;
 };
 
-std::unique_ptr<InstalledKorvane> SiteSession::korvane_;
-std::unique_ptr<test::TempDirectory> SiteSession::site_;
 
 }  // namespace
 

@@ -44,17 +44,12 @@ constexpr int kDone = 0;
 constexpr int kFailed = 2;
 constexpr int kRestartNeeded = 3010;
 
-std::string GuidText(const GUID& guid) {
-    wchar_t wide[64] = {};
-    StringFromGUID2(guid, wide, 64);
-    return std::string(wide, wide + wcslen(wide));
-}
+using korvane::test::GuidText;
 
 const std::string kClsid = GuidText(CLSID_ViewSource);
 const std::string kLibid = GuidText(LIBID_KORVANELib);
 const std::string kClassKey = "CLSID\\" + kClsid;
-const std::string kHelperObjects =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+const std::string kHelperObjects = korvane::test::kHelperObjectsKey;
 const std::string kHelperKey = kHelperObjects + "\\" + kClsid;
 const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantrell";
 const std::string kRunOnceKey = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
@@ -391,12 +386,7 @@ protected:
         if (!defaultsExisted) DeleteKeyTree(HKEY_CURRENT_USER, kRegsvr32Defaults);
         if (FileExists(kLibrary)) RunProcess("regsvr32.exe /u /s \"" + kLibrary + "\"");
         RemoveTree(kFolder);
-        DeleteKeyTree(HKEY_CLASSES_ROOT, "Korvane.ViewSource.1");
-        DeleteKeyTree(HKEY_CLASSES_ROOT, "Korvane.ViewSource");
-        DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
-        DeleteKeyTree(HKEY_CLASSES_ROOT, "TypeLib\\" + kLibid);
-        DeleteKeyTree(HKEY_CLASSES_ROOT, "Interface\\" + GuidText(IID_IViewSource));
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, kHelperKey);
+        korvane::test::PurgeProductRegistration();
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell");
         RestorePendingOperations();

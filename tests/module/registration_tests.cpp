@@ -26,29 +26,16 @@ using korvane::test::TempDirectory;
 
 namespace {
 
-std::string GuidText(const GUID& guid) {
-    wchar_t wide[64] = {};
-    StringFromGUID2(guid, wide, 64);
-    return std::string(wide, wide + wcslen(wide));
-}
+using korvane::test::GuidText;
 
 const std::string kClsid = GuidText(CLSID_ViewSource);
 const std::string kLibid = GuidText(LIBID_KORVANELib);
 const std::string kClassKey = "CLSID\\" + kClsid;
-const std::string kHelperObjects =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+const std::string kHelperObjects = korvane::test::kHelperObjectsKey;
 const std::string kHelperKey = kHelperObjects + "\\" + kClsid;
 const std::string kOtherHelperKey = kHelperObjects + "\\{0A1B2C3D-0000-4000-8000-00000000BEEF}";
 
-// Every key the server's registration can leave behind.
-void Purge() {
-    DeleteKeyTree(HKEY_CLASSES_ROOT, "Korvane.ViewSource.1");
-    DeleteKeyTree(HKEY_CLASSES_ROOT, "Korvane.ViewSource");
-    DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
-    DeleteKeyTree(HKEY_CLASSES_ROOT, "TypeLib\\" + kLibid);
-    DeleteKeyTree(HKEY_CLASSES_ROOT, "Interface\\" + GuidText(IID_IViewSource));
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, kHelperKey);
-}
+void Purge() { korvane::test::PurgeProductRegistration(); }
 
 std::vector<std::string> Names(HKEY root, const std::string& path, bool subkeys) {
     std::vector<std::string> names;

@@ -17,6 +17,7 @@
 #include "dom/dom.h"
 #include "korvane_idl.h"
 #include "support/installed_korvane.h"
+#include "support/korvane_session_test.h"
 #include "support/test_support.h"
 
 using namespace korvane;
@@ -175,11 +176,10 @@ bool IsReserved(const std::string& name) {
     return false;
 }
 
-class ScanSession : public ::testing::Test {
+class ScanSession : public test::KorvaneSessionTest {
 protected:
     static void SetUpTestSuite() {
-        korvane_.reset(new InstalledKorvane());
-        site_.reset(new test::TempDirectory());
+        InstallKorvane();
         const std::string& site = site_->path();
         test::WriteSitePage(site, "news.example/phases.html", kPhases);
         test::WriteSitePage(site, "news.example/links.html", kLinks);
@@ -204,32 +204,7 @@ protected:
         if (korvane_->ok() && first.Open(Url("first.html")) == 1)
             firstBlankName_ = first.DocumentOf("w1")->FindClickable("a", "0").target;
     }
-    static void TearDownTestSuite() {
-        korvane_.reset();
-        site_.reset();
-    }
-
-    void SetUp() override {
-        ASSERT_TRUE(korvane_->ok()) << korvane_->Failure();
-        SharedState& shared = korvane_->Shared();
-        shared.helperActive = 1;
-        shared.popupsAllowed = 0;
-        shared.flashOn = 0;
-        shared.soundOn = 0;
-        shared.blockBannerAds = 0;
-    }
-    void TearDown() override {
-        session_.reset();
-        korvane_->Shared().popupsAllowed = 0;
-        korvane_->Shared().blockBannerAds = 0;
-        const standin::LiveReferences left = standin::CurrentLiveReferences();
-        EXPECT_EQ(0, left.Total()) << "after the session: browsers " << left.browsers
-                                   << ", connection points " << left.connectionPoints
-                                   << ", documents " << left.documentReferences;
-        EXPECT_EQ(0, left.overReleases);
-        EXPECT_EQ(0, left.objects) << "stand-in objects still alive after the session";
-        ExpectDocumentsFree("after the session");
-    }
+    static void TearDownTestSuite() { RemoveKorvane(); }
 
     // Between scans nobody holds a document object or a string a document
     // gave out.
@@ -239,15 +214,6 @@ protected:
         if (now.documentBstrs >= 0) {
             EXPECT_EQ(0, now.documentBstrs) << when << ": strings not freed";
         }
-    }
-
-    Session& NewSession() {
-        SessionOptions options;
-        options.siteFolder = site_->path();
-        options.onlyHelpers.push_back(CLSID_ViewSource);
-        options.stepTimeoutMs = 30000;
-        session_.reset(new Session(options));
-        return *session_;
     }
 
     // Pages loaded while popups are allowed are not scanned at all: the
@@ -341,17 +307,10 @@ protected:
         return failed;
     }
 
-    SharedState& Shared() { return korvane_->Shared(); }
-
-    static std::unique_ptr<InstalledKorvane> korvane_;
-    static std::unique_ptr<test::TempDirectory> site_;
     static std::vector<std::string> corpusPages_;
     static std::string firstBlankName_;
-    std::unique_ptr<Session> session_;
 };
 
-std::unique_ptr<InstalledKorvane> ScanSession::korvane_;
-std::unique_ptr<test::TempDirectory> ScanSession::site_;
 std::vector<std::string> ScanSession::corpusPages_;
 std::string ScanSession::firstBlankName_;
 

@@ -36,16 +36,7 @@ const char kNested[] = R"html(<html><frameset rows="50%,50%">
 }  // namespace
 
 void WritePage(const std::string& site, const std::string& hostAndPath, const std::string& html) {
-    std::string path = site;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = hostAndPath.find('/', start);
-        if (slash == std::string::npos) break;
-        path += hostAndPath.substr(start, slash - start) + "\\";
-        CreateDirectoryA(path.c_str(), nullptr);
-        start = slash + 1;
-    }
-    ASSERT_TRUE(korvane::test::WriteFileBytes(path + hostAndPath.substr(start), html));
+    ASSERT_TRUE(korvane::test::WriteSitePage(site, hostAndPath, html)) << hostAndPath;
 }
 
 HRESULT CallRecorderExport(const char* name) {

@@ -149,46 +149,4 @@ SharedView::~SharedView() {
     if (module_) FreeLibrary(module_);
 }
 
-void Xdotool(const std::string& arguments) {
-    // Wine starts programs of the host system as well as its own.
-    RunProcess("Z:\\usr\\bin\\xdotool " + arguments, 10000);
-}
-
-std::vector<HWND> WineTrayIcons() {
-    std::vector<HWND> icons;
-    HWND area = FindWindowA("__winex11_standalone_tray", nullptr);
-    if (!area) return icons;
-    for (HWND child = FindWindowExA(area, nullptr, "__winex11_tray_icon", nullptr); child;
-         child = FindWindowExA(area, child, "__winex11_tray_icon", nullptr))
-        if (IsWindowVisible(child)) icons.push_back(child);
-    return icons;
-}
-
-COLORREF IconColour(HWND icon) {
-    RECT rect{};
-    GetWindowRect(icon, &rect);
-    HDC screen = GetDC(nullptr);
-    const COLORREF colour =
-        GetPixel(screen, (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2 - 5);
-    ReleaseDC(nullptr, screen);
-    return colour;
-}
-
-bool LooksRed(COLORREF c) { return GetRValue(c) > 150 && GetGValue(c) < 100; }
-bool LooksGreen(COLORREF c) { return GetGValue(c) > 100 && GetRValue(c) < 100; }
-
-bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
-                   const std::string& html) {
-    std::string path = site;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = hostAndPath.find('/', start);
-        if (slash == std::string::npos) break;
-        path += hostAndPath.substr(start, slash - start) + "\\";
-        CreateDirectoryA(path.c_str(), nullptr);
-        start = slash + 1;
-    }
-    return WriteFileBytes(path + hostAndPath.substr(start), html);
-}
-
 }  // namespace korvane::test

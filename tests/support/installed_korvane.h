@@ -87,21 +87,4 @@ private:
     SharedState* state_ = nullptr;
 };
 
-// Runs xdotool (the X server's own input, as a user's keyboard and mouse)
-// and waits for it.
-void Xdotool(const std::string& arguments);
-
-// Wine's own notification area on a bare X server: a stand-alone window in
-// which every icon is a child window. Empty elsewhere.
-std::vector<HWND> WineTrayIcons();
-// The colour a little above the middle of an icon on screen.
-COLORREF IconColour(HWND icon);
-// The blocking icon is a red "no entry" sign, the allowing one a green tick.
-bool LooksRed(COLORREF colour);
-bool LooksGreen(COLORREF colour);
-
-// Writes <site>\<host>\<path>, making folders as needed.
-bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
-                   const std::string& html);
-
 }  // namespace korvane::test

@@ -86,4 +86,33 @@ void PumpMessages(DWORD milliseconds);
 // Pumps messages until done() is true or the timeout passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 
+// Runs xdotool (the X server's own input, as a user's keyboard and mouse)
+// and waits for it.
+void Xdotool(const std::string& arguments);
+
+// Wine's own notification area on a bare X server: a stand-alone window in
+// which every icon is a child window. Empty elsewhere.
+std::vector<HWND> WineTrayIcons();
+// The colour a little above the middle of an icon on screen.
+COLORREF IconColour(HWND icon);
+// The blocking icon is a red "no entry" sign, the allowing one a green tick.
+bool LooksRed(COLORREF colour);
+bool LooksGreen(COLORREF colour);
+
+// Writes <site>\<host>\<path>, making folders as needed.
+bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
+                   const std::string& html);
+
+// "{XXXXXXXX-...}", as the registry writes identifiers.
+std::string GuidText(const GUID& guid);
+
+// Where browser helper objects are registered.
+constexpr char kHelperObjectsKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
+
+// Removes every key the server's registration can leave behind: both
+// ProgIDs, the class, the type library, the interface and the helper object
+// entry.
+void PurgeProductRegistration();
+
 }  // namespace korvane::test

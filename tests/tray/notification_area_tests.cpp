@@ -16,29 +16,10 @@ using namespace korvane;
 
 namespace {
 
-std::vector<HWND> WineTrayIcons() {
-    std::vector<HWND> icons;
-    HWND area = FindWindowA("__winex11_standalone_tray", nullptr);
-    if (!area) return icons;
-    for (HWND child = FindWindowExA(area, nullptr, "__winex11_tray_icon", nullptr); child;
-         child = FindWindowExA(area, child, "__winex11_tray_icon", nullptr))
-        if (IsWindowVisible(child)) icons.push_back(child);
-    return icons;
-}
-
-// The colour on screen a little above the middle of an icon window: red in
-// the "no entry" sign, green in the tick.
-COLORREF IconColour(HWND icon) {
-    RECT rect{};
-    GetWindowRect(icon, &rect);
-    HDC screen = GetDC(nullptr);
-    const COLORREF colour =
-        GetPixel(screen, (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2 - 5);
-    ReleaseDC(nullptr, screen);
-    return colour;
-}
-bool LooksRed(COLORREF c) { return GetRValue(c) > 150 && GetGValue(c) < 100; }
-bool LooksGreen(COLORREF c) { return GetGValue(c) > 100 && GetRValue(c) < 100; }
+using test::IconColour;
+using test::LooksGreen;
+using test::LooksRed;
+using test::WineTrayIcons;
 
 class NotificationAreaTest : public ::testing::Test {
 protected:
