@@ -12,32 +12,42 @@ using korvane::ScopedLock;
 
 namespace {
 
-// IEnumConnections over a snapshot of the advised sinks.
-class ConnectionEnumerator final : public IEnumConnections, public TrackedObject {
+// What each kind of enumerated item holds a reference on.
+IUnknown* Referenced(const CONNECTDATA& item) { return item.pUnk; }
+IUnknown* Referenced(IConnectionPoint* item) { return item; }
+
+REFIID InterfaceId(IEnumConnections*) { return IID_IEnumConnections; }
+REFIID InterfaceId(IEnumConnectionPoints*) { return IID_IEnumConnectionPoints; }
+
+// IEnumConnections or IEnumConnectionPoints over a snapshot of the sinks or
+// points, holding a reference on each item while it lives.
+template <typename Interface, typename Item>
+class SnapshotEnumerator final : public Interface, public TrackedObject {
 public:
-    ConnectionEnumerator(const std::vector<CONNECTDATA>& items, ULONG position)
+    SnapshotEnumerator(const std::vector<Item>& items, ULONG position)
         : TrackedObject(ObjectKind::Enumerator), items_(items), position_(position) {
-        for (CONNECTDATA& item : items_)
-            if (item.pUnk) item.pUnk->AddRef();
+        for (const Item& item : items_)
+            if (IUnknown* object = Referenced(item)) object->AddRef();
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IEnumConnections) return E_NOINTERFACE;
-        *object = static_cast<IEnumConnections*>(this);
+        if (riid != IID_IUnknown && riid != InterfaceId(static_cast<Interface*>(nullptr)))
+            return E_NOINTERFACE;
+        *object = static_cast<Interface*>(this);
         AddRef();
         return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override { return AddExternal(); }
     STDMETHODIMP_(ULONG) Release() override { return ReleaseExternal(); }
 
-    STDMETHODIMP Next(ULONG count, CONNECTDATA* out, ULONG* fetched) override {
+    STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
         if (!out || (count > 1 && !fetched)) return E_POINTER;
         ULONG given = 0;
         while (given < count && position_ < items_.size()) {
             out[given] = items_[position_++];
-            if (out[given].pUnk) out[given].pUnk->AddRef();
+            if (IUnknown* object = Referenced(out[given])) object->AddRef();
             ++given;
         }
         if (fetched) *fetched = given;
@@ -56,13 +66,15 @@ public:
         position_ = 0;
         return S_OK;
     }
-    STDMETHODIMP Clone(IEnumConnections** copy) override {
-        if (!copy) return E_POINTER;
-        *copy = nullptr;
+    STDMETHODIMP Clone(Interface** copy) override { return Create(items_, position_, copy); }
+
+    static HRESULT Create(const std::vector<Item>& items, ULONG position, Interface** result) {
+        if (!result) return E_POINTER;
+        *result = nullptr;
         try {
-            auto* clone = new ConnectionEnumerator(items_, position_);
-            clone->AddRef();
-            *copy = clone;
+            auto* enumerator = new SnapshotEnumerator(items, position);
+            enumerator->AddRef();
+            *result = enumerator;
             return S_OK;
         } catch (...) {
             return E_OUTOFMEMORY;
@@ -70,84 +82,23 @@ public:
     }
 
 private:
-    ~ConnectionEnumerator() override {
-        for (CONNECTDATA& item : items_)
-            if (item.pUnk) item.pUnk->Release();
+    ~SnapshotEnumerator() override {
+        for (const Item& item : items_)
+            if (IUnknown* object = Referenced(item)) object->Release();
     }
 
-    std::vector<CONNECTDATA> items_;
+    std::vector<Item> items_;
     ULONG position_;
 };
 
-class PointEnumerator final : public IEnumConnectionPoints, public TrackedObject {
-public:
-    PointEnumerator(const std::vector<IConnectionPoint*>& points, ULONG position)
-        : TrackedObject(ObjectKind::Enumerator), points_(points), position_(position) {
-        for (IConnectionPoint* point : points_) point->AddRef();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IEnumConnectionPoints) return E_NOINTERFACE;
-        *object = static_cast<IEnumConnectionPoints*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddExternal(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseExternal(); }
-
-    STDMETHODIMP Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
-        if (!out || (count > 1 && !fetched)) return E_POINTER;
-        ULONG given = 0;
-        while (given < count && position_ < points_.size()) {
-            out[given] = points_[position_++];
-            out[given]->AddRef();
-            ++given;
-        }
-        if (fetched) *fetched = given;
-        return given == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        const size_t left = points_.size() - position_;
-        if (count > left) {
-            position_ = static_cast<ULONG>(points_.size());
-            return S_FALSE;
-        }
-        position_ += count;
-        return S_OK;
-    }
-    STDMETHODIMP Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumConnectionPoints** copy) override {
-        return CreateConnectionPointEnumerator(points_, position_, copy);
-    }
-
-private:
-    ~PointEnumerator() override {
-        for (IConnectionPoint* point : points_) point->Release();
-    }
-
-    std::vector<IConnectionPoint*> points_;
-    ULONG position_;
-};
+using ConnectionEnumerator = SnapshotEnumerator<IEnumConnections, CONNECTDATA>;
+using PointEnumerator = SnapshotEnumerator<IEnumConnectionPoints, IConnectionPoint*>;
 
 }  // namespace
 
 HRESULT CreateConnectionPointEnumerator(const std::vector<IConnectionPoint*>& points, ULONG position,
                                         IEnumConnectionPoints** result) {
-    if (!result) return E_POINTER;
-    *result = nullptr;
-    try {
-        auto* enumerator = new PointEnumerator(points, position);
-        enumerator->AddRef();
-        *result = enumerator;
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
+    return PointEnumerator::Create(points, position, result);
 }
 
 EventConnectionPoint::EventConnectionPoint(IConnectionPointContainer* container, TrackedObject* owner)
@@ -260,10 +211,7 @@ STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** connection
                 items.push_back(data);
             }
         }
-        auto* enumerator = new ConnectionEnumerator(items, 0);
-        enumerator->AddRef();
-        *connections = enumerator;
-        return S_OK;
+        return ConnectionEnumerator::Create(items, 0, connections);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -73,7 +73,6 @@ private:
 };
 
 // IEnumConnectionPoints over a fixed list, each entry referenced.
-class ConnectionPointEnumerator;
 HRESULT CreateConnectionPointEnumerator(const std::vector<IConnectionPoint*>& points, ULONG position,
                                         IEnumConnectionPoints** result);
 

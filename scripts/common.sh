@@ -145,3 +145,11 @@ stop_wineserver() {
   fi
   wineserver -k 2>/dev/null || true
 }
+
+# Starts the display and the Wine session, and ends both (only those) when
+# the calling script exits.
+start_session() {
+  trap 'stop_wineserver; stop_display' EXIT INT TERM
+  start_display
+  start_wineserver
+}

@@ -35,13 +35,7 @@ rm -rf "$demo"
 mkdir -p "$demo"
 prepare_prefix "$prefix"
 
-cleanup() {
-  stop_wineserver
-  stop_display
-}
-trap cleanup EXIT INT TERM
-start_display
-start_wineserver
+start_session
 
 say "installing Korvane: KorvaneSetup.exe /S"
 status=0

@@ -15,13 +15,7 @@ ensure_packages
 configure_and_build
 prepare_prefix
 
-cleanup() {
-  stop_wineserver
-  stop_display
-}
-trap cleanup EXIT INT TERM
-start_display
-start_wineserver
+start_session
 
 images="$KORVANE_ROOT/docs/images"
 work="$BUILD_DIR/screenshots"

@@ -10,13 +10,7 @@ ensure_packages
 configure_and_build
 prepare_prefix
 
-cleanup() {
-  stop_wineserver
-  stop_display
-}
-trap cleanup EXIT INT TERM
-start_display
-start_wineserver
+start_session
 
 say "running tests"
 ctest --test-dir "$BUILD_DIR" --output-on-failure "$@"

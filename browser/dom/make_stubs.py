@@ -3,7 +3,8 @@
 
 For each interface named on the command line it writes `<Name>Stub`, a class
 deriving from the interface that answers E_NOTIMPL from every method of the
-interface and of its bases up to IDispatch. The document stand-in derives its
+interface and of its bases up to IDispatch, and that has no type information
+to give through IDispatch itself. The document stand-in derives its
 objects from these stubs and overrides only what it implements, so the
 hundreds of methods nobody calls stay out of the hand-written code, and the
 stubs always match the toolchain's own mshtml.h.
@@ -20,6 +21,22 @@ DECLARATION = re.compile(
 METHOD = re.compile(
     r'virtual\s+(\w+)\s+STDMETHODCALLTYPE\s+(\w+)\s*\(([^)]*)\)\s*=\s*0\s*;', re.S)
 ROOTS = ('IDispatch', 'IUnknown')
+# The objects are reached through their interfaces only, never by name.
+IDISPATCH_STUB = [
+    '    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {',
+    '        if (!count) return E_POINTER;',
+    '        *count = 0;',
+    '        return S_OK;',
+    '    }',
+    '    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }',
+    '    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {',
+    '        return E_NOTIMPL;',
+    '    }',
+    '    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,',
+    '                                     EXCEPINFO*, UINT*) override {',
+    '        return E_NOTIMPL;',
+    '    }',
+]
 
 
 def parse_interfaces(text):
@@ -74,6 +91,7 @@ def main():
         lines.append('')
         lines.append('class %sStub : public %s {' % (name, name))
         lines.append('public:')
+        lines += IDISPATCH_STUB
         for result, method, params in methods_of(interfaces, name):
             lines.append('    %s STDMETHODCALLTYPE %s(%s) override { return E_NOTIMPL; }'
                          % (result, method, params))
