@@ -31,9 +31,9 @@ INT_PTR NotificationDialog::Show(HINSTANCE instance) {
 }
 
 INT_PTR NotificationDialog::OnInit() {
-    CheckButton(IDC_FLASH_CHECK, sharedState.flashOn != 0);
-    if (sharedState.soundOn) {
-        if (sharedState.soundIsBeep)
+    CheckButton(IDC_FLASH_CHECK, sharedState->flashOn != 0);
+    if (sharedState->soundOn) {
+        if (sharedState->soundIsBeep)
             CheckButton(IDC_BEEP_CHECK, true);
         else
             CheckButton(IDC_PLAY_CHECK, true);
@@ -62,18 +62,18 @@ INT_PTR NotificationDialog::OnClose() {
 }
 
 void NotificationDialog::StoreAndEnd() {
-    sharedState.flashOn = IsButtonChecked(IDC_FLASH_CHECK) ? 1 : 0;
+    sharedState->flashOn = IsButtonChecked(IDC_FLASH_CHECK) ? 1 : 0;
     // With neither sound box ticked the kind of sound is kept, so F9 brings
     // back the one chosen last; with both, the wave file wins.
     if (IsButtonChecked(IDC_BEEP_CHECK)) {
-        sharedState.soundIsBeep = 1;
-        sharedState.soundOn = 1;
+        sharedState->soundIsBeep = 1;
+        sharedState->soundOn = 1;
     } else {
-        sharedState.soundOn = 0;
+        sharedState->soundOn = 0;
     }
     if (IsButtonChecked(IDC_PLAY_CHECK)) {
-        sharedState.soundIsBeep = 0;
-        sharedState.soundOn = 1;
+        sharedState->soundIsBeep = 0;
+        sharedState->soundOn = 1;
     }
     WriteSoundSetting(EncodeSoundSetting(sharedState));
     WriteFlashSetting(EncodeFlashSetting(sharedState));

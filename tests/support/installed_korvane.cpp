@@ -140,13 +140,8 @@ std::vector<std::string> InstalledKorvane::BlockedPopupsShown() {
     return lines;
 }
 
-SharedView::SharedView(const std::string& dllPath) {
-    module_ = LoadLibraryExA(dllPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    state_ = FindSharedState(module_);
-}
+SharedView::SharedView(const char* prefix) { state_ = OpenSessionSharedState(prefix, &mapping_); }
 
-SharedView::~SharedView() {
-    if (module_) FreeLibrary(module_);
-}
+SharedView::~SharedView() { CloseSessionSharedState(state_, mapping_); }
 
 }  // namespace korvane::test

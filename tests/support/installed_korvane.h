@@ -67,14 +67,13 @@ private:
     HANDLE ready_ = nullptr;
 };
 
-// A view of the shared switches of a Korvane.dll file: the DLL is mapped
-// without running its entry point, so this process does not count as one
-// that has the library loaded, and the switches can be read and set while
-// other processes use them. While a view exists the block is not reset, as
-// it would be when the last process goes.
+// A view of the session's shared switches without loading the DLL, so this
+// process does not count as one that has the library loaded, and the
+// switches can be read and set while other processes use them. While a view
+// exists the block is not reset, as it would be when the last process goes.
 class SharedView {
 public:
-    explicit SharedView(const std::string& dllPath);
+    explicit SharedView(const char* prefix = kSessionObjectPrefix);
     ~SharedView();
     SharedView(const SharedView&) = delete;
     SharedView& operator=(const SharedView&) = delete;
@@ -83,7 +82,7 @@ public:
     SharedState& operator*() { return *state_; }
 
 private:
-    HMODULE module_ = nullptr;
+    HANDLE mapping_ = nullptr;
     SharedState* state_ = nullptr;
 };
 
