@@ -33,9 +33,6 @@ public:
         return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(FindAddress(name)));
     }
 
-    // The DLL once loaded, else null. For tests.
-    HMODULE Loaded() const noexcept { return module_; }
-
 private:
     FARPROC FindAddress(const char* name) noexcept;
     HMODULE Load() noexcept;
