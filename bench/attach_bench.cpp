@@ -176,7 +176,9 @@ int Hold(const char* dll, const char* ready, const char* release) {
 }
 
 struct Phase {
-    std::vector<double> baseline, loaded;
+    // difference: each run with the library less the run without it just
+    // before, so that slower and faster stretches of the machine cancel.
+    std::vector<double> baseline, loaded, difference;
     std::vector<Report> attach, imports, steps;
 };
 
@@ -187,6 +189,7 @@ void Measure(Phase& phase, int rounds, const std::string& self, const std::strin
         phase.baseline.push_back(RunChild(self + " --program", nullptr));
         Report attach;
         phase.loaded.push_back(RunChild(self + " --program " + dll, &attach));
+        phase.difference.push_back(phase.loaded.back() - phase.baseline.back());
         phase.attach.push_back(attach);
         Report imports;
         RunChild(self + " --imports " + dll, &imports);
@@ -209,7 +212,7 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--imports") == 0) return Imports(argv[2]);
     if (argc > 4 && std::strcmp(argv[1], "--hold") == 0) return Hold(argv[2], argv[3], argv[4]);
 
-    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 11;
+    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
     const std::string self = "\"" + Directory(false) + "korvane_attach_bench.exe\"";
     const std::string steps = "\"" + Directory(false) + "korvane_attach_steps.exe\"";
     const std::string dll = "\"" + (argc > 2 ? std::string(argv[2]) : Directory(true) + "Korvane.dll") + "\"";
@@ -247,11 +250,12 @@ int main(int argc, char** argv) {
                 laterBase);
     std::printf("  %-48s %8.2f ms %6.2f x   %8.2f ms %6.2f x\n", "with the library", firstLoaded,
                 firstLoaded / firstBase, laterLoaded, laterLoaded / laterBase);
-    PrintRow("attach and detach (the difference)", firstLoaded - firstBase, firstBase,
-             laterLoaded - laterBase, laterBase);
+    PrintRow("attach and detach (run by run difference)", Median(first.difference), firstBase,
+             Median(later.difference), laterBase);
     Report firstAttach = Medians(first.attach), laterAttach = Medians(later.attach);
-    PrintRow("attach (LoadLibrary, inside the program)", At(firstAttach, "attach"), firstBase,
-             At(laterAttach, "attach"), laterBase);
+    const double firstAttachTime = At(firstAttach, "attach"), laterAttachTime = At(laterAttach, "attach");
+    PrintRow("attach (LoadLibrary, timed inside the program)", firstAttachTime, firstBase,
+             laterAttachTime, laterBase);
 
     Report firstSteps = Medians(first.imports), laterSteps = Medians(later.imports);
     for (const auto& step : Medians(first.steps)) At(firstSteps, step.first) = step.second;
@@ -260,13 +264,22 @@ int main(int argc, char** argv) {
                                  {"attach: ", "attach, step by step"},
                                  {"detach: ", "detach, step by step"},
                                  {"use: ", "not at attach: loaded or prepared at first use"}};
+    // What LoadLibrary took beyond the DLLs and the steps: mapping and
+    // relocating the library, and the runtime's start-up.
+    double firstRest = firstAttachTime, laterRest = laterAttachTime;
     for (const auto& section : sections) {
         std::printf("\n%s (ms, and %% of the baseline)\n", section[1]);
         const size_t prefix = std::strlen(section[0]);
-        for (const auto& step : firstSteps)
-            if (step.first.compare(0, prefix, section[0]) == 0)
-                PrintRow(step.first.c_str() + prefix, step.second, firstBase, At(laterSteps, step.first),
-                         laterBase);
+        const bool atAttach = section[0][0] == 'i' || section[0][0] == 'a';
+        for (const auto& step : firstSteps) {
+            if (step.first.compare(0, prefix, section[0]) != 0) continue;
+            const double laterStep = At(laterSteps, step.first);
+            PrintRow(step.first.c_str() + prefix, step.second, firstBase, laterStep, laterBase);
+            if (atAttach) firstRest -= step.second, laterRest -= laterStep;
+        }
+        if (section[0][0] == 'a')
+            PrintRow("the rest: mapping, relocations, runtime start-up", firstRest, firstBase, laterRest,
+                     laterBase);
     }
     return 0;
 }
