@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/system_library.h"
 #include "module/module_path.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
@@ -19,6 +20,9 @@ constexpr DWORD kOpenFileRequestSize = 76;
 static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == kOpenFileRequestSize,
               "open-file request size");
 constexpr char kWaveExtension[] = "wav";
+// Loaded the first time the user chooses a file; without it nothing is
+// chosen.
+SystemLibrary comdlg32("comdlg32.dll");
 }  // namespace
 
 INT_PTR CALLBACK NotificationDialog::Procedure(HWND window, UINT message, WPARAM wParam,
@@ -103,7 +107,8 @@ AnsiString ChooseSoundFile() {
     request.lpstrTitle = title.c_str();
     request.lpstrDefExt = kWaveExtension;
     request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&request)) return AnsiString();
+    auto choose = comdlg32.Find<decltype(&GetOpenFileNameA)>("GetOpenFileNameA");
+    if (!choose || !choose(&request)) return AnsiString();
 
     AnsiString path(file);
     WriteSoundFile(path.c_str());

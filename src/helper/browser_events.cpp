@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/ansi_string.h"
+#include "base/system_library.h"
 #include "helper/popup_filter.h"
 #include "helper/string_ring.h"
 #include "helper/view_source.h"
@@ -28,10 +29,15 @@ constexpr UINT kBeforeNavigate2Args = 7;
 constexpr UINT kNewWindow2Args = 2;
 constexpr UINT kDocumentCompleteArgs = 2;
 
+// Loaded the first time a wave file is played; without it there is no sound.
+SystemLibrary winmm("winmm.dll");
+
 class SystemBlockSound final : public BlockSound {
 public:
     void Beep(DWORD frequency, DWORD duration) override { ::Beep(frequency, duration); }
-    void PlayWave(const char* path, DWORD flags) override { PlaySoundA(path, nullptr, flags); }
+    void PlayWave(const char* path, DWORD flags) override {
+        if (auto play = winmm.Find<decltype(&PlaySoundA)>("PlaySoundA")) play(path, nullptr, flags);
+    }
 };
 
 SystemBlockSound systemBlockSound;

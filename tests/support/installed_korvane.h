@@ -1,5 +1,6 @@
 // Korvane.dll as a user has it: copied into a folder of its own, registered
-// with regsvr32, and loaded into the test process on a thread that keeps
+// with regsvr32, and loaded into the test process the way COM loads it (its
+// folder searched first for what it imports) on a thread that keeps
 // pumping messages, as the browser's first window thread does. The browser
 // stand-in then creates the helper objects from the registry, in this
 // process, so the tests can watch the DLL from outside: its shared
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "module/shared_state.h"
@@ -26,6 +28,10 @@ struct InstallOptions {
     long flashSetting = 1;
     long soundSetting = 0;
     long trayIconSetting = -1;
+    // Stored as "File" when not empty: the wave file a block plays.
+    std::string soundFile;
+    // Files copied beside the DLL before it is loaded, as {source, name}.
+    std::vector<std::pair<std::string, std::string>> besideDll;
 };
 
 class InstalledKorvane {
