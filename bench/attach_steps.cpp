@@ -47,9 +47,13 @@ int main(int argc, char** argv) {
     HANDLE lock = nullptr;
     {
         Step step("attach: instance lock");
-        lock = CreateMutexA(nullptr, FALSE, kInstanceLockName);
-        if (!lock) lock = CreateMutexA(nullptr, FALSE, kInstanceLockName + 7);
+        lock = CreateMutexA(SessionObjectSecurity(), FALSE,
+                            SessionObjectName(kInstanceLockName).c_str());
         WaitForSingleObject(lock, 5000);
+    }
+    {
+        Step step("attach: session switches mapped");
+        MapSessionSharedState();
     }
     if (first) {
         {
@@ -96,8 +100,8 @@ int main(int argc, char** argv) {
 
     {
         Step step("detach: instance lock");
-        lock = CreateMutexA(nullptr, FALSE, kInstanceLockName);
-        if (!lock) lock = CreateMutexA(nullptr, FALSE, kInstanceLockName + 7);
+        lock = CreateMutexA(SessionObjectSecurity(), FALSE,
+                            SessionObjectName(kInstanceLockName).c_str());
         WaitForSingleObject(lock, 5000);
     }
     if (hook) {
