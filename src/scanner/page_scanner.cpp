@@ -179,10 +179,7 @@ Next TestContainer(IHTMLElement* division) {
         return Next::Continue;
     UniqueBstr inner;
     if (FAILED(division->get_innerHTML(inner.put()))) inner.reset();
-    AnsiString markup = ToAnsi(inner.get());
-    inner.reset();
-    UpperCase(markup);
-    if (!IsAdContainerMarkup(markup.c_str())) return Next::Continue;
+    if (!IsAdContainer(inner.get(), inner.Length())) return Next::Continue;
 
     UniqueBstr hidden = AllocBstr(L"hidden");
     style->put_visibility(hidden.get());
@@ -309,6 +306,12 @@ HRESULT RunStrictGroup(Scan& scan) {
 }
 
 }  // namespace
+
+bool IsAdContainer(const wchar_t* markup, size_t length) {
+    AnsiString text = ToAnsi(markup, length);
+    UpperCase(text);
+    return IsAdContainerMarkup(text.c_str());
+}
 
 HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete) {
     if (!eventBrowser) return S_OK;
