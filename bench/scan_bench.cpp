@@ -129,10 +129,11 @@ Plan MakePlan(const std::string& html, const Setting& setting) {
     return plan;
 }
 
-const ElementWrites* Planned(const Plan& plan, const char* tag, long index) {
+// The writes of one tag's elements; empty when there are none.
+const std::vector<ElementWrites>& Planned(const Plan& plan, const char* tag) {
+    static const std::vector<ElementWrites> none;
     auto found = plan.find(tag);
-    if (found == plan.end() || static_cast<size_t>(index) >= found->second.size()) return nullptr;
-    return &found->second[static_cast<size_t>(index)];
+    return found == plan.end() ? none : found->second;
 }
 
 // --- The walks ----------------------------------------------------------------
@@ -146,15 +147,14 @@ VARIANT EmptyString() {
 }
 
 template <typename Interface>
-ComPtr<Interface> As(IDispatch* item) {
-    ComPtr<Interface> element;
-    item->QueryInterface(__uuidof(Interface), reinterpret_cast<void**>(element.GetAddressOf()));
-    return element;
+Interface* As(IUnknown* element) {
+    return static_cast<Interface*>(element);
 }
 
-// The calls the scan makes on one element, the reads always and the writes
-// where the plan has them; strings are passed on untouched.
-void Visit(const Phase& phase, IDispatch* item, const ElementWrites* writes, BSTR hidden) {
+// The calls the scan makes on one element (the phase's interface), the reads
+// always and the writes where the plan has them; strings are passed on
+// untouched.
+void Visit(const Phase& phase, IUnknown* item, const ElementWrites* writes, BSTR hidden) {
     const bool hide = writes && writes->hidden;
     switch (phase.tag) {
         case Tag::Body:
@@ -212,7 +212,9 @@ void Visit(const Phase& phase, IDispatch* item, const ElementWrites* writes, BST
             auto anchor = As<IHTMLAnchorElement>(item);
             UniqueBstr address;
             anchor->get_href(address.put());
-            As<IHTMLElement>(item)->put_title(address.get());
+            ComPtr<IHTMLElement> plain;
+            anchor->QueryInterface(IID_IHTMLElement, reinterpret_cast<void**>(plain.GetAddressOf()));
+            plain->put_title(address.get());
             UniqueBstr target;
             anchor->get_target(target.put());
             if (writes && writes->hasTarget) anchor->put_target(writes->target.get());
@@ -255,6 +257,7 @@ void Walk(IWebBrowser2* browser, const Setting& setting, const Plan* plan, BSTR 
         if (!tagged || FAILED(tagged.As(&collection))) continue;
         long count = 0;
         if (FAILED(collection->get_length(&count))) continue;
+        const std::vector<ElementWrites>* writes = plan ? &Planned(*plan, phase.narrow) : nullptr;
         for (long i = 0; i < count; ++i) {
             VARIANT index;
             VariantInit(&index);
@@ -267,7 +270,9 @@ void Walk(IWebBrowser2* browser, const Setting& setting, const Plan* plan, BSTR 
             ComPtr<IUnknown> element;
             if (FAILED(item->QueryInterface(*phase.iid, reinterpret_cast<void**>(element.GetAddressOf()))))
                 continue;
-            if (plan) Visit(phase, item.Get(), Planned(*plan, phase.narrow, i), hidden);
+            if (writes)
+                Visit(phase, element.Get(),
+                      static_cast<size_t>(i) < writes->size() ? &(*writes)[i] : nullptr, hidden);
         }
     }
 }
@@ -278,6 +283,7 @@ struct Times3 {
     double scan = 0;  // ScanPage
     double walk = 0;  // the same document calls
     double reach = 0; // the elements only
+    double parse = 0; // making the document from the page (untimed in the others)
     long elements = 0;
 };
 
@@ -288,20 +294,31 @@ long AllCount(standin::Document& page) {
     return count;
 }
 
-// Means over runs. Every timed pass gets a freshly parsed page (parsing is
-// not timed): a second scan of a top document ends at its first rewritten
-// target, which would flatter the scan. The order of the passes turns
-// round from run to run, so that none always meets a warm cache.
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Medians over runs. Every timed pass gets a freshly parsed page (parsing
+// is not timed): a second scan of a top document ends at its first
+// rewritten target, which would flatter the scan. The order of the passes
+// turns round from run to run, so that none always meets a warm cache, and
+// the medians keep out what else the shared machine was doing.
 Times3 Measure(const std::string& html, int runs, const Setting& setting, bool reach = true) {
     const Plan plan = MakePlan(html, setting);
     UniqueBstr hidden(SysAllocString(L"hidden"));
-    Times3 total;
+    std::vector<double> times[3], parses;
+    Times3 result;
+    const int passes = reach ? 3 : 2;
     for (int run = 0; run < runs; ++run) {
-        const int passes = reach ? 3 : 2;
         for (int turn = 0; turn < passes; ++turn) {
             const int which = (turn + run) % passes;
+            const double parseStart = Seconds();
             auto page = standin::Document::Parse(html, kUrl);
-            if (run == 0 && turn == 0) total.elements = AllCount(*page);
+            parses.push_back(Seconds() - parseStart);
+            if (run == 0 && turn == 0) result.elements = AllCount(*page);
             FakeBrowser browser(page->Html().Get());
             sharedState->blockBannerAds = setting.blockBannerAds;
             const double start = Seconds();
@@ -309,25 +326,14 @@ Times3 Measure(const std::string& html, int runs, const Setting& setting, bool r
                 ScanPage(&browser, &browser, setting.inDocumentComplete);
             else
                 Walk(&browser, setting, which == 1 ? &plan : nullptr, hidden.get());
-            const double took = Seconds() - start;
-            (which == 0 ? total.scan : which == 1 ? total.walk : total.reach) += took;
+            times[which].push_back(Seconds() - start);
         }
     }
-    total.scan /= runs;
-    total.walk /= runs;
-    total.reach /= runs;
-    return total;
-}
-
-// Best of several measurements of the ratio: the machine is shared, and
-// the least disturbed run is the most faithful.
-Times3 MeasureBest(const std::string& html, int runs, const Setting& setting, int rounds = 3) {
-    Times3 best;
-    for (int round = 0; round < rounds; ++round) {
-        Times3 t = Measure(html, runs, setting);
-        if (round == 0 || t.scan / t.walk < best.scan / best.walk) best = t;
-    }
-    return best;
+    result.scan = Median(times[0]);
+    result.walk = Median(times[1]);
+    result.reach = Median(times[2]);
+    result.parse = Median(parses);
+    return result;
 }
 
 // --- Pages -------------------------------------------------------------------
@@ -374,16 +380,16 @@ void PrintGrowth(const char* what, const Times3& small, const Times3& large) {
 void Flat() {
     std::printf("Flat pages: scan (banner ads blocked, DocumentComplete: all ten phases)\n"
                 "against a walk making the same document calls (walk), and against one\n"
-                "that only reaches the elements (reach); means of the runs\n\n");
+                "that only reaches the elements (reach); medians of the runs\n\n");
     PrintHeader();
     const struct {
         int elements;
         int runs;
-    } sizes[] = {{1000, 40}, {10000, 10}, {100000, 3}};
+    } sizes[] = {{1000, 61}, {10000, 21}, {100000, 5}};
     std::vector<Times3> all;
     for (const auto& size : sizes) {
         const std::string html = standin::GeneratePage(size.elements, 20240601u + size.elements);
-        all.push_back(MeasureBest(html, size.runs, kBlocked));
+        all.push_back(Measure(html, size.runs, kBlocked));
         PrintRow((std::to_string(size.elements / 1000) + "k").c_str(), all.back());
     }
     std::printf("\n");
@@ -404,35 +410,8 @@ void Flat() {
     for (const auto& size : sizes) {
         const std::string html = standin::GeneratePage(size.elements, 20240601u + size.elements);
         PrintRow((std::to_string(size.elements / 1000) + "k").c_str(),
-                 MeasureBest(html, size.runs, kAllowed, 1));
+                 Measure(html, size.runs, kAllowed));
     }
-}
-
-void Nested() {
-    std::printf("\nNested DIVs, each level a link, an image and text (banner ads blocked)\n\n");
-    PrintHeader();
-    const struct {
-        int depth;
-        int runs;
-    } depths[] = {{10, 200}, {100, 20}, {1000, 2}};
-    std::vector<Times3> all;
-    for (const auto& d : depths) {
-        all.push_back(MeasureBest(NestedPage(d.depth), d.runs, kBlocked));
-        PrintRow(("depth " + std::to_string(d.depth)).c_str(), all.back());
-    }
-    std::printf("\n");
-    PrintGrowth("depth 10 to 100", all[0], all[1]);
-    PrintGrowth("depth 100 to 1000", all[1], all[2]);
-    for (size_t i = 0; i < all.size(); ++i) {
-        bench::Figure("Page scan, nested DIVs, depth " + std::to_string(depths[i].depth),
-                      Duration(all[i].scan), "walk with the same DOM calls " + Duration(all[i].walk),
-                      Times(all[i].scan / all[i].walk), "<= x1.2");
-    }
-    bench::Figure("Scan growth, nested DIVs depth 100 to 1000", Duration(all[2].scan),
-                  "depth 100: " + Duration(all[1].scan), Times(all[2].scan / all[1].scan), "<= x11");
-    bench::Figure("  the library's own work, depth 100 to 1000", Duration(all[2].scan - all[2].walk),
-                  "depth 100: " + Duration(all[1].scan - all[1].walk),
-                  Times((all[2].scan - all[2].walk) / (all[1].scan - all[1].walk)), "<= x11");
 }
 
 // The library's work on every DIV of the page: the DIV rule timed on each
@@ -461,8 +440,10 @@ double DivRuleSeconds(const std::string& html, size_t* markupChars) {
         VariantInit(&none);
         ComPtr<IDispatch> item;
         divs->item(index, none, item.GetAddressOf());
+        ComPtr<IHTMLElement> division;
+        if (!item || FAILED(item.As(&division))) continue;
         UniqueBstr markup;
-        As<IHTMLElement>(item.Get())->get_innerHTML(markup.put());
+        division->get_innerHTML(markup.put());
         *markupChars += markup.Length();
         const double start = Seconds();
         IsAdContainer(markup.get(), markup.Length());
@@ -471,35 +452,72 @@ double DivRuleSeconds(const std::string& html, size_t* markupChars) {
     return total;
 }
 
-void Big() {
-    std::printf("\n500 nested DIVs around text: banner ads blocked against allowed\n\n");
-    std::printf("  %-6s %11s %11s %11s %11s %13s %12s\n", "text", "blocked", "allowed", "DOM calls",
-                "DIV rule", "markup read", "rule ns/KB");
-    const size_t megabyte = 1024 * 1024;
+void Nested() {
+    std::printf("\nNested DIVs, each level a link, an image and text (banner ads blocked)\n\n");
+    PrintHeader();
+    const struct {
+        int depth;
+        int runs;
+    } depths[] = {{10, 201}, {100, 21}, {1000, 3}};
+    std::vector<Times3> all;
+    for (const auto& d : depths) {
+        all.push_back(Measure(NestedPage(d.depth), d.runs, kBlocked));
+        PrintRow(("depth " + std::to_string(d.depth)).c_str(), all.back());
+    }
+    std::printf("\n");
+    PrintGrowth("depth 10 to 100", all[0], all[1]);
+    PrintGrowth("depth 100 to 1000", all[1], all[2]);
+    std::printf("\n  The DIV rule alone on every DIV's markup (the library's part of the DIV phase):\n");
     double rule[3] = {};
-    Times3 biggest;
-    double allowedBiggest = 0;
+    for (int i = 0; i < 3; ++i) {
+        size_t chars = 0;
+        rule[i] = DivRuleSeconds(NestedPage(depths[i].depth), &chars);
+        std::printf("  depth %4d: %9.3f ms for %8.1f k characters of markup\n", depths[i].depth,
+                    rule[i] * 1e3, chars / 1000.0);
+    }
+    for (size_t i = 0; i < all.size(); ++i) {
+        bench::Figure("Page scan, nested DIVs, depth " + std::to_string(depths[i].depth),
+                      Duration(all[i].scan), "walk with the same DOM calls " + Duration(all[i].walk),
+                      Times(all[i].scan / all[i].walk), "<= x1.2");
+    }
+    bench::Figure("Scan growth, nested DIVs depth 100 to 1000", Duration(all[2].scan),
+                  "depth 100: " + Duration(all[1].scan), Times(all[2].scan / all[1].scan), "<= x11");
+    bench::Figure("  the DOM's own calls (the walk), depth 100 to 1000", Duration(all[2].walk),
+                  "depth 100: " + Duration(all[1].walk), Times(all[2].walk / all[1].walk), "-");
+    bench::Figure("  the DIV rule's work, depth 100 to 1000", Duration(rule[2]),
+                  "depth 100: " + Duration(rule[1]), Times(rule[2] / rule[1]), "<= x11");
+}
+
+// What the window's thread spends on the page: making the document, then
+// the scan.
+void Big() {
+    std::printf("\n500 nested DIVs around text: the page's time (document made, then\n"
+                "scanned) with banner ads blocked and allowed; the blocked scan split into\n"
+                "the document's own calls (the walk with the same calls, which serialises\n"
+                "each DIV's markup) and the library's work on the DIVs (the DIV rule)\n\n");
+    std::printf("  %-6s %11s %11s %11s %11s %13s\n", "text", "blocked", "allowed", "DOM calls",
+                "DIV rule", "markup read");
+    const size_t megabyte = 1024 * 1024;
     const size_t sizes[] = {megabyte, 2 * megabyte, 4 * megabyte};
+    double rule[3] = {}, blocked = 0, allowed = 0, walk = 0;
     for (int i = 0; i < 3; ++i) {
         const std::string html = TextPage(500, sizes[i]);
-        const Times3 blocked = Measure(html, 1, kBlocked, false);
-        const Times3 allowed = Measure(html, 1, kAllowed, false);
+        const Times3 withAds = Measure(html, 1, kBlocked, false);
+        const Times3 withoutAds = Measure(html, 1, kAllowed, false);
+        blocked = withAds.parse + withAds.scan;
+        allowed = withoutAds.parse + withoutAds.scan;
+        walk = withAds.walk;
         size_t chars = 0;
         rule[i] = DivRuleSeconds(html, &chars);
-        std::printf("  %3zu MB %9.0f ms %9.1f ms %9.0f ms %9.3f ms %10.0f MB %12.3f\n",
-                    sizes[i] / megabyte, blocked.scan * 1e3, allowed.scan * 1e3, blocked.walk * 1e3,
-                    rule[i] * 1e3, chars * 2.0 / megabyte, rule[i] * 1e9 / (html.size() / 1024.0));
-        biggest = blocked;
-        allowedBiggest = allowed.scan;
+        std::printf("  %3zu MB %9.0f ms %9.0f ms %9.0f ms %9.3f ms %8.0f M chars\n",
+                    sizes[i] / megabyte, blocked * 1e3, allowed * 1e3, walk * 1e3, rule[i] * 1e3,
+                    chars / 1e6);
     }
-    std::printf("\n  DOM calls: the walk with the same calls (serialising each DIV's markup);\n"
-                "  DIV rule: the library's work on all 500 DIVs' markup\n");
-    bench::Figure("4 MB page of 500 nested DIVs, banner ads blocked", Duration(biggest.scan),
-                  "ads allowed " + Duration(allowedBiggest), Times(biggest.scan / allowedBiggest),
-                  "-");
-    bench::Figure("  of which the DOM's own calls", Duration(biggest.walk), "", "-", "-");
-    bench::Figure("  of which the library's DIV work", Duration(rule[2]), "", "-", "-");
-    bench::Figure("  library's DIV work, 1 MB to 4 MB of text", Duration(rule[2]),
+    bench::Figure("4 MB page of 500 nested DIVs, banner ads blocked", Duration(blocked),
+                  "ads allowed " + Duration(allowed), Times(blocked / allowed), "-");
+    bench::Figure("  of which the DOM's own calls", Duration(walk), "", "-", "-");
+    bench::Figure("  of which the library's work on the DIVs", Duration(rule[2]), "", "-", "-");
+    bench::Figure("  the library's DIV work, 1 MB to 4 MB of text", Duration(rule[2]),
                   "1 MB: " + Duration(rule[0]), Times(rule[2] / rule[0]), "<= x4 (linear)");
 }
 
