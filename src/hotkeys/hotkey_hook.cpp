@@ -27,21 +27,12 @@ void ApplyHotKey(HotKey key) {
             // Not stored: the next start comes back with "Sound" as stored.
             sharedState->soundOn = sharedState->soundOn ? 0 : 1;
             return;
-        case HotKey::ToggleBlocking:
-            if (sharedState->popupsAllowed) {
-                sharedState->popupsAllowed = 0;
-                if (tray) {
-                    tray->ChangeIcon(iconBlocking);
-                    tray->ChangeTooltip(kBlockingTooltip);
-                }
-            } else {
-                sharedState->popupsAllowed = 1;
-                if (tray) {
-                    tray->ChangeIcon(iconAllowing);
-                    tray->ChangeTooltip(kAllowingTooltip);
-                }
-            }
+        case HotKey::ToggleBlocking: {
+            const bool allowed = sharedState->popupsAllowed == 0;
+            sharedState->popupsAllowed = allowed ? 1 : 0;
+            if (tray) tray->ShowPopupState(allowed);
             return;
+        }
         case HotKey::Override:
             // Stays set until the next page completes in any window.
             sharedState->popupOverride = 1;

@@ -3,6 +3,8 @@
 #include "base/ansi_string.h"
 #include "base/lock.h"
 #include "base/unique_resource.h"
+#include "module/settings.h"
+#include "resource.h"
 
 #include <sddl.h>
 
@@ -161,27 +163,65 @@ bool MapSessionSharedState() {
 }
 
 HINSTANCE moduleInstance = nullptr;
-HICON iconBlocking = nullptr;
-HICON iconAllowing = nullptr;
+HICON volatile iconBlocking = nullptr;
+HICON volatile iconAllowing = nullptr;
 volatile LONG newWindowPending = 0;
 HWND volatile logListBox = nullptr;
 
 namespace {
+
+HICON LoadOnce(HICON volatile& icon, UINT resource) noexcept {
+    if (HICON loaded = icon) return loaded;
+    HICON loaded = LoadIconA(moduleInstance, MAKEINTRESOURCEA(resource));
+    icon = loaded;
+    return loaded;
+}
+
+}  // namespace
+
+HICON BlockingIcon() noexcept { return LoadOnce(iconBlocking, IDI_BLOCKING); }
+HICON AllowingIcon() noexcept { return LoadOnce(iconAllowing, IDI_ALLOWING); }
+
+namespace {
 char soundFilePath[kPathBufferSize] = {};
+bool soundFilePathKnown = false;  // set, or "File" read
 CriticalSection soundFilePathLock;
+
+// Reads "File" the first time the path is needed. The registry is read
+// outside the lock; a path set meanwhile wins over what was read.
+void LoadSoundFilePath() noexcept {
+    {
+        ScopedLock hold(soundFilePathLock);
+        if (soundFilePathKnown) return;
+    }
+    AnsiString stored;
+    try {
+        stored = ReadSoundFile();
+    } catch (...) {
+        // Out of memory: no wave file, as with none stored.
+    }
+    ScopedLock hold(soundFilePathLock);
+    if (soundFilePathKnown) return;
+    soundFilePathKnown = true;
+    if (!stored.empty()) CopyBounded(soundFilePath, sizeof soundFilePath, stored.c_str());
+}
+
 }  // namespace
 
 void SetSoundFilePath(const char* path) noexcept {
     ScopedLock hold(soundFilePathLock);
+    soundFilePathKnown = true;
     CopyBounded(soundFilePath, sizeof soundFilePath, path);
 }
 
 void GetSoundFilePath(char* buffer, size_t size) noexcept {
+    LoadSoundFilePath();
     ScopedLock hold(soundFilePathLock);
     CopyBounded(buffer, size, soundFilePath);
 }
 
 bool HasSoundFilePath() noexcept {
+    LoadSoundFilePath();
     ScopedLock hold(soundFilePathLock);
     return soundFilePath[0] != '\0';
 }

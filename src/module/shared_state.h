@@ -111,14 +111,24 @@ constexpr size_t kPathBufferSize = MAX_PATH;
 
 // Process-local globals.
 extern HINSTANCE moduleInstance;
-extern HICON iconBlocking;   // icon resource 209, shown while popups are blocked
-extern HICON iconAllowing;   // icon resource 210, shown while popups are allowed
+// The tray icon's two images. Null until first needed: most processes that
+// load the library (every program the keyboard hook reaches) never show
+// an icon, so they are loaded by BlockingIcon() and AllowingIcon().
+extern HICON volatile iconBlocking;   // shown while popups are blocked
+extern HICON volatile iconAllowing;   // shown while popups are allowed
+// The images, loaded from moduleInstance the first time they are asked
+// for. LoadIconA hands out the same shared handle on every call, so two
+// threads that load one at the same time get the same icon.
+HICON BlockingIcon() noexcept;
+HICON AllowingIcon() noexcept;
 extern volatile LONG newWindowPending;
 extern HWND volatile logListBox;  // list box of the open Blocked Popups dialog, or null
 
 // soundFilePath is written by the notification dialog's thread and read by
 // browser threads when a popup is blocked; both go through these so neither
-// ever sees half a path.
+// ever sees half a path. The stored "File" is read the first time the path
+// is asked for (a process that blocks nothing never reads it), unless a
+// path was set before.
 void SetSoundFilePath(const char* path) noexcept;
 // Copies the path into buffer (at most size-1 bytes, always terminated).
 void GetSoundFilePath(char* buffer, size_t size) noexcept;
