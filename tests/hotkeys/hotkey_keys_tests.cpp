@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "hotkeys/hotkey_hook.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
 #include "support/installed_korvane.h"
@@ -229,6 +230,44 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
     test::PumpMessages(1000);
     EXPECT_EQ(0, Shared().soundOn);
     EXPECT_FALSE(later.Close()) << "the hook outlived the last process";
+}
+
+namespace {
+bool chainKeyReached = false;
+LRESULT CALLBACK ChainTargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN && wParam == VK_F11) chainKeyReached = true;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+}  // namespace
+
+// Two of our hooks in one chain, as Wine leaves an ended thread's hook
+// beside its next owner's: a key acts once. Shown with two thread hooks of
+// this program's own copy of the procedure, which acts on its own switches.
+TEST(HotKeyChain, AKeyPassedOnThroughTwoOfOurHooksActsOnce) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = ChainTargetProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KorvaneChainTarget";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP | WS_VISIBLE, 300, 200,
+                                  200, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    for (int attempt = 0; attempt < 10 && !chainKeyReached; ++attempt) {
+        Xdotool("mousemove 400 300 click 1");
+        test::PumpMessages(100);
+        Xdotool("key F11");
+        test::WaitUntil([] { return chainKeyReached; }, 1000);
+    }
+    ASSERT_TRUE(chainKeyReached) << "the window did not take the focus";
+    HHOOK hooks[2];
+    for (HHOOK& hook : hooks) hook = SetWindowsHookExA(WH_KEYBOARD, HotKeyProc, nullptr, GetCurrentThreadId());
+    sharedState->popupsAllowed = 0;
+    Xdotool("key F10");
+    EXPECT_TRUE(test::WaitUntil([] { return sharedState->popupsAllowed != 0; }, 5000));
+    test::PumpMessages(500);
+    EXPECT_EQ(1, sharedState->popupsAllowed);
+    for (HHOOK hook : hooks) UnhookWindowsHookEx(hook);
+    DestroyWindow(window);
+    sharedState->popupsAllowed = 0;
 }
 
 // A whole browsing session in a browser process of its own, with the DLL
