@@ -141,6 +141,8 @@ BlockSound& RealBlockSound() { return systemBlockSound; }
 void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBlockSound; }
 
 HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
+    // The hook's owner or the tray window may have ended with their thread.
+    AdoptOrphanedHookAndTray();
     SynchroniseTray();
     if (!sharedState->helperActive) return S_OK;
     // No event is handled while popups are allowed, and no page is scanned.

@@ -28,13 +28,28 @@ SharedState InitialSharedState() noexcept {
     initial.blockBannerAds = 0;
     initial.instanceCount = 0;
     initial.helperActive = 0;
+    initial.hookOwnerProcess = 0;
+    initial.hookOwnerThread = 0;
     return initial;
+}
+
+void ResetSwitches(SharedState& state) noexcept {
+    // Field by field: another process may be counting at the same time.
+    const SharedState initial = InitialSharedState();
+    state.trayIconSynced = initial.trayIconSynced;
+    state.popupsAllowed = initial.popupsAllowed;
+    state.trayIconHidden = initial.trayIconHidden;
+    state.popupOverride = initial.popupOverride;
+    state.soundOn = initial.soundOn;
+    state.flashOn = initial.flashOn;
+    state.soundIsBeep = initial.soundIsBeep;
+    state.blockBannerAds = initial.blockBannerAds;
 }
 
 namespace {
 
 // The switches of a process that has not opened its session's block.
-SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0};
+SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0};
 
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 

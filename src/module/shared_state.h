@@ -27,8 +27,17 @@ struct SharedState {
     volatile BYTE flashOn;
     volatile BYTE soundIsBeep;        // 1: speaker beep, 0: the wave file
     volatile BYTE blockBannerAds;
-    volatile LONG instanceCount;      // processes that have the library loaded
+    // Processes that have the library loaded. Kept up to date, but it no
+    // longer decides anything: the hook's owner does (below).
+    volatile LONG instanceCount;
     volatile LONG helperActive;       // program-wide on switch, cleared by the tray menu's Exit
+    // The process and thread that hold the keyboard hook, for tests and
+    // diagnostics; 0 while no thread has held it. Who owns the hook is
+    // decided by a named mutex that the owning thread holds until it ends
+    // (see module/hook_owner.h), never by these: a thread or process that
+    // dies leaves them behind.
+    volatile DWORD hookOwnerProcess;
+    volatile DWORD hookOwnerThread;
 };
 
 // The layout is part of the module's contract with other processes (and with
@@ -44,7 +53,9 @@ static_assert(offsetof(SharedState, soundIsBeep) == 22, "layout");
 static_assert(offsetof(SharedState, blockBannerAds) == 23, "layout");
 static_assert(offsetof(SharedState, instanceCount) == 24, "layout");
 static_assert(offsetof(SharedState, helperActive) == 28, "layout");
-static_assert(sizeof(SharedState) == 32, "layout");
+static_assert(offsetof(SharedState, hookOwnerProcess) == 32, "layout");
+static_assert(offsetof(SharedState, hookOwnerThread) == 36, "layout");
+static_assert(sizeof(SharedState) == 40, "layout");
 
 // Where the process's code finds the switches. Until the process's attach
 // has opened the session's block (and in test programs, which link the
@@ -105,6 +116,11 @@ bool MapSessionSharedState();
 
 // The values sharedState holds when the first process maps it.
 SharedState InitialSharedState() noexcept;
+
+// Puts the user's switches back to their initial values, as after a
+// restart: all but the count, the on switch and the hook's record, which
+// describe the processes rather than the user's choices.
+void ResetSwitches(SharedState& state) noexcept;
 
 // Path and text buffers of the platform's classic size.
 constexpr size_t kPathBufferSize = MAX_PATH;

@@ -47,6 +47,7 @@ public:
         CloseHandle(quit_);
     }
     bool started() const { return started_; }
+    DWORD Id() const { return process_ ? process_->id() : 0; }
 
     // Clicks the window, as a user does before typing into it, until a key
     // the hook ignores (F11) is seen to arrive there: Wine moves the X
@@ -230,6 +231,24 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
     test::PumpMessages(1000);
     EXPECT_EQ(0, Shared().soundOn);
     EXPECT_FALSE(later.Close()) << "the hook outlived the last process";
+}
+
+// The first browser ends while a second runs, and a third starts. The third
+// owns the hook (checked directly: Wine keeps the first one's hook, which
+// Windows removes with its thread), and F10 typed into the second one's
+// window switches blocking once.
+TEST_F(HotKeysTest, AfterTheFirstBrowserEndsTheNextOneOwnsTheHookAndKeysActOnce) {
+    KeyTarget second(600, 200, true);
+    ASSERT_TRUE(second.started());
+    browser_->Close();
+    KeyTarget third(300, 450, true);
+    ASSERT_TRUE(third.started());
+    EXPECT_EQ(third.Id(), Shared().hookOwnerProcess);
+    ASSERT_NE(nullptr, Shared().keyboardHook);
+    ASSERT_TRUE(second.Focus());
+    ASSERT_TRUE(Press("F10", [&] { return Shared().popupsAllowed == 1; }));
+    test::PumpMessages(1000);
+    EXPECT_EQ(1, Shared().popupsAllowed);
 }
 
 namespace {
