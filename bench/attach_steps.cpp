@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
         ITypeInfo* info = nullptr;
         if (SUCCEEDED(GetViewSourceTypeInfo(&info))) info->Release();
     }
-    if (!owner) {
+    {
+        // Already there in the first process, which showed its icon.
         Step step("use: icons");
         BlockingIcon();
         AllowingIcon();
