@@ -161,11 +161,8 @@ int main(int argc, char** argv) {
             }
         } else if (!std::strcmp(command, "tray-here")) {
             HWND tray = FindWindowA("TrayIconClass", nullptr);
-            for (; tray;
-                 tray = FindWindowExA(nullptr, tray, "TrayIconClass", nullptr)) {
-                DWORD process = 0;
-                if (GetWindowThreadProcessId(tray, &process) == GetCurrentThreadId()) break;
-            }
+            while (tray && GetWindowThreadProcessId(tray, nullptr) != GetCurrentThreadId())
+                tray = FindWindowExA(nullptr, tray, "TrayIconClass", nullptr);
             if (!tray) status = 1;
         } else {
             return 3;
