@@ -443,6 +443,62 @@ TEST_F(BrowserEventsTest, QuitDropsTheEventConnection) {
     EXPECT_TRUE(browser.point.sinks.empty());
 }
 
+TEST_F(BrowserEventsTest, OnlyABrowserThatShowsNothingYetCanBeAPopup) {
+    struct Case {
+        const wchar_t* location;
+        HRESULT result;
+        bool blocked;
+    };
+    const Case cases[] = {
+        {L"", S_OK, true},  // a new window before its first navigation
+        {L"about:blank", S_OK, true},
+        {L"About:Blank", S_OK, true},
+        {L"http://news.example/", S_OK, false},  // the user's own page
+        {L"", E_FAIL, false},  // cannot tell: nothing is closed on a guess
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "\"" << c.location << "\" " << c.result);
+        HWND own = CreateWindowExA(0, "STATIC", "w", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr);
+        browser.window = own;
+        browser.location = c.location;
+        browser.locationResult = c.result;
+        ASSERT_EQ(S_OK, NewWindow2());
+        EXPECT_EQ(c.blocked, BeforeNavigate2(Unique("http://x.example/"), "z9zneverMet") == VARIANT_TRUE);
+        EXPECT_EQ(c.blocked, !IsWindow(own));
+        EXPECT_EQ(0, newWindowPending);
+        if (IsWindow(own)) DestroyWindow(own);
+    }
+}
+
+TEST_F(BrowserEventsTest, NewWindow3MarksTheWindowAsNewWindow2DoesAndNothingElse) {
+    IDispatch* slot = nullptr;
+    VARIANT ref, flags, context, url;
+    VariantInit(&ref);
+    V_VT(&ref) = VT_DISPATCH | VT_BYREF;
+    V_DISPATCHREF(&ref) = &slot;
+    VariantInit(&flags);
+    V_VT(&flags) = VT_UI4;
+    VariantInit(&context);
+    V_VT(&context) = VT_BSTR;
+    VariantInit(&url);
+    V_VT(&url) = VT_BSTR;
+    {
+        EventArgs tooShort;
+        tooShort.Raw(ref).Cancel().Raw(flags).Raw(context);
+        EXPECT_EQ(S_OK, Fire(DISPID_NEWWINDOW3, tooShort.Build()));
+        EXPECT_EQ(0, newWindowPending);
+    }
+    EventArgs args;
+    args.Raw(ref).Cancel().Raw(flags).Raw(context).Raw(url);
+    EXPECT_EQ(S_OK, Fire(DISPID_NEWWINDOW3, args.Build()));
+    EXPECT_EQ(1, newWindowPending);
+    EXPECT_EQ(VARIANT_FALSE, args.cancel);
+    EXPECT_EQ(nullptr, slot);
+    EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://ads.example/"), "_blank"));
+    EXPECT_TRUE(Blocked());
+}
+
 TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
     EXPECT_EQ(E_INVALIDARG, Fire(DISPID_BEFORENAVIGATE2, nullptr));
     EXPECT_EQ(E_INVALIDARG, Fire(DISPID_NEWWINDOW2, nullptr));
@@ -460,8 +516,9 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         args.Dispatch(browser.browser()).String(L"http://a.example/").Cancel();
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
         EXPECT_EQ(VARIANT_FALSE, args.cancel);
-        EXPECT_EQ(1, newWindowPending);
+        EXPECT_EQ(0, newWindowPending);  // not left for the user's next click
     }
+    newWindowPending = 1;
     // Cancel that is not a by-reference VARIANT_BOOL.
     {
         EventArgs args;
@@ -471,7 +528,7 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         args.Dispatch(browser.browser()).String(L"http://a.example/").Int(0).String(L"_blank")
             .NullString().NullString().Raw(notByRef);
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
-        EXPECT_EQ(1, newWindowPending);
+        EXPECT_EQ(0, newWindowPending);
         EXPECT_FALSE(Blocked());
     }
     // Strings of the wrong type or null count as empty: no target, no block.
