@@ -152,6 +152,12 @@ void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBloc
 
 HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
     SynchroniseTray();
+    // A closing window is let go of whatever the switches say: a connection
+    // left behind would keep this helper, and it the browser, alive.
+    if (dispId == DISPID_ONQUIT) {
+        self.DetachEvents();
+        return S_OK;
+    }
     if (!sharedState.helperActive) return S_OK;
     // No event is handled while popups are allowed, and no page is scanned.
     if (sharedState.popupsAllowed) return S_OK;
@@ -183,9 +189,6 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
             // some: either marks the window, and both only mark it once.
             if (params->cArgs < kNewWindow3Args) return S_OK;
             newWindowPending = 1;
-            return S_OK;
-        case DISPID_ONQUIT:
-            self.DetachEvents();
             return S_OK;
         case DISPID_DOCUMENTCOMPLETE: {
             if (params->cArgs < kDocumentCompleteArgs) return S_OK;

@@ -219,6 +219,13 @@ protected:
         return Fire(DISPID_DOWNLOADCOMPLETE, args.Build());
     }
     bool Blocked() { return !IsWindow(window); }
+    // The helper's IObjectWithSite face, referenced by the helper itself.
+    IObjectWithSite* Site() {
+        IObjectWithSite* site = nullptr;
+        helper->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&site));
+        site->Release();
+        return site;
+    }
 
     FakeBrowser browser;
     FakeBrowser frame;  // a frame of the window's page
@@ -437,10 +444,22 @@ TEST_F(BrowserEventsTest, PageCompletionClearsTheOverrideEvenWhenTheScanRunsOutO
     EXPECT_EQ(0, sharedState.popupOverride);
 }
 
-TEST_F(BrowserEventsTest, QuitDropsTheEventConnection) {
-    EventArgs args;
-    EXPECT_EQ(S_OK, Fire(DISPID_ONQUIT, args.Build()));
-    EXPECT_TRUE(browser.point.sinks.empty());
+TEST_F(BrowserEventsTest, QuitDropsTheEventConnectionWhateverTheSwitchesSay) {
+    struct Case {
+        LONG helperActive;
+        LONG popupsAllowed;
+    };
+    for (const Case& c : {Case{1, 0}, Case{1, 1}, Case{0, 0}}) {
+        SCOPED_TRACE(c.helperActive * 10 + c.popupsAllowed);
+        sharedState.helperActive = 1;
+        ASSERT_EQ(S_OK, Site()->SetSite(browser.browser()));
+        ASSERT_EQ(1u, browser.point.sinks.size());
+        sharedState.helperActive = c.helperActive;
+        sharedState.popupsAllowed = c.popupsAllowed;
+        EventArgs args;
+        EXPECT_EQ(S_OK, Fire(DISPID_ONQUIT, args.Build()));
+        EXPECT_TRUE(browser.point.sinks.empty());
+    }
 }
 
 TEST_F(BrowserEventsTest, OnlyABrowserThatShowsNothingYetCanBeAPopup) {

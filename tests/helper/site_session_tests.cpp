@@ -256,29 +256,30 @@ TEST_F(SiteSession, ClosingWindowDisconnectsAtOnQuitThenUnsitesAndLetsGo) {
     EXPECT_EQ(S_OK, CanUnloadNow());
 }
 
-TEST_F(SiteSession, NullSiteLetsTheBrowserGoButKeepsTheSinkConnected) {
-    Session& session = NewSession();
-    ASSERT_EQ(1, session.Open(kIndex));
-    const long held = session.Window(1).browserReferences;
-    ASSERT_TRUE(WithHelper("w1", [](IObjectWithSite* helper, IWebBrowser2*) {
-        EXPECT_EQ(E_INVALIDARG, helper->SetSite(nullptr));
-    }));
-    // The site's browser is released; the container and the sink are not.
-    EXPECT_EQ(held - 1, session.Window(1).browserReferences);
-    EXPECT_EQ(1, session.Window(1).sinks);
-    // Events still arrive: a download completing clears the override.
-    Shared().popupOverride = 1;
-    ASSERT_TRUE(session.Fire("w1", standin::kDownloadComplete, {}));
-    EXPECT_EQ(0, Shared().popupOverride);
-
-    // While popups are allowed OnQuit is not handled: the browser has to drop
-    // the sink itself when the window closes.
-    Shared().popupsAllowed = 1;
-    const size_t before = session.timeline().Size();
-    ASSERT_TRUE(session.Close(1));
-    EXPECT_EQ((std::vector<std::string>{"OnQuit sinks 1", "SetSite NULL -> 0x80070057",
-                                        "sinks dropped: 1 still advised", "closed"}),
-              Trail(1, before));
+// After F10 (popups allowed) or Exit (the helper switched off) a closing
+// window must still be let go of: the browser unadvises nobody's sink, and a
+// sink left advised keeps the helper and the whole window alive.
+TEST_F(SiteSession, WindowsClosedWithPopupsAllowedOrAfterExitAreFreed) {
+    struct Case {
+        const char* name;
+        LONG popupsAllowed;
+        LONG helperActive;
+        const char* unsited;
+    };
+    for (const Case& c : {Case{"popups allowed", 1, 1, "SetSite NULL -> 0x80070057"},
+                          Case{"after Exit", 0, 0, "SetSite NULL -> 0x00000000"}}) {
+        SCOPED_TRACE(c.name);
+        Session& session = NewSession();
+        ASSERT_EQ(1, session.Open(kIndex));
+        Shared().popupsAllowed = c.popupsAllowed;
+        Shared().helperActive = c.helperActive;
+        const size_t before = session.timeline().Size();
+        ASSERT_TRUE(session.Close(1));
+        EXPECT_EQ((std::vector<std::string>{"OnQuit sinks 1", c.unsited, "closed"}), Trail(1, before));
+        EXPECT_EQ(0, standin::CurrentLiveReferences().Total());
+        Shared().popupsAllowed = 0;
+        Shared().helperActive = 1;
+    }
 }
 
 TEST_F(SiteSession, GetSiteAnswersNullAndEFailSitedOrNot) {
