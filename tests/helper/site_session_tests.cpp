@@ -157,8 +157,8 @@ protected:
                                 (entry.detail.find("(NULL)") != std::string::npos ? "NULL" : "site") +
                                 " -> " + Hex(entry.hr));
                 break;
-            case TimelineKind::SinksDropped:
-                lines.push_back("sinks dropped: " + entry.detail);
+            case TimelineKind::SinksLeft:
+                lines.push_back("sinks left: " + entry.detail);
                 break;
             case TimelineKind::WindowClosed:
                 lines.push_back("closed");
@@ -279,6 +279,7 @@ TEST_F(SiteSession, WindowsClosedWithPopupsAllowedOrAfterExitAreFreed) {
         EXPECT_EQ(0, standin::CurrentLiveReferences().Total());
         Shared().popupsAllowed = 0;
         Shared().helperActive = 1;
+        standin::ReleaseLeakedSinks();
     }
 }
 
