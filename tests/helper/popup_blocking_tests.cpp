@@ -391,6 +391,10 @@ TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked
          "option new-window both\nopen http://news.example/index.html\n"
          "script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
          "expect events NewWindow3 1\n" + click.substr(click.find("script-open"))},
+        // A name too long to keep is never taken for one the scan gave.
+        {"a link whose target is too long to keep",
+         "open http://news.example/latch.html\nclick w1 #long\n"
+         "expect blocked http://news.example/more.html\n"},
     };
     for (const auto& played : sessions) {
         SCOPED_TRACE(played.name);
