@@ -39,10 +39,9 @@ const char kFrames[] = R"html(<html><frameset cols="30%,70%">
 
 const char kPopupUrl[] = "http://ads.example/pop.html";
 
-// The window is opened with the name "news". The scan stops at the link it
-// takes for one it wrote before, so the last link keeps a target it never
-// met: a link to the window itself. The first link's target is longer than
-// anything the blocker keeps.
+// Opened as the window "news". The scan stops at a link it takes for one it
+// rewrote before, so the last link keeps a target it never met: the window
+// itself. The first link's target is longer than the blocker keeps.
 const std::string kLatch = "<html><body><a id=\"long\" href=\"more.html\" target=\"" +
                            std::string(2100, 'n') +
                            "\">Long</a><a id=\"seen\" href=\"more.html\" target=\"z9zseen\">Seen</a>"
@@ -111,20 +110,16 @@ protected:
         EXPECT_TRUE(session_->Fire("w1", 250, Args(beforeNavigate2)));
         return LastRawNavigationCancelled();
     }
-    // Plays a session written as a session file is, with this helper; every
-    // expectation in it holds, and so does the final check that closing
-    // every window left nothing held.
+    // Plays a session file's text with this helper: every expectation holds,
+    // and so does the final check that closing every window left nothing.
     void Play(const std::string& text) {
         standin::Script script;
         std::vector<std::string> errors;
         ASSERT_TRUE(standin::ParseScript(text, site_->path(), &script, &errors)) << errors.at(0);
-        SessionOptions options = script.options;
-        options.siteFolder = site_->path();
-        options.onlyHelpers = {CLSID_ViewSource};
-        options.stepTimeoutMs = 20000;
-        session_.reset(new Session(options));
-        const standin::RunSummary summary = standin::RunScript(*session_, script);
-        EXPECT_EQ(0, summary.failures) << session_->timeline().Text();
+        script.options.siteFolder = site_->path();
+        script.options.onlyHelpers = {CLSID_ViewSource};
+        session_.reset(new Session(script.options));
+        EXPECT_EQ(0, standin::RunScript(*session_, script).failures) << text << session_->timeline().Text();
     }
     long Logged(const std::string& url) {
         const auto lines = korvane_->BlockedPopupsShown();
@@ -341,63 +336,32 @@ TEST_F(PopupBlockingTest, MalformedEventsChangeNothingAndCrashNothing) {
     EXPECT_EQ(before, korvane_->BlockedPopupsShown());
 }
 
-// Whatever kept an announced window waiting, the user's own window, which
-// shows a page, is never closed for a popup: a click on a link whose target
-// the page scan never met takes it to the clicked address. A real popup
-// afterwards is still blocked.
+// Whatever kept an announced window waiting (a white-listed popup, a window
+// that never navigated here, a BeforeNavigate2 too short to judge), a click
+// on a link whose target the scan never met takes the user's own window to
+// the clicked address. Then: two windows announced at once, a popup while
+// the opener's frames load (a later popup finds the mark taken, by the
+// first or by a frame, and passes), NewWindow3 alone or after NewWindow2,
+// a target too long to keep. A popup after each is still blocked.
 TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked) {
-    const std::string opener = "open http://news.example/latch.html news\n";
-    const std::string announced = "fire w1 NewWindow2 ref-dispatch cancel\n";
-    const std::string click =
-        "click w1 #own\n"
-        "expect url w1 http://news.example/story.html\n"
-        "script-open w1 http://ads.example/pop.html?after\n"
-        "expect blocked http://ads.example/pop.html?after\n";
-    const struct {
-        const char* name;
-        std::string text;
-    } sessions[] = {
-        {"a white-listed popup passed",
-         opener + "script-open w1 http://www.friends.example/news/pop.html\n"
-                  "expect opened http://www.friends.example/news/pop.html\n" + click},
-        {"the announced window never navigated in this process", opener + announced + click},
-        {"a BeforeNavigate2 too short to judge",
-         opener + announced + "fire w1 BeforeNavigate2 self str:http://ads.example/x cancel\n" + click},
-        {"a BeforeNavigate2 whose Cancel is no reference",
-         opener + announced +
-             "fire w1 BeforeNavigate2 self str:http://ads.example/x ref-i4:0 str:_blank postdata "
-             "nullstr i4:0\n" + click},
-        // The second window finds the mark taken by the first, and the
-        // opener's frames take it when they load between the announcement
-        // and the popup's navigation: such popups pass, the opener is kept.
-        {"two windows announced before either navigates",
-         "open http://news.example/index.html\n"
-         "script-open w1 http://ads.example/pop.html \"\" hold\n"
-         "script-open w1 http://ads.example/pop.html?second \"\" hold\n"
-         "start w2\nexpect blocked http://ads.example/pop.html\nstart w3\n"
-         "expect url w1 http://news.example/index.html\n" + click.substr(click.find("script-open"))},
-        {"a popup opened while the opener's frames still load",
-         "open http://news.example/index.html\n"
-         "load w1 http://news.example/frames.html defer-frames\n"
-         "script-open w1 http://ads.example/pop.html \"\" hold\n"
-         "complete w1\nstart w2\n"
-         "expect loaded http://news.example/frames.html\n"
-         "expect url w1/main http://news.example/more.html\n" + click.substr(click.find("script-open"))},
-        {"only NewWindow3 announces new windows",
-         "option new-window NewWindow3\nopen http://news.example/index.html\n"
-         "script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
-         "expect events NewWindow2 0\n"},
-        {"NewWindow2 and NewWindow3 both announce one window",
-         "option new-window both\nopen http://news.example/index.html\n"
-         "script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
-         "expect events NewWindow3 1\n" + click.substr(click.find("script-open"))},
-        // A name too long to keep is never taken for one the scan gave.
-        {"a link whose target is too long to keep",
-         "open http://news.example/latch.html\nclick w1 #long\n"
-         "expect blocked http://news.example/more.html\n"},
-    };
-    for (const auto& played : sessions) {
-        SCOPED_TRACE(played.name);
-        Play(played.text);
-    }
+    const std::string own = "open http://news.example/latch.html news\n";
+    const std::string click = "click w1 #own\nexpect url w1 http://news.example/story.html\n";
+    const std::string announce = "fire w1 NewWindow2 ref-dispatch cancel\n";
+    const std::string index = "open http://news.example/index.html\n";
+    const std::string hold = "script-open w1 http://ads.example/pop.html \"\" hold\n";
+    const std::string popup = "script-open w1 http://ads.example/pop.html?after\n"
+                              "expect blocked http://ads.example/pop.html?after\n";
+    for (const std::string& text :
+         {own + "script-open w1 http://www.friends.example/news/pop.html\n" + click + popup,
+          own + announce + click + popup,
+          own + announce + "fire w1 BeforeNavigate2 self str:http://x.example/ cancel\n" + click + popup,
+          index + hold + "script-open w1 http://ads.example/pop.html?2 \"\" hold\nstart w2\n"
+                         "expect blocked http://ads.example/pop.html\nstart w3\n" + popup,
+          index + "load w1 http://news.example/frames.html defer-frames\n" + hold +
+              "complete w1\nstart w2\nexpect url w1/main http://news.example/more.html\n" + popup,
+          "option new-window NewWindow3\n" + index + popup + "expect events NewWindow2 0\n",
+          "option new-window both\n" + index + popup + "expect events NewWindow3 1\n",
+          std::string("open http://news.example/latch.html\nclick w1 #long\n") +
+              "expect blocked http://news.example/more.html\n"})
+        Play(text);
 }

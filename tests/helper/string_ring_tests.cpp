@@ -71,27 +71,21 @@ TEST(StringRing, LetterCaseMakesADifferentEntryAndEmptyIsAnEntry) {
 TEST(StringRing, NamesTooLongToKeepAreNeverKnownAndAddressesAreCut) {
     StringRing ring;
     const std::string longest(kLongestRingEntry, 'n');
-    const std::string tooLong = longest + "n";
     EXPECT_TRUE(ring.Add(longest.c_str()));
-    EXPECT_FALSE(ring.Add(tooLong.c_str()));
-    EXPECT_FALSE(ring.Contains(tooLong.c_str()));
-    EXPECT_EQ(1, ring.Count());
+    EXPECT_FALSE(ring.Add((longest + "n").c_str()));
+    EXPECT_FALSE(ring.Contains((longest + "n").c_str()));
 
     BlockedPopupLog log;
     const std::string huge = "http://x.example/" + std::string(16 << 20, 'u');
     EXPECT_TRUE(log.Add(huge.c_str()));
-    EXPECT_TRUE(log.Contains(huge.c_str()));
     EXPECT_FALSE(log.Add((huge + "v").c_str()));  // the same first 2,083 bytes
-    ASSERT_EQ(1u, log.Snapshot().size());
-    EXPECT_EQ(huge.substr(0, kLongestRingEntry), log.Snapshot()[0].c_str());
-
+    EXPECT_EQ(huge.substr(0, kLongestRingEntry), log.Snapshot().at(0).c_str());
     // Nor is a double-byte character cut in two.
     const int codePage = _getmbcp();
     ASSERT_EQ(0, _setmbcp(932));
-    BlockedPopupLog japanese;
-    japanese.Add((std::string(kLongestRingEntry - 1, 'a') + "\x82\xA0").c_str());
+    log.Add((std::string(kLongestRingEntry - 1, 'a') + "\x82\xA0").c_str());
     _setmbcp(codePage);
-    EXPECT_EQ(kLongestRingEntry - 1, std::strlen(japanese.Snapshot()[0].c_str()));
+    EXPECT_EQ(kLongestRingEntry - 1, std::strlen(log.Snapshot().at(1).c_str()));
 }
 
 // Four threads add overlapping sets of strings while two others look them up.

@@ -77,12 +77,12 @@ protected:
         browser.SetClassesValue("KorvaneTestNoCommand", "no command");
         browser.SetClassesValue(".html", "KorvaneTestHtml");
         browser.SetClassesValue(".htm", "KorvaneTestHtm");
-        browser.SetClassesValue("http\\shell\\open\\command", (recorder + " shell \"%1\"").c_str());
-    }
-    // The program the shell would start for http addresses is missing, so
-    // the launcher falls back to the program registered for HTML files.
-    void ShellCannotOpen() {
+        // The program the shell would start is missing, so the launcher
+        // falls back to the program registered for HTML files.
         browser.SetClassesValue("http\\shell\\open\\command", "\"C:\\nowhere\\missing.exe\" \"%1\"");
+    }
+    void ShellOpens() {
+        browser.SetClassesValue("http\\shell\\open\\command", (recorder + " shell \"%1\"").c_str());
     }
 
     test::BrowserStandIn browser;
@@ -92,6 +92,7 @@ protected:
 };
 
 TEST_F(BrowserLauncherTest, WhenTheShellOpensTheAddressTheRegistryIsNotConsulted) {
+    ShellOpens();
     BrowserLauncher::OpenUrl("http://example.com/a?b=c");
     const std::vector<std::string> records = browser.TakeRecords();
     ASSERT_EQ(1u, records.size());
@@ -101,6 +102,7 @@ TEST_F(BrowserLauncherTest, WhenTheShellOpensTheAddressTheRegistryIsNotConsulted
 
 // A page chose the address: only a web address is opened, by anyone.
 TEST_F(BrowserLauncherTest, OnlyWebAddressesAreOpened) {
+    ShellOpens();
     browser.SetClassesValue("korvane-test\\shell\\open\\command", (recorder + " other \"%1\"").c_str());
     for (const char* refused : {"file://server/share/x.exe", "korvane-test:page", "javascript:alert(1)",
                                 "C:\\x.exe", " http://example.com/", "http:/example.com/", ""}) {
@@ -114,7 +116,6 @@ TEST_F(BrowserLauncherTest, OnlyWebAddressesAreOpened) {
 }
 
 TEST_F(BrowserLauncherTest, WhenTheShellCannotTheHtmlProgramGetsTheAddress) {
-    ShellCannotOpen();
     BrowserLauncher::OpenUrl(unknown.c_str());
     const std::vector<std::string> records = browser.TakeRecords();
     ASSERT_EQ(1u, records.size());
@@ -122,7 +123,6 @@ TEST_F(BrowserLauncherTest, WhenTheShellCannotTheHtmlProgramGetsTheAddress) {
 }
 
 TEST_F(BrowserLauncherTest, HtmIsConsultedOnlyWhenHtmlCannotBeRead) {
-    ShellCannotOpen();
     // A class name too long for the classic buffer cannot be read.
     browser.SetClassesValue(".html", std::string(300, 'K').c_str());
     BrowserLauncher::OpenUrl(unknown.c_str());
@@ -143,7 +143,6 @@ TEST_F(BrowserLauncherTest, HtmIsConsultedOnlyWhenHtmlCannotBeRead) {
 }
 
 TEST_F(BrowserLauncherTest, TheRegisteredCommandShapesTheCommandLine) {
-    ShellCannotOpen();
     struct Case {
         std::string command;
         std::string expected;
@@ -163,7 +162,6 @@ TEST_F(BrowserLauncherTest, TheRegisteredCommandShapesTheCommandLine) {
 }
 
 TEST_F(BrowserLauncherTest, AnEmptyCommandStartsNothing) {
-    ShellCannotOpen();
     browser.SetClassesValue("KorvaneTestHtml\\shell\\open\\command", "");
     BrowserLauncher::OpenUrl(unknown.c_str());
     EXPECT_TRUE(browser.TakeRecords().empty());
@@ -171,6 +169,7 @@ TEST_F(BrowserLauncherTest, AnEmptyCommandStartsNothing) {
 
 TEST_F(BrowserLauncherTest, ALongAddressGoesWholeToTheRegisteredProgramNotTheShell) {
     // Up to 520 bytes the shell is asked first.
+    ShellOpens();
     const std::string longest = "http://example.com/" + std::string(520 - 19, 'y');
     BrowserLauncher::OpenUrl(longest.c_str());
     std::vector<std::string> records = browser.TakeRecords();
