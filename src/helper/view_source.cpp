@@ -127,7 +127,7 @@ HRESULT ViewSource::SetSite(IUnknown* site) {
         // window closes, and a helper still connected then keeps itself and
         // the browser alive; a helper sited again must not connect twice.
         LetGoOfSite();
-        if (!sharedState.helperActive) return S_OK;
+        if (!sharedState->helperActive) return S_OK;
         siteBrowser = QueryFor<IWebBrowser2>(site, IID_IWebBrowser2);
         if (!siteBrowser) return E_INVALIDARG;
         connectionPoints = QueryFor<IConnectionPointContainer>(siteBrowser.Get(),

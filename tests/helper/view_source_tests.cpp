@@ -21,14 +21,14 @@ constexpr DWORD kFirstCookie = 0x5A00;
 class ViewSourceSite : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedHelperActive_ = sharedState.helperActive;
-        sharedState.helperActive = 1;
+        savedHelperActive_ = sharedState->helperActive;
+        sharedState->helperActive = 1;
         locksBefore_ = ModuleLockCount();
         ASSERT_EQ(S_OK, korvane::ViewSource::Create(nullptr, IID_IObjectWithSite,
                                                     reinterpret_cast<void**>(&helper)));
         ASSERT_NE(nullptr, helper);
     }
-    void TearDown() override { sharedState.helperActive = savedHelperActive_; }
+    void TearDown() override { sharedState->helperActive = savedHelperActive_; }
 
     korvane::ViewSource& self() { return *static_cast<korvane::ViewSource*>(helper); }
     IDispatch* dispatchFace() {
@@ -60,7 +60,7 @@ TEST_F(ViewSourceSite, LiveObjectHoldsOneModuleLock) {
 
 TEST_F(ViewSourceSite, SwitchedOffHelperIgnoresItsSite) {
     FakeBrowser browser;
-    sharedState.helperActive = 0;
+    sharedState->helperActive = 0;
     EXPECT_EQ(S_OK, helper->SetSite(browser.browser()));
     EXPECT_EQ(1, browser.refs);
     EXPECT_EQ(0, browser.findCalls);
@@ -107,12 +107,12 @@ TEST_F(ViewSourceSite, SitingAgainOrUnsitingDisconnectsAndReleasesWhateverTheSwi
     for (const LONG active : {1, 0}) {
         SCOPED_TRACE(active);
         FakeBrowser browser;
-        sharedState.helperActive = 1;
+        sharedState->helperActive = 1;
         ASSERT_EQ(S_OK, helper->SetSite(browser.browser()));
         ASSERT_EQ(S_OK, helper->SetSite(browser.browser()));  // connected once, not twice
         EXPECT_EQ(1u, browser.point.sinks.size());
         EXPECT_EQ(3, browser.refs);
-        sharedState.helperActive = active;
+        sharedState->helperActive = active;
         EXPECT_EQ(active ? E_INVALIDARG : S_OK, helper->SetSite(nullptr));
         EXPECT_TRUE(browser.point.sinks.empty());
         EXPECT_EQ(1, browser.refs);
