@@ -1,10 +1,21 @@
-// What loading the library costs a process: the time to start and end a
-// program that loads Korvane.dll (its attach and detach run), against the
-// same program that loads nothing, measured in the same run.
+// What loading Korvane.dll costs a program the keyboard hook reaches: the
+// program's start and end with the library's attach and detach, against
+// the same program without the library, measured in the same run, in a
+// first process (no other has the library) and in a later one (a browser
+// holds it). Every program the hook reaches already has a window and a
+// message loop when the library comes, and so does the one measured here.
 //
-//   korvane_attach_bench [rounds]
+// Then where the time goes: the imported DLLs the loader brings in, each
+// step of attach and detach replayed with the library's own code
+// (korvane_attach_steps), and what is left for first use.
 //
-// Runs itself as the child: "korvane_attach_bench --child [dll]".
+//   korvane_attach_bench [rounds [dll]]
+//
+// The DLL is the build's Korvane.dll unless another is named (a Windows
+// path), to set two builds side by side.
+// Runs itself as the measured program ("--program [dll]"), as the DLL
+// loader ("--imports dll") and as the browser that holds the library
+// ("--hold dll ready release").
 #include <windows.h>
 
 #include <algorithm>
@@ -14,7 +25,19 @@
 #include <string>
 #include <vector>
 
+#include "bench_program.h"
+
 namespace {
+
+// What a child reported: steps in the order they came, same names added up.
+using Report = std::vector<std::pair<std::string, double>>;
+
+double& At(Report& report, const std::string& name) {
+    for (auto& step : report)
+        if (step.first == name) return step.second;
+    report.emplace_back(name, 0.0);
+    return report.back().second;
+}
 
 std::string Directory(bool parent) {
     char path[MAX_PATH * 2] = {};
@@ -25,57 +48,238 @@ std::string Directory(bool parent) {
     return dir + "\\";
 }
 
-double RunMilliseconds(const std::string& commandLine) {
+// Runs a child, returns how long it lived (ms, -1 on failure) and what it
+// reported: "<name>\t<ms>" lines, same names added up.
+double RunChild(const std::string& commandLine, Report* report) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info))
-        return -1;
+    const double start = bench::Milliseconds();
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &info);
+    CloseHandle(writeEnd);
+    std::string output;
+    char buffer[512];
+    DWORD read = 0;
+    while (started && ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read)
+        output.append(buffer, read);
+    CloseHandle(readEnd);
+    if (!started) return -1;
     WaitForSingleObject(info.hProcess, 60000);
-    QueryPerformanceCounter(&end);
+    const double lived = bench::Milliseconds() - start;
+    DWORD code = 1;
+    GetExitCodeProcess(info.hProcess, &code);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
-    return static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-           static_cast<double>(frequency.QuadPart);
+    size_t at = 0;
+    while (report && at < output.size()) {
+        const size_t end = std::min(output.find('\n', at), output.size());
+        const std::string entry = output.substr(at, end - at);
+        const size_t tab = entry.find('\t');
+        if (tab != std::string::npos) At(*report, entry.substr(0, tab)) += std::atof(entry.c_str() + tab + 1);
+        at = end + 1;
+    }
+    return code == 0 ? lived : -1;
 }
 
 double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// The median of each step over the runs; a step missing from a run counts 0.
+Report Medians(std::vector<Report> runs) {
+    Report names;
+    for (Report& run : runs)
+        for (const auto& step : run) At(names, step.first);
+    Report medians;
+    for (const auto& name : names) {
+        std::vector<double> values;
+        for (Report& run : runs) values.push_back(At(run, name.first));
+        medians.emplace_back(name.first, Median(values));
+    }
+    return medians;
+}
+
+// The measured program: a window and its messages first, then the library.
+int Program(const char* dll) {
+    HWND window = bench::OpenProgramWindow();
+    if (dll) {
+        HMODULE library = nullptr;
+        {
+            bench::Step step("attach");
+            library = LoadLibraryA(dll);
+        }
+        if (!library) return 2;
+        bench::PumpUntilIdle();
+        // The library keeps itself loaded until the process ends; its
+        // detach runs then, inside the process's end.
+        FreeLibrary(library);
+    }
+    bench::CloseProgramWindow(window);
+    return 0;
+}
+
+// Loads each DLL that the library imports, in the order of its import
+// table, as the loader does for it; then the ones the library loads on
+// first use, from the system folder.
+int Imports(const char* dll) {
+    HWND window = bench::OpenProgramWindow();
+    HMODULE image = LoadLibraryExA(dll, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    if (!image) return 2;
+    auto* base = reinterpret_cast<BYTE*>(image);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    std::vector<std::string> names;
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         directory.VirtualAddress && entry->Name; ++entry)
+        names.push_back(reinterpret_cast<const char*>(base + entry->Name));
+    for (const std::string& name : names) {
+        bench::Step step("import: " + name);
+        LoadLibraryA(name.c_str());
+    }
+    for (const char* name : {"winmm.dll", "comdlg32.dll"}) {
+        char path[MAX_PATH] = {};
+        GetSystemDirectoryA(path, MAX_PATH - 16);
+        std::strcat(path, "\\");
+        std::strcat(path, name);
+        bench::Step step(std::string("use: ") + name);
+        LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    bench::CloseProgramWindow(window);
+    return 0;
+}
+
+// A browser that has the library loaded, so the measured programs are
+// later processes.
+int Hold(const char* dll, const char* ready, const char* release) {
+    HWND window = bench::OpenProgramWindow();
+    HMODULE library = LoadLibraryA(dll);
+    HANDLE readyEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, ready);
+    HANDLE releaseEvent = OpenEventA(SYNCHRONIZE, FALSE, release);
+    if (!library || !readyEvent || !releaseEvent) return 2;
+    SetEvent(readyEvent);
+    while (MsgWaitForMultipleObjects(1, &releaseEvent, FALSE, 120000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
+        bench::PumpUntilIdle();
+    bench::CloseProgramWindow(window);
+    return 0;
+}
+
+struct Phase {
+    // difference: each run with the library less the run without it just
+    // before, so that slower and faster stretches of the machine cancel.
+    std::vector<double> baseline, loaded, difference;
+    std::vector<Report> attach, imports, steps;
+};
+
+void Measure(Phase& phase, int rounds, const std::string& self, const std::string& dll,
+             const std::string& steps, const char* which) {
+    // Interleaved, so that whatever else the machine does falls on all.
+    for (int i = 0; i < rounds; ++i) {
+        phase.baseline.push_back(RunChild(self + " --program", nullptr));
+        Report attach;
+        phase.loaded.push_back(RunChild(self + " --program " + dll, &attach));
+        phase.difference.push_back(phase.loaded.back() - phase.baseline.back());
+        phase.attach.push_back(attach);
+        Report imports;
+        RunChild(self + " --imports " + dll, &imports);
+        phase.imports.push_back(imports);
+        Report replay;
+        RunChild(steps + " " + which, &replay);
+        phase.steps.push_back(replay);
+    }
+}
+
+void PrintRow(const char* name, double first, double firstBase, double later, double laterBase) {
+    std::printf("  %-48s %8.2f ms %6.1f %%   %8.2f ms %6.1f %%\n", name, first, 100.0 * first / firstBase,
+                later, 100.0 * later / laterBase);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--child") == 0) {
-        if (argc > 2) {
-            HMODULE dll = LoadLibraryA(argv[2]);
-            if (!dll) return 2;
-            FreeLibrary(dll);
+    if (argc > 1 && std::strcmp(argv[1], "--program") == 0) return Program(argc > 2 ? argv[2] : nullptr);
+    if (argc > 2 && std::strcmp(argv[1], "--imports") == 0) return Imports(argv[2]);
+    if (argc > 4 && std::strcmp(argv[1], "--hold") == 0) return Hold(argv[2], argv[3], argv[4]);
+
+    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 21;
+    const std::string self = "\"" + Directory(false) + "korvane_attach_bench.exe\"";
+    const std::string steps = "\"" + Directory(false) + "korvane_attach_steps.exe\"";
+    const std::string dll = "\"" + (argc > 2 ? std::string(argv[2]) : Directory(true) + "Korvane.dll") + "\"";
+
+    Phase first, later;
+    Measure(first, rounds, self, dll, steps, "first");
+    {
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchReady");
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchRelease");
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION holder{};
+        std::string line = self + " --hold " + dll + " KorvaneAttachBenchReady KorvaneAttachBenchRelease";
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &holder) ||
+            WaitForSingleObject(ready, 30000) != WAIT_OBJECT_0) {
+            std::printf("the holding browser did not start\n");
+            return 1;
         }
-        return 0;
+        Measure(later, rounds, self, dll, steps, "later");
+        SetEvent(release);
+        WaitForSingleObject(holder.hProcess, 30000);
+        CloseHandle(holder.hThread);
+        CloseHandle(holder.hProcess);
+        CloseHandle(ready);
+        CloseHandle(release);
     }
-    const int rounds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
-    const std::string self = "\"" + Directory(false) + "korvane_attach_bench.exe\" --child";
-    const std::string dll = "\"" + Directory(true) + "Korvane.dll\"";
-    std::vector<double> without, with;
-    // Interleaved, so that whatever else the machine does falls on both.
-    for (int i = 0; i < rounds; ++i) {
-        without.push_back(RunMilliseconds(self));
-        with.push_back(RunMilliseconds(self + " " + dll));
+
+    const double firstBase = Median(first.baseline), laterBase = Median(later.baseline);
+    const double firstLoaded = Median(first.loaded), laterLoaded = Median(later.loaded);
+    std::printf("Korvane.dll in a program with a window and a message loop, median of %d runs\n", rounds);
+    std::printf("baseline: the same program's own start and end, without the library, same run\n\n");
+    std::printf("  %-48s %-22s %s\n", "", "first process", "later process");
+    std::printf("  %-48s %8.2f ms %8s   %8.2f ms\n", "program start and end (baseline)", firstBase, "",
+                laterBase);
+    std::printf("  %-48s %8.2f ms %6.2f x   %8.2f ms %6.2f x\n", "with the library", firstLoaded,
+                firstLoaded / firstBase, laterLoaded, laterLoaded / laterBase);
+    PrintRow("attach and detach (run by run difference)", Median(first.difference), firstBase,
+             Median(later.difference), laterBase);
+    Report firstAttach = Medians(first.attach), laterAttach = Medians(later.attach);
+    const double firstAttachTime = At(firstAttach, "attach"), laterAttachTime = At(laterAttach, "attach");
+    PrintRow("attach (LoadLibrary, timed inside the program)", firstAttachTime, firstBase,
+             laterAttachTime, laterBase);
+
+    Report firstSteps = Medians(first.imports), laterSteps = Medians(later.imports);
+    for (const auto& step : Medians(first.steps)) At(firstSteps, step.first) = step.second;
+    for (const auto& step : Medians(later.steps)) At(laterSteps, step.first) = step.second;
+    const char* sections[][2] = {{"import: ", "attach: DLLs the loader brings in with the library"},
+                                 {"attach: ", "attach, step by step"},
+                                 {"detach: ", "detach, step by step"},
+                                 {"use: ", "not at attach: loaded or prepared at first use"}};
+    // What LoadLibrary took beyond the DLLs and the steps: mapping and
+    // relocating the library, and the runtime's start-up.
+    double firstRest = firstAttachTime, laterRest = laterAttachTime;
+    for (const auto& section : sections) {
+        std::printf("\n%s (ms, and %% of the baseline)\n", section[1]);
+        const size_t prefix = std::strlen(section[0]);
+        const bool atAttach = section[0][0] == 'i' || section[0][0] == 'a';
+        for (const auto& step : firstSteps) {
+            if (step.first.compare(0, prefix, section[0]) != 0) continue;
+            const double laterStep = At(laterSteps, step.first);
+            PrintRow(step.first.c_str() + prefix, step.second, firstBase, laterStep, laterBase);
+            if (atAttach) firstRest -= step.second, laterRest -= laterStep;
+        }
+        if (section[0][0] == 'a')
+            PrintRow("the rest: mapping, relocations, runtime start-up", firstRest, firstBase, laterRest,
+                     laterBase);
     }
-    const double bare = Median(without);
-    const double loaded = Median(with);
-    std::printf("process start and end, median of %d runs each\n", rounds);
-    std::printf("  without the library (baseline): %8.1f ms\n", bare);
-    std::printf("  loading Korvane.dll:            %8.1f ms\n", loaded);
-    std::printf("  ratio:                          %8.2f x\n", loaded / bare);
-    std::printf("  attach and detach:              %8.1f ms\n", loaded - bare);
     return 0;
 }

@@ -39,7 +39,7 @@ int main() {
     const LPARAM firstDown = 1;
     // 'A': a key the hook looks at and lets pass.
     const double alone = BestNanoseconds(
-        [&] { CallNextHookEx(sharedState.keyboardHook, HC_ACTION, 'A', firstDown); }, iterations);
+        [&] { CallNextHookEx(sharedState->keyboardHook, HC_ACTION, 'A', firstDown); }, iterations);
     const double hooked =
         BestNanoseconds([&] { HotKeyProc(HC_ACTION, 'A', firstDown); }, iterations);
     std::printf("keyboard hook, a key it ignores, best of 5 rounds\n");

@@ -83,10 +83,10 @@ double NanosecondsPerJudgement(IDispatch* helper, DISPPARAMS* params, int iterat
 }  // namespace
 
 int main() {
-    sharedState.helperActive = 1;
-    sharedState.popupsAllowed = 0;
-    sharedState.trayIconSynced = 1;
-    sharedState.popupOverride = 0;
+    sharedState->helperActive = 1;
+    sharedState->popupsAllowed = 0;
+    sharedState->trayIconSynced = 1;
+    sharedState->popupOverride = 0;
 
     test::FakeBrowser browser;
     IDispatch* helper = nullptr;

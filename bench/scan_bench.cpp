@@ -119,7 +119,7 @@ struct Figures {
 // at its first rewritten target, which would flatter the scan. Parsing is not
 // timed.
 Figures Measure(int requested, int runs, const Setting& setting) {
-    sharedState.blockBannerAds = setting.blockBannerAds;
+    sharedState->blockBannerAds = setting.blockBannerAds;
     const std::string html = standin::GeneratePage(requested, 20240601u + requested);
     Figures figures;
     figures.requested = requested;

@@ -1,7 +1,29 @@
 #!/bin/sh
 # Checks that the built DLL is a PE32 i386 image whose import table names
-# only Windows system DLLs: nothing of the compiler's runtime may be needed
-# beside it on a user's machine.
+# only DLLs that Windows always takes from its system folder, and prints its
+# size.
+#
+# The keyboard hook loads Korvane.dll into every program that receives
+# keyboard input, and COM loads it with its own folder searched first for
+# the DLLs it imports. Users may add files to that folder (the white list is
+# saved there). So every imported DLL must be one the loader never looks for
+# anywhere else: a "known DLL" (Session Manager\KnownDLLs), on every Windows
+# the browser runs on. Anything else is loaded when first needed, by full
+# path from the system folder (src/base/system_library.h).
+#
+#   kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32: known on XP,
+#     Vista, 7, 8, 10 and 11.
+#   msvcrt: known from Vista on; on XP it is not. The compiler's runtime
+#     needs it, so it stays, and is safe there for a documented rule: a DLL
+#     whose module name is already loaded is used without any search. COM,
+#     the only loader that searches our folder first, is ole32, which is a
+#     known DLL on XP and imports msvcrt itself, and the known DLLs' own
+#     dependencies come from the system folder too; so msvcrt is in the
+#     process, from the system folder, before COM loads us.
+#   Not allowed: shlwapi (not known on XP; the settings use advapi32),
+#     winmm (known nowhere), comdlg32 (known, but it pulls in comctl32 and
+#     more, at a cost every program would pay), comctl32 and version (not
+#     known from Vista on).
 set -eu
 dll=$1
 objdump=${2:-i686-w64-mingw32-objdump}
@@ -9,16 +31,22 @@ objdump=${2:-i686-w64-mingw32-objdump}
 format=$($objdump -f "$dll" | sed -n 's/.*file format \(.*\)/\1/p')
 [ "$format" = "pei-i386" ] || { echo "not a PE32 i386 image: $format"; exit 1; }
 
-allowed='^(kernel32|user32|gdi32|shell32|shlwapi|advapi32|comdlg32|winmm|ole32|oleaut32|msvcrt|comctl32|version)\.dll$'
+known='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt)\.dll$'
 status=0
 for name in $($objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
   lower=$(printf '%s' "$name" | tr 'A-Z' 'a-z')
-  if printf '%s\n' "$lower" | grep -Eq "$allowed"; then
+  if printf '%s\n' "$lower" | grep -Eq "$known"; then
     echo "import: $name"
   else
-    echo "import from a non-system DLL: $name"
+    echo "import of a DLL Windows may take from beside the library: $name"
     status=1
   fi
 done
+# Delay-loaded imports are resolved by name at first call, with the same
+# search: none are wanted either.
+if $objdump -p "$dll" | awk '/Delay Import Directory/ && $3 != "00000000" { found = 1 } END { exit !found }'; then
+  echo "delay-load imports found"
+  status=1
+fi
 echo "size: $(wc -c < "$dll") bytes"
 exit $status

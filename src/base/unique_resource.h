@@ -82,6 +82,14 @@ struct Hmodule {
     static HMODULE Invalid() noexcept { return nullptr; }
     static void Close(HMODULE module) noexcept { FreeLibrary(module); }
 };
+struct MappedView {
+    static void* Invalid() noexcept { return nullptr; }
+    static void Close(void* view) noexcept { UnmapViewOfFile(view); }
+};
+struct LocalMemory {
+    static HLOCAL Invalid() noexcept { return nullptr; }
+    static void Close(HLOCAL memory) noexcept { LocalFree(memory); }
+};
 }  // namespace traits
 
 using UniqueHkey = UniqueResource<HKEY, traits::Hkey>;
@@ -91,6 +99,8 @@ using UniqueHmenu = UniqueResource<HMENU, traits::Hmenu>;
 using UniqueHwnd = UniqueResource<HWND, traits::Hwnd>;
 using UniqueHhook = UniqueResource<HHOOK, traits::Hhook>;
 using UniqueHmodule = UniqueResource<HMODULE, traits::Hmodule>;
+using UniqueView = UniqueResource<void*, traits::MappedView>;
+using UniqueLocal = UniqueResource<HLOCAL, traits::LocalMemory>;
 
 // Runs a callable when the scope ends, for one-off clean-up that has no
 // resource type of its own.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/system_library.h"
 #include "module/module_path.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
@@ -19,6 +20,9 @@ constexpr DWORD kOpenFileRequestSize = 76;
 static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == kOpenFileRequestSize,
               "open-file request size");
 constexpr char kWaveExtension[] = "wav";
+// Loaded the first time the user chooses a file; without it nothing is
+// chosen.
+SystemLibrary comdlg32("comdlg32.dll");
 }  // namespace
 
 INT_PTR CALLBACK NotificationDialog::Procedure(HWND window, UINT message, WPARAM wParam,
@@ -31,9 +35,9 @@ INT_PTR NotificationDialog::Show(HINSTANCE instance) {
 }
 
 INT_PTR NotificationDialog::OnInit() {
-    CheckButton(IDC_FLASH_CHECK, sharedState.flashOn != 0);
-    if (sharedState.soundOn) {
-        if (sharedState.soundIsBeep)
+    CheckButton(IDC_FLASH_CHECK, sharedState->flashOn != 0);
+    if (sharedState->soundOn) {
+        if (sharedState->soundIsBeep)
             CheckButton(IDC_BEEP_CHECK, true);
         else
             CheckButton(IDC_PLAY_CHECK, true);
@@ -62,18 +66,18 @@ INT_PTR NotificationDialog::OnClose() {
 }
 
 void NotificationDialog::StoreAndEnd() {
-    sharedState.flashOn = IsButtonChecked(IDC_FLASH_CHECK) ? 1 : 0;
+    sharedState->flashOn = IsButtonChecked(IDC_FLASH_CHECK) ? 1 : 0;
     // With neither sound box ticked the kind of sound is kept, so F9 brings
     // back the one chosen last; with both, the wave file wins.
     if (IsButtonChecked(IDC_BEEP_CHECK)) {
-        sharedState.soundIsBeep = 1;
-        sharedState.soundOn = 1;
+        sharedState->soundIsBeep = 1;
+        sharedState->soundOn = 1;
     } else {
-        sharedState.soundOn = 0;
+        sharedState->soundOn = 0;
     }
     if (IsButtonChecked(IDC_PLAY_CHECK)) {
-        sharedState.soundIsBeep = 0;
-        sharedState.soundOn = 1;
+        sharedState->soundIsBeep = 0;
+        sharedState->soundOn = 1;
     }
     WriteSoundSetting(EncodeSoundSetting(sharedState));
     WriteFlashSetting(EncodeFlashSetting(sharedState));
@@ -103,7 +107,8 @@ AnsiString ChooseSoundFile() {
     request.lpstrTitle = title.c_str();
     request.lpstrDefExt = kWaveExtension;
     request.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&request)) return AnsiString();
+    auto choose = comdlg32.Find<decltype(&GetOpenFileNameA)>("GetOpenFileNameA");
+    if (!choose || !choose(&request)) return AnsiString();
 
     AnsiString path(file);
     WriteSoundFile(path.c_str());

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/ansi_string.h"
+#include "base/system_library.h"
 #include "helper/popup_filter.h"
 #include "helper/string_ring.h"
 #include "helper/view_source.h"
@@ -28,10 +29,15 @@ constexpr UINT kBeforeNavigate2Args = 7;
 constexpr UINT kNewWindow2Args = 2;
 constexpr UINT kDocumentCompleteArgs = 2;
 
+// Loaded the first time a wave file is played; without it there is no sound.
+SystemLibrary winmm("winmm.dll");
+
 class SystemBlockSound final : public BlockSound {
 public:
     void Beep(DWORD frequency, DWORD duration) override { ::Beep(frequency, duration); }
-    void PlayWave(const char* path, DWORD flags) override { PlaySoundA(path, nullptr, flags); }
+    void PlayWave(const char* path, DWORD flags) override {
+        if (auto play = winmm.Find<decltype(&PlaySoundA)>("PlaySoundA")) play(path, nullptr, flags);
+    }
 };
 
 SystemBlockSound systemBlockSound;
@@ -93,32 +99,32 @@ VARIANT_BOOL* CancelArgument(const DISPPARAMS& params) {
 // after each hand-over: the first event after a process with a visible icon
 // unloaded, or after start-up.
 void SynchroniseTray() {
-    if (sharedState.trayIconSynced) return;
+    if (sharedState->trayIconSynced) return;
     if (TrayIcon* tray = ProcessTrayIcon()) {
-        if (!sharedState.popupsAllowed) {
+        if (!sharedState->popupsAllowed) {
             tray->ChangeIcon(iconBlocking);
             tray->ChangeTooltip(kBlockingTooltip);
         } else {
             tray->ChangeIcon(iconAllowing);
             tray->ChangeTooltip(kAllowingTooltip);
         }
-        if (sharedState.trayIconHidden)
+        if (sharedState->trayIconHidden)
             tray->HideFromTray();
         else
             tray->ShowInTray();
     }
-    sharedState.trayIconSynced = 1;
+    sharedState->trayIconSynced = 1;
 }
 
 void AnnounceBlock() {
-    if (sharedState.flashOn) {
+    if (sharedState->flashOn) {
         if (TrayIcon* tray = ProcessTrayIcon()) {
             tray->LoadFlashIcons(kBlockingIconId, kAllowingIconId);
             tray->StartFlash(kFlashInterval, kFlashDuration);
         }
     }
-    if (!sharedState.soundOn) return;
-    if (sharedState.soundIsBeep) {
+    if (!sharedState->soundOn) return;
+    if (sharedState->soundIsBeep) {
         blockSound->Beep(kBeepFrequency, kBeepDuration);
         return;
     }
@@ -142,9 +148,9 @@ void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBloc
 
 HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
     SynchroniseTray();
-    if (!sharedState.helperActive) return S_OK;
+    if (!sharedState->helperActive) return S_OK;
     // No event is handled while popups are allowed, and no page is scanned.
-    if (sharedState.popupsAllowed) return S_OK;
+    if (sharedState->popupsAllowed) return S_OK;
     self.inDocumentComplete = 0;
     if (!params) return E_INVALIDARG;
 
@@ -157,7 +163,7 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
                 // An abandoned scan leaves the override as it was.
                 return S_OK;
             }
-            sharedState.popupOverride = 0;
+            sharedState->popupOverride = 0;
             return S_OK;
         }
         case DISPID_BEFORENAVIGATE2:
@@ -181,7 +187,7 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
                 // Completed as on the normal path.
             }
             self.inDocumentComplete = 0;
-            sharedState.popupOverride = 0;
+            sharedState->popupOverride = 0;
             return S_OK;
         }
         default:
@@ -199,10 +205,10 @@ HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
 
     if (!url.empty()) {
         if (IsJavascriptUrl(url.c_str())) {
-            if (JavascriptUrlSetsOverride(url.c_str())) sharedState.popupOverride = 1;
+            if (JavascriptUrlSetsOverride(url.c_str())) sharedState->popupOverride = 1;
         } else if (WhiteListed(url)) {
             // The pending new window stays pending for the next navigation.
-            sharedState.popupOverride = 1;
+            sharedState->popupOverride = 1;
             return S_OK;
         }
     }
@@ -214,7 +220,7 @@ HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
 
 bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
                                   const AnsiString& target, VARIANT_BOOL* cancel) {
-    if (!MayBePopup(sharedState.popupOverride, newWindowPending, target.c_str())) return false;
+    if (!MayBePopup(sharedState->popupOverride, newWindowPending, target.c_str())) return false;
     // Names the page scan gave to links, areas and forms: the user's own.
     if (TheKnownTargetNames().Contains(target.c_str())) return false;
     self.eventBrowser = BrowserArgument(params, 0);

@@ -123,7 +123,7 @@ ULONG ViewSource::Release() { return controllingUnknown->Release(); }
 
 HRESULT ViewSource::SetSite(IUnknown* site) {
     try {
-        if (!sharedState.helperActive) return S_OK;
+        if (!sharedState->helperActive) return S_OK;
         siteBrowser = QueryFor<IWebBrowser2>(site, IID_IWebBrowser2);
         if (!siteBrowser) return E_INVALIDARG;
         connectionPoints = QueryFor<IConnectionPointContainer>(siteBrowser.Get(),

@@ -11,12 +11,12 @@ void ApplyHotKey(HotKey key) {
     switch (key) {
         case HotKey::ToggleTrayIcon: {
             DWORD stored;
-            if (sharedState.trayIconHidden) {
-                sharedState.trayIconHidden = 0;
+            if (sharedState->trayIconHidden) {
+                sharedState->trayIconHidden = 0;
                 if (tray) tray->ShowInTray();
                 stored = 0;
             } else {
-                sharedState.trayIconHidden = 1;
+                sharedState->trayIconHidden = 1;
                 if (tray) tray->HideFromTray();
                 stored = 1;
             }
@@ -25,17 +25,17 @@ void ApplyHotKey(HotKey key) {
         }
         case HotKey::ToggleSound:
             // Not stored: the next start comes back with "Sound" as stored.
-            sharedState.soundOn = sharedState.soundOn ? 0 : 1;
+            sharedState->soundOn = sharedState->soundOn ? 0 : 1;
             return;
         case HotKey::ToggleBlocking:
-            if (sharedState.popupsAllowed) {
-                sharedState.popupsAllowed = 0;
+            if (sharedState->popupsAllowed) {
+                sharedState->popupsAllowed = 0;
                 if (tray) {
                     tray->ChangeIcon(iconBlocking);
                     tray->ChangeTooltip(kBlockingTooltip);
                 }
             } else {
-                sharedState.popupsAllowed = 1;
+                sharedState->popupsAllowed = 1;
                 if (tray) {
                     tray->ChangeIcon(iconAllowing);
                     tray->ChangeTooltip(kAllowingTooltip);
@@ -44,7 +44,7 @@ void ApplyHotKey(HotKey key) {
             return;
         case HotKey::Override:
             // Stays set until the next page completes in any window.
-            sharedState.popupOverride = 1;
+            sharedState->popupOverride = 1;
             return;
         case HotKey::None:
             return;
@@ -57,7 +57,7 @@ LRESULT CALLBACK HotKeyProc(int code, WPARAM wParam, LPARAM lParam) {
     } catch (...) {
         // A key is never lost to a failure of ours.
     }
-    return CallNextHookEx(sharedState.keyboardHook, code, wParam, lParam);
+    return CallNextHookEx(sharedState->keyboardHook, code, wParam, lParam);
 }
 
 }  // namespace korvane

@@ -28,9 +28,9 @@ bool attached = false;
 class InstanceLock {
 public:
     InstanceLock() {
-        mutex_.reset(CreateMutexA(nullptr, FALSE, kInstanceLockName));
-        // Systems without the global namespace take the name as it is.
-        if (!mutex_) mutex_.reset(CreateMutexA(nullptr, FALSE, kInstanceLockName + 7));
+        const AnsiString name = SessionObjectName(kInstanceLockName);
+        if (name.empty()) return;
+        mutex_.reset(CreateMutexA(SessionObjectSecurity(), FALSE, name.c_str()));
         if (!mutex_) return;
         const DWORD result = WaitForSingleObject(mutex_.get(), kInstanceLockTimeout);
         // An abandoned lock is ours now: its holder died, the count is what
@@ -76,6 +76,11 @@ void LoadSoundFile() {
 
 BOOL AttachProcess(HINSTANCE instance) {
     moduleInstance = instance;
+    {
+        char value[kSessionPrefixSize] = {};
+        const DWORD length = GetEnvironmentVariableA(kSessionPrefixVariable, value, sizeof value);
+        SetSessionObjectPrefix(SessionObjectPrefixFor(length < sizeof value ? value : ""));
+    }
 
     std::vector<char> host;
     try {
@@ -85,7 +90,15 @@ BOOL AttachProcess(HINSTANCE instance) {
         return FALSE;
     }
 
-    sharedState.helperActive = 1;
+    {
+        InstanceLock lock;
+        // A process that cannot share its session's switches refuses the
+        // load rather than run on switches of its own: it would install a
+        // second hook, and no hot key or menu would reach it.
+        if (!MapSessionSharedState()) return FALSE;
+    }
+
+    sharedState->helperActive = 1;
     ComModuleInit(instance);
     DisableThreadLibraryCalls(instance);
     // Once loaded, the library stays until the process ends. COM frees an
@@ -100,15 +113,15 @@ BOOL AttachProcess(HINSTANCE instance) {
     bool first = false;
     {
         InstanceLock lock;
-        first = sharedState.instanceCount == 0;
+        first = sharedState->instanceCount == 0;
         if (first) {
-            sharedState.keyboardHook = SetWindowsHookExA(WH_KEYBOARD, HotKeyProc, instance, 0);
+            sharedState->keyboardHook = SetWindowsHookExA(WH_KEYBOARD, HotKeyProc, instance, 0);
             LoadSettingsInto(sharedState);
             DisableScriptDebugger();
         }
         // Counted here, with the decision, so a process unloading at the
         // same time cannot take the hook away from under a new first one.
-        InterlockedIncrement(&sharedState.instanceCount);
+        InterlockedIncrement(&sharedState->instanceCount);
     }
     attached = true;
 
@@ -129,16 +142,16 @@ void DetachProcess(bool /*processTerminating*/) {
     attached = false;
     {
         InstanceLock lock;
-        const LONG remaining = InterlockedDecrement(&sharedState.instanceCount);
-        if (sharedState.helperActive && remaining == 0 && sharedState.keyboardHook) {
+        const LONG remaining = InterlockedDecrement(&sharedState->instanceCount);
+        if (sharedState->helperActive && remaining == 0 && sharedState->keyboardHook) {
             // keyboardHook keeps its value: only a new first process replaces it.
-            UnhookWindowsHookEx(sharedState.keyboardHook);
+            UnhookWindowsHookEx(sharedState->keyboardHook);
         }
     }
     ComModuleTerm();
     // Hand the icon over: the next browser event in another process shows
     // that process's icon in its place.
-    if (TheTrayIcon().IsDisplayed()) sharedState.trayIconSynced = 0;
+    if (TheTrayIcon().IsDisplayed()) sharedState->trayIconSynced = 0;
 }
 
 }  // namespace korvane

@@ -8,16 +8,17 @@
 
 namespace korvane {
 
-// Process attach. FALSE refuses the load (the host is the Windows shell);
-// nothing shared has been touched then.
+// Process attach. FALSE refuses the load (the host is the Windows shell, or
+// the session's switches cannot be opened); nothing shared has been touched
+// then.
 BOOL AttachProcess(HINSTANCE instance);
 // Process detach. Does nothing for a process whose attach was refused.
 void DetachProcess(bool processTerminating);
 
-// The lock that makes the first-instance decision and the count, and the
-// removal of the hook by the last process, indivisible across processes.
-// A named mutex in the global namespace, since the shared section that holds
-// the count is one for the whole machine.
-constexpr char kInstanceLockName[] = "Global\\Korvane.InstanceLock";
+// The lock that makes the creation of the session's switches, the
+// first-instance decision and the count, and the removal of the hook by the
+// last process, indivisible across the session's processes. A named mutex
+// in the session's namespace, like the switches it guards.
+constexpr char kInstanceLockName[] = "Korvane.InstanceLock";
 
 }  // namespace korvane

@@ -1,7 +1,5 @@
 #include "module/registrar.h"
 
-#include <shlwapi.h>
-
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -32,6 +30,28 @@ std::vector<wchar_t> Widen(const char* text) {
     std::vector<wchar_t> wide(count > 0 ? static_cast<size_t>(count) : 1, L'\0');
     if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), count);
     return wide;
+}
+
+// Deletes subKey of parent with everything below it, as the shell's
+// SHDeleteKey does, through advapi32 alone: shlwapi is left out of the
+// library's imports, and RegDeleteTree does not exist before Vista.
+LONG DeleteKeyTree(HKEY parent, const char* subKey) noexcept {
+    UniqueHkey key;
+    LONG result = RegOpenKeyExA(parent, subKey, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE,
+                                key.put());
+    if (result != ERROR_SUCCESS) return result;
+    char child[256];  // a key name has at most 255 characters
+    for (;;) {
+        DWORD length = sizeof child;
+        // Always the first: the one before it is gone by now.
+        result = RegEnumKeyExA(key.get(), 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS) return result;
+        result = DeleteKeyTree(key.get(), child);
+        if (result != ERROR_SUCCESS) return result;
+    }
+    key.reset();
+    return RegDeleteKeyA(parent, subKey);
 }
 
 // Reads one value; ERROR_FILE_NOT_FOUND when there is none.
@@ -261,7 +281,7 @@ private:
         }
         // A deletion that fails part-way keeps its journal entry: undoing it
         // puts back whatever had already gone.
-        return static_cast<LONG>(SHDeleteKeyA(parent, name));
+        return DeleteKeyTree(parent, name);
     }
 
     void Undo() noexcept {
@@ -269,7 +289,7 @@ private:
             const Change& change = *it;
             switch (change.kind) {
             case Change::Kind::CreatedKey:
-                SHDeleteKeyA(change.hive, change.path.c_str());
+                DeleteKeyTree(change.hive, change.path.c_str());
                 break;
             case Change::Kind::ReplacedValue: {
                 UniqueHkey key;
@@ -284,7 +304,7 @@ private:
                 break;
             }
             case Change::Kind::DeletedKey: {
-                SHDeleteKeyA(change.hive, change.path.c_str());
+                DeleteKeyTree(change.hive, change.path.c_str());
                 UniqueHkey key;
                 if (RegCreateKeyExA(change.hive, change.path.c_str(), 0, nullptr,
                                     REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.put(),
@@ -302,7 +322,7 @@ private:
         if (key.flag == KeyFlag::ForceRemove) {
             const LONG allowed = Gate();
             if (allowed != ERROR_SUCCESS) return allowed;
-            return IgnoreMissing(static_cast<LONG>(SHDeleteKeyA(parent, name)));
+            return IgnoreMissing(DeleteKeyTree(parent, name));
         }
         // A NoRemove key is only looked into: write access to a shared key
         // such as CLSID is neither needed nor always granted.

@@ -1,18 +1,27 @@
 #include "module/settings.h"
 
-#include <shlwapi.h>
-
 #include <cstring>
+
+#include "base/unique_resource.h"
 
 namespace korvane {
 namespace {
+
+// The registry through advapi32 alone: the shell's SHGetValue and SHSetValue
+// would import shlwapi, which Windows XP does not take from the system
+// folder by rule, into every program the keyboard hook reaches.
+LONG QueryValue(const char* name, DWORD* type, void* data, DWORD* size) noexcept {
+    UniqueHkey key;
+    const LONG opened = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.put());
+    if (opened != ERROR_SUCCESS) return opened;
+    return RegQueryValueExA(key.get(), name, nullptr, type, static_cast<BYTE*>(data), size);
+}
 
 DWORD ReadDword(const char* name) noexcept {
     DWORD value = 0;
     DWORD size = sizeof value;
     DWORD type = 0;
-    if (SHGetValueA(HKEY_CURRENT_USER, kSettingsKey, name, &type, &value, &size) != ERROR_SUCCESS)
-        return 0;
+    if (QueryValue(name, &type, &value, &size) != ERROR_SUCCESS) return 0;
     // A value of another type or size is not a setting we wrote.
     if (type != REG_DWORD || size != sizeof value) return 0;
     return value;
@@ -52,8 +61,12 @@ LONG WriteUnterminatedString(const char* key, const char* name, const char* text
 }
 
 LONG WriteDword(const char* name, DWORD value) noexcept {
-    return static_cast<LONG>(
-        SHSetValueA(HKEY_CURRENT_USER, kSettingsKey, name, REG_DWORD, &value, sizeof value));
+    UniqueHkey key;
+    const LONG created = RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0,
+                                         KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    if (created != ERROR_SUCCESS) return created;
+    return RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
 }
 
 }  // namespace
@@ -68,9 +81,7 @@ bool ReadTrayIconSetting(DWORD* value) noexcept {
     DWORD data = 0;
     DWORD size = sizeof data;
     DWORD type = 0;
-    if (SHGetValueA(HKEY_CURRENT_USER, kSettingsKey, kTrayIconValue, &type, &data, &size) !=
-        ERROR_SUCCESS)
-        return false;
+    if (QueryValue(kTrayIconValue, &type, &data, &size) != ERROR_SUCCESS) return false;
     if (type != REG_DWORD || size != sizeof data) return false;
     *value = data;
     return true;
@@ -82,10 +93,15 @@ AnsiString ReadSoundFile() {
     char buffer[kPathBufferSize + 1] = {};
     DWORD size = kPathBufferSize;
     DWORD type = 0;
-    if (SHGetValueA(HKEY_CURRENT_USER, kSettingsKey, kFileValue, &type, buffer, &size) !=
-        ERROR_SUCCESS)
-        return AnsiString();
+    if (QueryValue(kFileValue, &type, buffer, &size) != ERROR_SUCCESS) return AnsiString();
     if (type != REG_SZ && type != REG_EXPAND_SZ) return AnsiString();
+    // A path with %variables% is expanded, as the shell's reader did.
+    char expanded[kPathBufferSize + 1] = {};
+    if (type == REG_EXPAND_SZ) {
+        const DWORD needed = ExpandEnvironmentStringsA(buffer, expanded, kPathBufferSize);
+        if (needed == 0 || needed > kPathBufferSize) return AnsiString();
+        std::memcpy(buffer, expanded, sizeof buffer);
+    }
     const size_t length = strnlen(buffer, kPathBufferSize);
     // A path that fills the whole buffer cannot be held with its terminator.
     if (length == 0 || length >= kPathBufferSize) return AnsiString();

@@ -2,6 +2,13 @@
 
 #include "base/ansi_string.h"
 #include "base/lock.h"
+#include "base/unique_resource.h"
+
+#include <sddl.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
 
 namespace korvane {
 
@@ -22,11 +29,136 @@ SharedState InitialSharedState() noexcept {
     return initial;
 }
 
-// Must be initialised: an uninitialised object would not be placed in the
-// section. The shared attribute makes the linker mark the section
-// read/write/shared.
-__attribute__((section(".shared"), shared)) SharedState sharedState = {
-    nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0};
+namespace {
+
+// The switches of a process that has not opened its session's block.
+SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0};
+
+char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
+
+// Owns the security descriptor of the session's objects for the life of
+// the process: it is built once and handed to every create call.
+class SessionSecurity {
+public:
+    SessionSecurity() noexcept;
+    SECURITY_ATTRIBUTES* Attributes() noexcept { return descriptor_ ? &attributes_ : nullptr; }
+
+private:
+    UniqueLocal descriptor_;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+// The text form of the process user's SID, or empty.
+AnsiString UserSidText() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return AnsiString();
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size == 0) return AnsiString();
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+    if (!buffer || !GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size))
+        return AnsiString();
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
+        return AnsiString();
+    UniqueLocal owner(text);
+    return AnsiString(text);
+}
+
+SessionSecurity::SessionSecurity() noexcept {
+    try {
+        const AnsiString user = UserSidText();
+        if (user.empty()) return;
+        // Full access for the system and the user, nobody else. The label
+        // lets a browser at low integrity (Protected Mode) write to what a
+        // program at medium integrity made; systems without integrity
+        // levels do not know it, and get the same without it.
+        static const char kDacl[] = "D:P(A;;GA;;;SY)(A;;GA;;;";
+        static const char kLowLabel[] = ")S:(ML;;NW;;;LW)";
+        for (int withLabel = 1; withLabel >= 0; --withLabel) {
+            const char* tail = withLabel ? kLowLabel : ")";
+            AnsiString sddl;
+            sddl.Allocate(sizeof kDacl - 1 + user.length() + std::strlen(tail));
+            char* out = sddl.data();
+            std::memcpy(out, kDacl, sizeof kDacl - 1);
+            std::memcpy(out + sizeof kDacl - 1, user.c_str(), user.length());
+            std::memcpy(out + sizeof kDacl - 1 + user.length(), tail, std::strlen(tail));
+            PSECURITY_DESCRIPTOR descriptor = nullptr;
+            if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr)) {
+                descriptor_.reset(descriptor);
+                attributes_.nLength = sizeof attributes_;
+                attributes_.lpSecurityDescriptor = descriptor;
+                attributes_.bInheritHandle = FALSE;
+                return;
+            }
+        }
+    } catch (...) {
+        // Out of memory: the default security.
+    }
+}
+
+// The session's block stays mapped until the process ends: the code of
+// every thread reads it through sharedState->
+UniqueHandle sessionMapping;
+UniqueView sessionView;
+
+}  // namespace
+
+SharedStateHandle sharedState(&localSharedState);
+
+SharedStateHandle& SharedStateHandle::operator=(const SharedState& values) noexcept {
+    *block_ = values;
+    return *this;
+}
+
+const char* SessionObjectPrefixFor(const char* environmentValue) noexcept {
+    if (!environmentValue) return kSessionObjectPrefix;
+    const size_t base = sizeof kSessionObjectPrefix - 1;
+    const size_t length = strnlen(environmentValue, kSessionPrefixSize);
+    if (length <= base || length >= kSessionPrefixSize) return kSessionObjectPrefix;
+    if (std::strncmp(environmentValue, kSessionObjectPrefix, base) != 0) return kSessionObjectPrefix;
+    if (std::memchr(environmentValue + base, '\\', length - base)) return kSessionObjectPrefix;
+    return environmentValue;
+}
+
+void SetSessionObjectPrefix(const char* prefix) noexcept {
+    CopyBounded(sessionObjectPrefix, sizeof sessionObjectPrefix, prefix ? prefix : "");
+}
+
+AnsiString SessionObjectName(const char* name) {
+    const size_t prefixLength = std::strlen(sessionObjectPrefix);
+    const size_t nameLength = std::strlen(name);
+    AnsiString full;
+    full.Allocate(prefixLength + nameLength);
+    std::memcpy(full.data(), sessionObjectPrefix, prefixLength);
+    std::memcpy(full.data() + prefixLength, name, nameLength);
+    return full;
+}
+
+SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept {
+    static SessionSecurity security;
+    return security.Attributes();
+}
+
+bool MapSessionSharedState() {
+    if (sessionView) return true;
+    const AnsiString name = SessionObjectName(kSharedStateObjectName);
+    if (name.empty()) return false;
+    UniqueHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, SessionObjectSecurity(),
+                                            PAGE_READWRITE, 0, sizeof(SharedState), name.c_str()));
+    if (!mapping) return false;
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
+                                  sizeof(SharedState)));
+    if (!view) return false;
+    auto* block = static_cast<SharedState*>(view.get());
+    if (created) *block = InitialSharedState();
+    sessionMapping = std::move(mapping);
+    sessionView = std::move(view);
+    sharedState.Bind(block);
+    return true;
+}
 
 HINSTANCE moduleInstance = nullptr;
 HICON iconBlocking = nullptr;

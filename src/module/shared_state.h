@@ -6,13 +6,17 @@
 
 #include <cstddef>
 
+#include "base/ansi_string.h"
+
 namespace korvane {
 
-// Lives in a data section with the shared attribute, so all processes that
-// map the DLL see one copy; it starts from the initial values whenever the
-// first process maps it. Every switch is changed by a single store of a
-// whole field, hence volatile: another process may change any field at any
-// time, and each read must go to memory.
+// One block per logon session: every process of the session that has the
+// library loaded sees the same copy, and processes of other sessions (other
+// users on the same machine, fast user switching, Terminal Services) have
+// their own. It starts from the initial values whenever no process of the
+// session has it. Every switch is changed by a single store of a whole
+// field, hence volatile: another process may change any field at any time,
+// and each read must go to memory.
 struct SharedState {
     HHOOK volatile keyboardHook;      // global keyboard hook, set by the first instance
     volatile BYTE trayIconSynced;     // 0: the next browser event re-applies the tray state
@@ -42,11 +46,62 @@ static_assert(offsetof(SharedState, instanceCount) == 24, "layout");
 static_assert(offsetof(SharedState, helperActive) == 28, "layout");
 static_assert(sizeof(SharedState) == 32, "layout");
 
-// Name of the section that holds sharedState; tests use it to find the block
-// inside a loaded Korvane.dll.
-constexpr char kSharedSectionName[] = ".shared";
+// Where the process's code finds the switches. Until the process's attach
+// has opened the session's block (and in test programs, which link the
+// library's code without loading the DLL) it refers to a block of the
+// process's own that holds the initial values.
+class SharedStateHandle {
+public:
+    constexpr explicit SharedStateHandle(SharedState* block) noexcept : block_(block) {}
+    SharedState* operator->() const noexcept { return block_; }
+    operator SharedState&() const noexcept { return *block_; }
+    SharedStateHandle& operator=(const SharedState& values) noexcept;
+    SharedState* get() const noexcept { return block_; }
 
-extern SharedState sharedState;
+    // From now on the switches are those of block (never null).
+    void Bind(SharedState* block) noexcept { block_ = block; }
+
+private:
+    SharedState* block_;
+};
+
+extern SharedStateHandle sharedState;
+
+// Named objects of one logon session are made in its own namespace,
+// "Local\".
+constexpr char kSessionObjectPrefix[] = "Local\\";
+constexpr char kSharedStateObjectName[] = "Korvane.SharedState";
+
+// A test cannot start a second logon session. A process whose environment
+// holds this variable, with a value that names a prefix inside the
+// session's namespace ("Local\\" and a name without further backslashes),
+// has its session objects carry that prefix instead, and so stands for a
+// process of another session. Only the process itself can choose it, and
+// it reaches nothing outside the session.
+constexpr char kSessionPrefixVariable[] = "KORVANE_SESSION_PREFIX";
+constexpr size_t kSessionPrefixSize = 32;
+// The prefix a process uses, given that variable's value (null or empty
+// when it is not set).
+const char* SessionObjectPrefixFor(const char* environmentValue) noexcept;
+
+// Sets the prefix that SessionObjectName puts in front of every name (at
+// attach, before any named object is made).
+void SetSessionObjectPrefix(const char* prefix) noexcept;
+// prefix + name; empty when there is no memory for it.
+AnsiString SessionObjectName(const char* name);
+
+// The security the session's named objects are made with: the user and
+// the system only, and writable from a low integrity level, where a
+// browser in Protected Mode runs. Null (the default security) where the
+// system cannot describe that.
+SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept;
+
+// Opens the session's block, creating it with the initial values when no
+// process of the session has it, and binds sharedState to it for the rest
+// of the process's life. The caller holds the instance lock, so a block is
+// never read before its creator has filled it. False when the block can be
+// neither created nor opened; sharedState is then unchanged.
+bool MapSessionSharedState();
 
 // The values sharedState holds when the first process maps it.
 SharedState InitialSharedState() noexcept;

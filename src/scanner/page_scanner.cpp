@@ -270,7 +270,7 @@ void ShowAddressAsTitle(IHTMLAnchorElement* anchor) {
 
 // --- The scan ---------------------------------------------------------------
 
-bool BlockingBannerAds() { return sharedState.blockBannerAds != 0; }
+bool BlockingBannerAds() { return sharedState->blockBannerAds != 0; }
 
 void RunTolerantGroup(const Scan& scan) {
     RunTolerantPhase<IHTMLBodyElement>(scan, L"body", ClearUnloadHandler<IHTMLBodyElement>);

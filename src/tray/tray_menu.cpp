@@ -14,10 +14,10 @@ namespace korvane {
 namespace {
 
 void SetBannerAdsBlocked(bool blocked) {
-    sharedState.blockBannerAds = blocked ? 1 : 0;
+    sharedState->blockBannerAds = blocked ? 1 : 0;
     // "Flash" carries both switches; a failed write leaves the switch
     // changed for this session all the same.
-    const DWORD flash = (sharedState.flashOn ? 1u : 0u) + (blocked ? 2u : 0u);
+    const DWORD flash = (sharedState->flashOn ? 1u : 0u) + (blocked ? 2u : 0u);
     WriteFlashSetting(flash);
 }
 
@@ -29,8 +29,8 @@ void ShowTrayMenu(TrayIcon& tray, HWND owner) {
     const NOTIFYICONDATAA& data = tray.NotifyData();
     UniqueHmenu menu(LoadMenuA(tray.Instance(), MAKEINTRESOURCEA(LOWORD(data.uID))));
     if (!menu) return;
-    const bool popupsAllowed = sharedState.popupsAllowed != 0;
-    const bool bannersBlocked = sharedState.blockBannerAds != 0;
+    const bool popupsAllowed = sharedState->popupsAllowed != 0;
+    const bool bannersBlocked = sharedState->blockBannerAds != 0;
     CheckItem(menu.get(), ID_TRAY_POPUPS_ALLOW, popupsAllowed);
     CheckItem(menu.get(), ID_TRAY_POPUPS_DISALLOW, !popupsAllowed);
     CheckItem(menu.get(), ID_TRAY_BANNERS_ALLOW, !bannersBlocked);
@@ -52,7 +52,7 @@ void ShowTrayMenu(TrayIcon& tray, HWND owner) {
 }  // namespace
 
 void SetPopupsAllowed(TrayIcon& tray, bool allowed) {
-    sharedState.popupsAllowed = allowed ? 1 : 0;
+    sharedState->popupsAllowed = allowed ? 1 : 0;
     tray.ChangeIcon(allowed ? iconAllowing : iconBlocking);
     tray.ChangeTooltip(allowed ? kAllowingTooltip : kBlockingTooltip);
 }
@@ -70,7 +70,7 @@ void RunTrayCommand(TrayIcon& tray, UINT command) {
         // Ends the blocker in every process, not the browser: the helper
         // objects ignore the browser until a process loads the library again.
         tray.NotifyDelete();
-        sharedState.helperActive = 0;
+        sharedState->helperActive = 0;
         break;
     case ID_TRAY_POPUPS_ALLOW:
         SetPopupsAllowed(tray, true);
@@ -110,7 +110,7 @@ LRESULT TrayIcon::OnIconMessage(WPARAM iconId, LPARAM mouseMessage) {
         ShowTrayMenu(*this, owner);
         break;
     case WM_LBUTTONDBLCLK:
-        SetPopupsAllowed(*this, sharedState.popupsAllowed == 0);
+        SetPopupsAllowed(*this, sharedState->popupsAllowed == 0);
         break;
     default:
         break;

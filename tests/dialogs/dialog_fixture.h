@@ -31,10 +31,10 @@ protected:
     void TearDown() override {
         ResetList();
         DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
-        sharedState.flashOn = saved_.flashOn;
-        sharedState.soundOn = saved_.soundOn;
-        sharedState.soundIsBeep = saved_.soundIsBeep;
-        sharedState.blockBannerAds = saved_.blockBannerAds;
+        sharedState->flashOn = saved_.flashOn;
+        sharedState->soundOn = saved_.soundOn;
+        sharedState->soundIsBeep = saved_.soundIsBeep;
+        sharedState->blockBannerAds = saved_.blockBannerAds;
         SetSoundFilePath("");
     }
 

@@ -49,9 +49,9 @@ TEST_F(NotificationDialogTest, BoxesShowTheSwitches) {
                           {1, 0, 1, true, false, false},
                           {0, 0, 0, false, false, false}};
     for (const Case& c : cases) {
-        sharedState.flashOn = c.flashOn;
-        sharedState.soundOn = c.soundOn;
-        sharedState.soundIsBeep = c.soundIsBeep;
+        sharedState->flashOn = c.flashOn;
+        sharedState->soundOn = c.soundOn;
+        sharedState->soundIsBeep = c.soundIsBeep;
         Open([&](HWND dialog) {
             EXPECT_EQ(c.flash, Checked(dialog, IDC_FLASH_CHECK));
             EXPECT_EQ(c.beep, Checked(dialog, IDC_BEEP_CHECK));
@@ -79,9 +79,9 @@ TEST_F(NotificationDialogTest, ClosingStoresTheBoxesBothWays) {
     for (const Case& c : cases) {
         for (bool closeBox : {false, true}) {
             SCOPED_TRACE(testing::Message() << "case " << round << (closeBox ? " close box" : " Close"));
-            sharedState.soundIsBeep = c.soundIsBeepBefore;
-            sharedState.soundOn = 1;
-            sharedState.blockBannerAds = static_cast<BYTE>(round % 2);
+            sharedState->soundIsBeep = c.soundIsBeepBefore;
+            sharedState->soundOn = 1;
+            sharedState->blockBannerAds = static_cast<BYTE>(round % 2);
             const bool flash = (round / 2) % 2 == 0;
             Open([&](HWND dialog) {
                 // Independent boxes: any combination can be ticked.
@@ -93,19 +93,19 @@ TEST_F(NotificationDialogTest, ClosingStoresTheBoxesBothWays) {
                 else
                     Press(dialog, IDC_CLOSE);
             });
-            EXPECT_EQ(c.soundOn, sharedState.soundOn);
-            EXPECT_EQ(c.soundIsBeep, sharedState.soundIsBeep);
-            EXPECT_EQ(flash ? 1 : 0, sharedState.flashOn);
+            EXPECT_EQ(c.soundOn, sharedState->soundOn);
+            EXPECT_EQ(c.soundIsBeep, sharedState->soundIsBeep);
+            EXPECT_EQ(flash ? 1 : 0, sharedState->flashOn);
             EXPECT_EQ(c.sound, StoredDword("Sound"));
-            EXPECT_EQ((flash ? 1u : 0u) + 2u * sharedState.blockBannerAds, StoredDword("Flash"));
+            EXPECT_EQ((flash ? 1u : 0u) + 2u * sharedState->blockBannerAds, StoredDword("Flash"));
             ++round;
         }
     }
 }
 
 TEST_F(NotificationDialogTest, BothBoxesTickedReopenAsPlaySoundOnly) {
-    sharedState.soundOn = 1;
-    sharedState.soundIsBeep = 1;
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 1;
     Open([](HWND dialog) {
         SetChecked(dialog, IDC_BEEP_CHECK, true);
         SetChecked(dialog, IDC_PLAY_CHECK, true);
@@ -124,7 +124,7 @@ TEST_F(NotificationDialogTest, AChosenFileIsStoredAtOnce) {
     TempDirectory dir;
     const std::string wave = dir.File("ding.wav");
     ASSERT_TRUE(WriteFileBytes(wave, "RIFF"));
-    sharedState.soundOn = 0;
+    sharedState->soundOn = 0;
     std::string folder, filter;
     Open([&](HWND dialog) {
         PressLater(dialog, IDC_CHOOSE_FILE);
@@ -157,7 +157,7 @@ TEST_F(NotificationDialogTest, AChosenFileIsStoredAtOnce) {
     // The chooser starts in the library's folder (here, the program's).
     EXPECT_EQ(ProgramDirectory(), folder + "\\");
     EXPECT_EQ("Wave Files (*.wav)", filter);
-    EXPECT_EQ(0, sharedState.soundOn);
+    EXPECT_EQ(0, sharedState->soundOn);
 }
 
 TEST_F(NotificationDialogTest, ACancelledChoiceStoresNothing) {

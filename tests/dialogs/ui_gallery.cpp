@@ -186,9 +186,9 @@ int main(int argc, char** argv) {
     });
     DeleteFileA(TheWhiteList().FilePath().c_str());
 
-    sharedState.flashOn = 1;
-    sharedState.soundOn = 1;
-    sharedState.soundIsBeep = 1;
+    sharedState->flashOn = 1;
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 1;
     ShootDialog(ID_TRAY_NOTIFICATION, "Vantrell Notification Setting", "notification");
     DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
     TheTrayIcon().HideFromTray();

@@ -140,13 +140,13 @@ protected:
     void SetUp() override {
         LoadIcons();
         saved_ = sharedState;
-        sharedState.helperActive = 1;
-        sharedState.popupsAllowed = 0;
-        sharedState.popupOverride = 0;
-        sharedState.trayIconSynced = 1;
-        sharedState.trayIconHidden = 0;
-        sharedState.flashOn = 0;
-        sharedState.soundOn = 0;
+        sharedState->helperActive = 1;
+        sharedState->popupsAllowed = 0;
+        sharedState->popupOverride = 0;
+        sharedState->trayIconSynced = 1;
+        sharedState->trayIconHidden = 0;
+        sharedState->flashOn = 0;
+        sharedState->soundOn = 0;
         newWindowPending = 0;
         TheWhiteList().ReplaceAll({});
         SetBlockSound(&sound);
@@ -280,18 +280,18 @@ TEST_F(BrowserEventsTest, BlankTargetInsideAFrameIsLetThrough) {
 TEST_F(BrowserEventsTest, ScriptLinkWithoutOpenerOrQuotesLetsTheNextWindowThrough) {
     // Single quotes are no obstacle; only double quotes are.
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("javascript:alert('x')", ""));
-    EXPECT_EQ(1, sharedState.popupOverride);
-    sharedState.popupOverride = 0;
+    EXPECT_EQ(1, sharedState->popupOverride);
+    sharedState->popupOverride = 0;
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("JavaScript:showPicture(1)", ""));
-    EXPECT_EQ(1, sharedState.popupOverride);
+    EXPECT_EQ(1, sharedState->popupOverride);
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/big.jpg", "_blank"));
     EXPECT_FALSE(Blocked());
 
-    sharedState.popupOverride = 0;
+    sharedState->popupOverride = 0;
     BeforeNavigate2("javascript:window.opener.location='x'", "");
     BeforeNavigate2("javascript:open(\"pop.html\")", "");
-    EXPECT_EQ(0, sharedState.popupOverride);
+    EXPECT_EQ(0, sharedState->popupOverride);
 }
 
 TEST_F(BrowserEventsTest, WhiteListedAddressSetsTheOverrideAndKeepsTheWindowPending) {
@@ -299,20 +299,20 @@ TEST_F(BrowserEventsTest, WhiteListedAddressSetsTheOverrideAndKeepsTheWindowPend
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("HTTPS://WWW.FRIENDS.EXAMPLE/NEWS/today", "_blank"));
     EXPECT_FALSE(Blocked());
-    EXPECT_EQ(1, sharedState.popupOverride);
+    EXPECT_EQ(1, sharedState->popupOverride);
     EXPECT_EQ(1, newWindowPending);
     // Another host is judged as usual.
-    sharedState.popupOverride = 0;
+    sharedState->popupOverride = 0;
     EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://www.other.example/news"), "_blank"));
     EXPECT_TRUE(Blocked());
 }
 
 TEST_F(BrowserEventsTest, OverrideOrNoPendingWindowLetsEverythingThrough) {
-    sharedState.popupOverride = 1;
+    sharedState->popupOverride = 1;
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/a", "_blank"));
     EXPECT_EQ(0, newWindowPending);
-    sharedState.popupOverride = 0;
+    sharedState->popupOverride = 0;
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/b", "_blank"));
     EXPECT_FALSE(Blocked());
 }
@@ -342,9 +342,9 @@ TEST_F(BrowserEventsTest, BlockIsAnnouncedByFlashAndSoundAsTheSwitchesSay) {
                  TrayIconId, FALSE);
     platform.calls.clear();
 
-    sharedState.flashOn = 1;
-    sharedState.soundOn = 1;
-    sharedState.soundIsBeep = 1;
+    sharedState->flashOn = 1;
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 1;
     ASSERT_EQ(S_OK, NewWindow2());
     ASSERT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://a.example/"), "_blank"));
     ASSERT_EQ(2u, tray.FlashIcons().size());
@@ -360,8 +360,8 @@ TEST_F(BrowserEventsTest, BlockIsAnnouncedByFlashAndSoundAsTheSwitchesSay) {
 }
 
 TEST_F(BrowserEventsTest, WaveFileIsPlayedAsynchronouslyAndAnEmptyPathPlaysNothing) {
-    sharedState.soundOn = 1;
-    sharedState.soundIsBeep = 0;
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 0;
     SetSoundFilePath("C:\\sounds\\blocked.wav");
     ASSERT_EQ(S_OK, NewWindow2());
     ASSERT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://a.example/"), "_blank"));
@@ -374,15 +374,15 @@ TEST_F(BrowserEventsTest, WaveFileIsPlayedAsynchronouslyAndAnEmptyPathPlaysNothi
 }
 
 TEST_F(BrowserEventsTest, NoSoundWhenSwitchedOffOrWithoutAFile) {
-    sharedState.soundOn = 1;
-    sharedState.soundIsBeep = 0;
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 0;
     SetSoundFilePath("");
     ASSERT_EQ(S_OK, NewWindow2());
     ASSERT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://a.example/"), "_blank"));
     EXPECT_TRUE(sound.waves.empty());
     EXPECT_TRUE(sound.beeps.empty());
-    sharedState.soundOn = 0;
-    sharedState.soundIsBeep = 1;
+    sharedState->soundOn = 0;
+    sharedState->soundIsBeep = 1;
     ASSERT_EQ(S_OK, NewWindow2());
     ASSERT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://b.example/"), "_blank"));
     EXPECT_TRUE(sound.beeps.empty());
@@ -395,20 +395,20 @@ TEST_F(BrowserEventsTest, FirstEventBringsTheTrayInLineEvenWhenNothingElseIsHand
                  TrayIconId, TRUE);
     platform.calls.clear();
 
-    sharedState.trayIconSynced = 0;
-    sharedState.popupsAllowed = 1;
+    sharedState->trayIconSynced = 0;
+    sharedState->popupsAllowed = 1;
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(0, newWindowPending);  // not handled while popups are allowed
-    EXPECT_EQ(1, sharedState.trayIconSynced);
+    EXPECT_EQ(1, sharedState->trayIconSynced);
     EXPECT_EQ(iconAllowing, tray.CurrentIcon());
     EXPECT_STREQ(kAllowingTooltip, tray.Tooltip());
     EXPECT_TRUE(tray.IsDisplayed());
 
     // Hidden by the user, and the helper switched off: synchronised all the same.
-    sharedState.trayIconSynced = 0;
-    sharedState.popupsAllowed = 0;
-    sharedState.trayIconHidden = 1;
-    sharedState.helperActive = 0;
+    sharedState->trayIconSynced = 0;
+    sharedState->popupsAllowed = 0;
+    sharedState->trayIconHidden = 1;
+    sharedState->helperActive = 0;
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(0, newWindowPending);
     EXPECT_EQ(iconBlocking, tray.CurrentIcon());
@@ -417,24 +417,24 @@ TEST_F(BrowserEventsTest, FirstEventBringsTheTrayInLineEvenWhenNothingElseIsHand
 }
 
 TEST_F(BrowserEventsTest, PageCompletionClearsTheOverrideEvenWhenTheScanRunsOutOfMemory) {
-    sharedState.popupOverride = 1;
+    sharedState->popupOverride = 1;
     EXPECT_EQ(S_OK, DocumentComplete(frame.browser()));
-    EXPECT_EQ(0, sharedState.popupOverride);
+    EXPECT_EQ(0, sharedState->popupOverride);
 
     frame.documentThrows = true;
-    sharedState.popupOverride = 1;
+    sharedState->popupOverride = 1;
     EXPECT_EQ(S_OK, DocumentComplete(frame.browser()));
-    EXPECT_EQ(0, sharedState.popupOverride);
+    EXPECT_EQ(0, sharedState->popupOverride);
 
     // DownloadComplete scans the window's own browser; an abandoned scan
     // there leaves the override alone.
     browser.documentThrows = true;
-    sharedState.popupOverride = 1;
+    sharedState->popupOverride = 1;
     EXPECT_EQ(S_OK, DownloadComplete());
-    EXPECT_EQ(1, sharedState.popupOverride);
+    EXPECT_EQ(1, sharedState->popupOverride);
     browser.documentThrows = false;
     EXPECT_EQ(S_OK, DownloadComplete());
-    EXPECT_EQ(0, sharedState.popupOverride);
+    EXPECT_EQ(0, sharedState->popupOverride);
 }
 
 TEST_F(BrowserEventsTest, QuitDropsTheEventConnection) {
@@ -509,9 +509,9 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
     }
     // DocumentComplete without its arguments.
     {
-        sharedState.popupOverride = 1;
+        sharedState->popupOverride = 1;
         EventArgs args;
         EXPECT_EQ(S_OK, Fire(DISPID_DOCUMENTCOMPLETE, args.Build()));
-        EXPECT_EQ(1, sharedState.popupOverride);
+        EXPECT_EQ(1, sharedState->popupOverride);
     }
 }

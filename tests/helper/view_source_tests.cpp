@@ -21,14 +21,14 @@ constexpr DWORD kFirstCookie = 0x5A00;
 class ViewSourceSite : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedHelperActive_ = sharedState.helperActive;
-        sharedState.helperActive = 1;
+        savedHelperActive_ = sharedState->helperActive;
+        sharedState->helperActive = 1;
         locksBefore_ = ModuleLockCount();
         ASSERT_EQ(S_OK, korvane::ViewSource::Create(nullptr, IID_IObjectWithSite,
                                                     reinterpret_cast<void**>(&helper)));
         ASSERT_NE(nullptr, helper);
     }
-    void TearDown() override { sharedState.helperActive = savedHelperActive_; }
+    void TearDown() override { sharedState->helperActive = savedHelperActive_; }
 
     korvane::ViewSource& self() { return *static_cast<korvane::ViewSource*>(helper); }
     IDispatch* dispatchFace() {
@@ -60,7 +60,7 @@ TEST_F(ViewSourceSite, LiveObjectHoldsOneModuleLock) {
 
 TEST_F(ViewSourceSite, SwitchedOffHelperIgnoresItsSite) {
     FakeBrowser browser;
-    sharedState.helperActive = 0;
+    sharedState->helperActive = 0;
     EXPECT_EQ(S_OK, helper->SetSite(browser.browser()));
     EXPECT_EQ(1, browser.refs);
     EXPECT_EQ(0, browser.findCalls);

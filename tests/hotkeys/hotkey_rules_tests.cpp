@@ -36,27 +36,27 @@ TEST(HotKeys, RepeatsReleasesOtherKeysAndNegativeCodesDoNothing) {
 // shared switches. Keys with a negative code are not even looked at.
 TEST(HotKeyProcedure, ActsOnFirstKeyDownsOnlyAndPassesEverythingOn) {
     const SharedState saved = sharedState;
-    sharedState.popupsAllowed = 0;
-    sharedState.soundOn = 1;
-    sharedState.popupOverride = 0;
+    sharedState->popupsAllowed = 0;
+    sharedState->soundOn = 1;
+    sharedState->popupOverride = 0;
 
     HotKeyProc(-1, VK_F10, 1);
     HotKeyProc(-5, VK_CONTROL, 1);
-    EXPECT_EQ(0, sharedState.popupsAllowed);
-    EXPECT_EQ(0, sharedState.popupOverride);
+    EXPECT_EQ(0, sharedState->popupsAllowed);
+    EXPECT_EQ(0, sharedState->popupOverride);
 
     HotKeyProc(HC_ACTION, VK_F10, 1);
-    EXPECT_EQ(1, sharedState.popupsAllowed);
+    EXPECT_EQ(1, sharedState->popupsAllowed);
     HotKeyProc(HC_ACTION, VK_F10, 0x40000001);                    // repeat
     HotKeyProc(HC_ACTION, VK_F10, static_cast<LPARAM>(0xC0000001u));  // release
-    EXPECT_EQ(1, sharedState.popupsAllowed);
+    EXPECT_EQ(1, sharedState->popupsAllowed);
     HotKeyProc(HC_NOREMOVE, VK_F10, 1);
-    EXPECT_EQ(0, sharedState.popupsAllowed);
+    EXPECT_EQ(0, sharedState->popupsAllowed);
 
     HotKeyProc(HC_ACTION, VK_F9, 1);
-    EXPECT_EQ(0, sharedState.soundOn);
+    EXPECT_EQ(0, sharedState->soundOn);
     HotKeyProc(HC_ACTION, VK_SHIFT, 1);
-    EXPECT_EQ(1, sharedState.popupOverride);
+    EXPECT_EQ(1, sharedState->popupOverride);
 
     sharedState = saved;
 }

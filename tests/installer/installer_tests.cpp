@@ -421,6 +421,25 @@ bool Installer::defaultsExisted = false;
 bool Installer::overridesExisted = false;
 korvane::test::RawValue Installer::pendingBefore;
 
+// A file a user left where setup writes: a hard link to a file of the
+// user's own. Setup must delete it and write a new file, whose list of who
+// may do what is then setup's; writing into it would keep the user's list.
+// Wine keeps no such lists for files, so the link shows the difference:
+// anything written into the planted file appears in the user's own.
+class PlantedFile {
+public:
+    explicit PlantedFile(const std::string& path) {
+        CreateDirectoryA(kFolder.c_str(), nullptr);
+        EXPECT_TRUE(WriteFileBytes(own_.File("mine"), kOwnText));
+        EXPECT_TRUE(CreateHardLinkA(path.c_str(), own_.File("mine").c_str(), nullptr)) << path;
+    }
+    bool Untouched() const { return ReadFileBytes(own_.File("mine")) == kOwnText; }
+
+private:
+    static constexpr char kOwnText[] = "the planter's own file";
+    TempDirectory own_;
+};
+
 // A white list as users' saves leave it: several lines, a query, a byte
 // outside ASCII, no line end after the last entry.
 const std::string kWhiteList =
@@ -441,6 +460,17 @@ TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
     EXPECT_TRUE(Contains(log, "Vantrell 1.52 Setup: "));
     EXPECT_TRUE(Contains(log, "Registered " + kLibrary + "."));
     EXPECT_TRUE(Contains(log, "Done.\r\n"));
+}
+
+TEST_F(Installer, FilesPlantedWhereSetupWritesAreReplacedNotWrittenInto) {
+    const PlantedFile library(kLibrary);
+    const PlantedFile waiting(kLibrary + ".new");
+    const PlantedFile uninstaller(Installed("Uninstall.exe"));
+    ASSERT_EQ(kDone, RunSetup());
+    ExpectInstalled();
+    EXPECT_TRUE(library.Untouched());
+    EXPECT_TRUE(waiting.Untouched());
+    EXPECT_TRUE(uninstaller.Untouched());
 }
 
 TEST_F(Installer, ComCreatesTheHelperFromTheInstalledLibrary) {
@@ -547,8 +577,11 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     ASSERT_TRUE(WriteFileBytes(kLibrary, older));
     LibraryHolder holder(kLibrary);
     ASSERT_TRUE(holder.Holding());
+    // The file the new library is written to first may be planted too.
+    const PlantedFile planted(kLibrary + ".new");
 
     EXPECT_EQ(kRestartNeeded, RunSetup());
+    EXPECT_TRUE(planted.Untouched());
     EXPECT_EQ(older, ReadFileBytes(kLibrary));
     EXPECT_EQ(ReadFileBytes(korvane::test::KorvaneDllPath()), ReadFileBytes(kLibrary + ".new"));
     EXPECT_TRUE(Queued(PendingOperations(), NtName(kLibrary + ".new"), "!" + NtName(kLibrary)));

@@ -4,6 +4,7 @@
 //   korvane_shared_probe <dll> command...
 //     set FIELD VALUE      store VALUE into the switch
 //     expect FIELD VALUE   fail (exit 1) unless the switch holds VALUE
+//     nonzero FIELD        fail (exit 1) unless the switch is not 0
 //     signal NAME          set the named event NAME
 //     wait NAME            wait (at most 30 s) for the named event NAME
 //
@@ -72,11 +73,16 @@ int main(int argc, char** argv) {
         std::printf("probe: cannot load %s (error %lu)\n", argv[1], GetLastError());
         return 2;
     }
-    SharedState* state = korvane::test::FindSharedState(dll);
+    const int first = 2;
+    // The block of the session the DLL took this process for.
+    char prefix[korvane::kSessionPrefixSize] = {};
+    const DWORD length = GetEnvironmentVariableA(korvane::kSessionPrefixVariable, prefix, sizeof prefix);
+    SharedState* state = korvane::test::FindSharedState(
+        dll, korvane::SessionObjectPrefixFor(length < sizeof prefix ? prefix : ""));
     if (!state) return 2;
 
     int status = 0;
-    for (int i = 2; i < argc; ++i) {
+    for (int i = first; i < argc; ++i) {
         const char* command = argv[i];
         if ((!std::strcmp(command, "set") || !std::strcmp(command, "expect")) && i + 2 < argc) {
             const Field* field = FindField(argv[i + 1]);
@@ -90,6 +96,13 @@ int main(int argc, char** argv) {
                 status = 1;
             }
             i += 2;
+        } else if (!std::strcmp(command, "nonzero") && i + 1 < argc) {
+            const Field* field = FindField(argv[++i]);
+            if (!field) return 3;
+            if (Read(state, *field) == 0) {
+                std::printf("probe %lu: %s is 0\n", GetCurrentProcessId(), field->name);
+                status = 1;
+            }
         } else if (!std::strcmp(command, "signal") && i + 1 < argc) {
             HANDLE event = NamedEvent(argv[++i]);
             SetEvent(event);

@@ -39,25 +39,51 @@ TEST(SharedState, StartsFromTheDocumentedInitialValues) {
     EXPECT_EQ(0, initial.helperActive);
 }
 
-TEST(SharedState, TheDllCarriesTheBlockInASharedSection) {
-    HMODULE dll = LoadLibraryExA(test::KorvaneDllPath().c_str(), nullptr,
-                                 DONT_RESOLVE_DLL_REFERENCES);
-    ASSERT_NE(nullptr, dll);
-    auto* base = reinterpret_cast<BYTE*>(dll);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    bool found = false;
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (std::strncmp(reinterpret_cast<char*>(section->Name), kSharedSectionName, 8) != 0)
-            continue;
-        found = true;
-        const DWORD wanted = IMAGE_SCN_MEM_SHARED | IMAGE_SCN_MEM_READ | IMAGE_SCN_MEM_WRITE;
-        EXPECT_EQ(wanted, section->Characteristics & wanted);
-        EXPECT_GE(section->Misc.VirtualSize, sizeof(SharedState));
-    }
-    EXPECT_TRUE(found);
-    FreeLibrary(dll);
+TEST(SharedState, OnlyAPrefixInsideTheSessionNamespaceIsTaken) {
+    const struct {
+        const char* value;
+        const char* prefix;
+    } cases[] = {
+        {nullptr, "Local\\"},
+        {"", "Local\\"},
+        {"Local\\", "Local\\"},
+        {"Local\\Other.", "Local\\Other."},
+        {"Global\\Other.", "Local\\"},
+        {"Local\\a\\b", "Local\\"},
+        {"Local\\01234567890123456789012345", "Local\\"},  // too long to keep
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(c.prefix, SessionObjectPrefixFor(c.value)) << (c.value ? c.value : "(null)");
+}
+
+// Windows gives each logon session its own "Local\\" namespace; Wine has one
+// session. A process given another session prefix in its environment
+// stands for a process of a second session.
+TEST(SharedState, EachSessionHasSwitchesOfItsOwn) {
+    const std::string ready = UniqueName("ready");
+    const std::string release = UniqueName("release");
+    HANDLE readyEvent = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
+
+    // The first user's browser: the first process of its session, which
+    // then switches blocking off (F10) and waits.
+    ChildProcess first(Probe("nonzero keyboardHook expect instanceCount 1 set popupsAllowed 1 "
+                             "set blockBannerAds 0 signal " + ready + " wait " + release +
+                             " expect blockBannerAds 0"));
+    ASSERT_TRUE(first.started());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readyEvent, 30000));
+
+    // The second user's first browser is a first process too, with its own
+    // hook and blocking on; its banner setting leaves the first user's alone.
+    SetEnvironmentVariableA(kSessionPrefixVariable, "Local\\KorvaneTestSession2.");
+    EXPECT_EQ(0, RunProcess(Probe("nonzero keyboardHook expect instanceCount 1 "
+                                  "expect popupsAllowed 0 set blockBannerAds 1")));
+    SetEnvironmentVariableA(kSessionPrefixVariable, nullptr);
+
+    HANDLE releaseEvent = CreateEventA(nullptr, TRUE, FALSE, release.c_str());
+    SetEvent(releaseEvent);
+    EXPECT_EQ(0, first.Wait());
+    CloseHandle(releaseEvent);
+    CloseHandle(readyEvent);
 }
 
 TEST(SharedState, ASwitchWrittenByOneProcessIsReadByAnother) {

@@ -66,7 +66,7 @@ protected:
                Quoted(test::KorvaneDllPath());
     }
     SharedView& View() {
-        if (!view_) view_.reset(new SharedView(test::KorvaneDllPath()));
+        if (!view_) view_.reset(new SharedView());
         EXPECT_TRUE(view_->ok());
         return *view_;
     }

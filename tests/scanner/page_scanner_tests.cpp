@@ -405,7 +405,7 @@ TEST_F(ScanTest, DocumentsThatCannotBeScannedAreLeftAlone) {
 TEST_F(ScanTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
     const std::string html = std::string(kOneOfEach) + "<a href=\"/n\" target=\"news\">n</a>" +
                              "<a href=\"/b\" target=_blank>b</a>";
-    sharedState.blockBannerAds = 1;
+    sharedState->blockBannerAds = 1;
     int abandoned = 0;
     for (long allowed = 0;; ++allowed) {
         auto page = Parse(html);
@@ -445,7 +445,7 @@ TEST_F(ScanTest, CollectionsAreAskedInTheBrowsersOwnTerms) {
         ComPtr<IHTMLDocument2> recorder = new RecordingDocument(log, page->Html());
         FakeBrowser browser(recorder.Get());
         recorder.Reset();
-        sharedState.blockBannerAds = 1;
+        sharedState->blockBannerAds = 1;
         EXPECT_EQ(S_OK, ScanPage(&browser, &browser, 1));
     }
     Lines expected = {"get_all"};

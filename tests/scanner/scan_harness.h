@@ -28,7 +28,7 @@ struct How {
 // Runs one scan the way the browser events do, then checks that the scan
 // gave back every reference and every string it took.
 inline HRESULT Scan(standin::Document& page, How how = {}) {
-    sharedState.blockBannerAds = how.banners == Banners::Blocked ? 1 : 0;
+    sharedState->blockBannerAds = how.banners == Banners::Blocked ? 1 : 0;
     const BYTE inDocumentComplete = how.event == Event::DocumentComplete ? 1 : 0;
     HRESULT result = E_UNEXPECTED;
     {
@@ -77,8 +77,8 @@ inline std::string Blank(int number) { return "z9z" + std::to_string(number) + "
 // Keeps the banner switch as the test found it.
 class ScanTest : public ::testing::Test {
 protected:
-    void SetUp() override { savedBanners_ = sharedState.blockBannerAds; }
-    void TearDown() override { sharedState.blockBannerAds = savedBanners_; }
+    void SetUp() override { savedBanners_ = sharedState->blockBannerAds; }
+    void TearDown() override { sharedState->blockBannerAds = savedBanners_; }
 
 private:
     BYTE savedBanners_ = 0;

@@ -53,7 +53,21 @@ InstalledKorvane::InstalledKorvane(const InstallOptions& options) {
         for (const std::string& entry : options.whiteList) text += entry + "\r\n";
         WriteFileBytes(folder_.File("WhiteList.txt"), text);
     }
+    for (const auto& file : options.besideDll) {
+        if (!CopyFileA(file.first.c_str(), folder_.File(file.second).c_str(), FALSE)) {
+            failure_ = "cannot copy " + file.first;
+            return;
+        }
+    }
     DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+    if (!options.soundFile.empty()) {
+        HKEY key = nullptr;
+        RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr);
+        RegSetValueExA(key, "File", 0, REG_SZ, reinterpret_cast<const BYTE*>(options.soundFile.c_str()),
+                       static_cast<DWORD>(options.soundFile.size() + 1));
+        RegCloseKey(key);
+    }
     StoreSetting("Flash", options.flashSetting);
     StoreSetting("Sound", options.soundSetting);
     StoreSetting("Tray Icon", options.trayIconSetting);
@@ -89,7 +103,7 @@ void InstalledKorvane::TrayThreadMain(std::string dllPath) {
     MSG msg;
     // Make sure the thread has a message queue before anyone posts to it.
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    module_ = LoadLibraryA(dllPath.c_str());
+    module_ = LoadLibraryExA(dllPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     SetEvent(ready_);
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         if (msg.hwnd == nullptr && msg.message == kRunMessage) {
@@ -140,13 +154,8 @@ std::vector<std::string> InstalledKorvane::BlockedPopupsShown() {
     return lines;
 }
 
-SharedView::SharedView(const std::string& dllPath) {
-    module_ = LoadLibraryExA(dllPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-    state_ = FindSharedState(module_);
-}
+SharedView::SharedView(const char* prefix) { state_ = OpenSessionSharedState(prefix, &mapping_); }
 
-SharedView::~SharedView() {
-    if (module_) FreeLibrary(module_);
-}
+SharedView::~SharedView() { CloseSessionSharedState(state_, mapping_); }
 
 }  // namespace korvane::test

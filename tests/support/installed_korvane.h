@@ -1,5 +1,6 @@
 // Korvane.dll as a user has it: copied into a folder of its own, registered
-// with regsvr32, and loaded into the test process on a thread that keeps
+// with regsvr32, and loaded into the test process the way COM loads it (its
+// folder searched first for what it imports) on a thread that keeps
 // pumping messages, as the browser's first window thread does. The browser
 // stand-in then creates the helper objects from the registry, in this
 // process, so the tests can watch the DLL from outside: its shared
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "module/shared_state.h"
@@ -26,6 +28,10 @@ struct InstallOptions {
     long flashSetting = 1;
     long soundSetting = 0;
     long trayIconSetting = -1;
+    // Stored as "File" when not empty: the wave file a block plays.
+    std::string soundFile;
+    // Files copied beside the DLL before it is loaded, as {source, name}.
+    std::vector<std::pair<std::string, std::string>> besideDll;
 };
 
 class InstalledKorvane {
@@ -67,14 +73,13 @@ private:
     HANDLE ready_ = nullptr;
 };
 
-// A view of the shared switches of a Korvane.dll file: the DLL is mapped
-// without running its entry point, so this process does not count as one
-// that has the library loaded, and the switches can be read and set while
-// other processes use them. While a view exists the block is not reset, as
-// it would be when the last process goes.
+// A view of the session's shared switches without loading the DLL, so this
+// process does not count as one that has the library loaded, and the
+// switches can be read and set while other processes use them. While a view
+// exists the block is not reset, as it would be when the last process goes.
 class SharedView {
 public:
-    explicit SharedView(const std::string& dllPath);
+    explicit SharedView(const char* prefix = kSessionObjectPrefix);
     ~SharedView();
     SharedView(const SharedView&) = delete;
     SharedView& operator=(const SharedView&) = delete;
@@ -83,7 +88,7 @@ public:
     SharedState& operator*() { return *state_; }
 
 private:
-    HMODULE module_ = nullptr;
+    HANDLE mapping_ = nullptr;
     SharedState* state_ = nullptr;
 };
 

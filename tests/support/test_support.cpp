@@ -211,21 +211,34 @@ void WriteDwordValue(HKEY root, const std::string& key, const std::string& name,
     RegCloseKey(handle);
 }
 
-SharedState* FindSharedState(HMODULE module) {
-    if (!module) return nullptr;
-    auto* base = reinterpret_cast<BYTE*>(module);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE) return nullptr;
-    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        char name[IMAGE_SIZEOF_SHORT_NAME + 1] = {};
-        std::memcpy(name, section->Name, IMAGE_SIZEOF_SHORT_NAME);
-        if (std::strcmp(name, kSharedSectionName) == 0)
-            return reinterpret_cast<SharedState*>(base + section->VirtualAddress);
+SharedState* OpenSessionSharedState(const char* prefix, HANDLE* mapping) {
+    *mapping = nullptr;
+    const std::string name = std::string(prefix) + kSharedStateObjectName;
+    HANDLE opened = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                       sizeof(SharedState), name.c_str());
+    if (!opened) return nullptr;
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    void* view = MapViewOfFile(opened, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(SharedState));
+    if (!view) {
+        CloseHandle(opened);
+        return nullptr;
     }
-    return nullptr;
+    auto* state = static_cast<SharedState*>(view);
+    if (created) *state = InitialSharedState();
+    *mapping = opened;
+    return state;
+}
+
+void CloseSessionSharedState(SharedState* state, HANDLE mapping) {
+    if (state) UnmapViewOfFile(state);
+    if (mapping) CloseHandle(mapping);
+}
+
+SharedState* FindSharedState(HMODULE module, const char* prefix) {
+    if (!module) return nullptr;
+    HANDLE mapping = nullptr;
+    // Stays mapped for the life of the process, like the DLL's own view.
+    return OpenSessionSharedState(prefix, &mapping);
 }
 
 void PumpMessages(DWORD milliseconds) {

@@ -77,9 +77,14 @@ bool KeyExists(HKEY root, const std::string& key);
 void DeleteKeyTree(HKEY root, const std::string& key);
 void WriteDwordValue(HKEY root, const std::string& key, const std::string& name, DWORD value);
 
-// The shared switches of a Korvane.dll loaded in this process, found by the
-// section that holds them. Null when the module has no such section.
-SharedState* FindSharedState(HMODULE module);
+// The block of switches the DLL's processes of one session share: the
+// named mapping, created with the initial values when no process has it.
+// While the view is open the block is not reset, as it would be when the
+// last process goes. Null when it can be neither created nor opened.
+SharedState* OpenSessionSharedState(const char* prefix, HANDLE* mapping);
+void CloseSessionSharedState(SharedState* state, HANDLE mapping);
+// The switches of a Korvane.dll loaded in this process (null without one).
+SharedState* FindSharedState(HMODULE module, const char* prefix = kSessionObjectPrefix);
 
 // Dispatches window messages of this thread for the given time.
 void PumpMessages(DWORD milliseconds);

@@ -27,14 +27,14 @@ protected:
         if (!test::RunningOnWine()) GTEST_SKIP() << "looks into Wine's own tray windows";
         test::PrepareUserInterface();
         saved_ = sharedState;
-        sharedState.popupsAllowed = 0;
+        sharedState->popupsAllowed = 0;
         before_ = WineTrayIcons().size();
         tray_.Install(moduleInstance, nullptr, TrayCallbackMessage, kBlockingTooltip, iconBlocking,
                       TrayIconId, TRUE);
     }
     void TearDown() override {
-        sharedState.popupsAllowed = saved_.popupsAllowed;
-        sharedState.helperActive = saved_.helperActive;
+        sharedState->popupsAllowed = saved_.popupsAllowed;
+        sharedState->helperActive = saved_.helperActive;
     }
 
     // The icon this test added: the area's newest one.
@@ -88,7 +88,7 @@ TEST_F(NotificationAreaTest, MouseActionsOnTheIconReachTheHiddenWindow) {
     ASSERT_NE(nullptr, icon);
 
     PostMessageA(icon, WM_LBUTTONDBLCLK, 0, 0);
-    EXPECT_TRUE(test::WaitUntil([] { return sharedState.popupsAllowed == 1; }));
+    EXPECT_TRUE(test::WaitUntil([] { return sharedState->popupsAllowed == 1; }));
     EXPECT_EQ(iconAllowing, tray_.CurrentIcon());
     EXPECT_TRUE(test::WaitUntil([&] { return LooksGreen(IconColour(icon)); }));
 
@@ -138,8 +138,8 @@ TEST_F(NotificationAreaTest, TheIconComesBackAfterTheAreaLostItOnlyIfMeantToShow
 TEST_F(NotificationAreaTest, ExitTakesTheIconAway) {
     ASSERT_TRUE(tray_.ShowInTray());
     ASSERT_NE(nullptr, OurIcon());
-    sharedState.helperActive = 1;
+    sharedState->helperActive = 1;
     SendMessageA(tray_.HiddenWindow(), WM_COMMAND, ID_TRAY_EXIT, 0);
     EXPECT_TRUE(IconCountIs(before_));
-    EXPECT_EQ(0, sharedState.helperActive);
+    EXPECT_EQ(0, sharedState->helperActive);
 }

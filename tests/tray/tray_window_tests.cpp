@@ -80,20 +80,20 @@ protected:
         test::PrepareUserInterface();
         test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
         saved_ = sharedState;
-        sharedState.popupsAllowed = 0;
-        sharedState.blockBannerAds = 0;
-        sharedState.flashOn = 1;
-        sharedState.helperActive = 1;
+        sharedState->popupsAllowed = 0;
+        sharedState->blockBannerAds = 0;
+        sharedState->flashOn = 1;
+        sharedState->helperActive = 1;
         tray.Install(moduleInstance, nullptr, TrayCallbackMessage, kBlockingTooltip, iconBlocking,
                      TrayIconId, TRUE);
         ASSERT_TRUE(tray.ShowInTray());
         shell.calls.clear();
     }
     void TearDown() override {
-        sharedState.popupsAllowed = saved_.popupsAllowed;
-        sharedState.blockBannerAds = saved_.blockBannerAds;
-        sharedState.flashOn = saved_.flashOn;
-        sharedState.helperActive = saved_.helperActive;
+        sharedState->popupsAllowed = saved_.popupsAllowed;
+        sharedState->blockBannerAds = saved_.blockBannerAds;
+        sharedState->flashOn = saved_.flashOn;
+        sharedState->helperActive = saved_.helperActive;
         test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
     }
 
@@ -162,13 +162,13 @@ TEST_F(TrayWindowTest, TimerTaskbarAndWorkAreaMessagesReachTheObject) {
 
 TEST_F(TrayWindowTest, DoubleClickTogglesBlockingIconAndTip) {
     EXPECT_EQ(1, Mouse(WM_LBUTTONDBLCLK));
-    EXPECT_EQ(1, sharedState.popupsAllowed);
+    EXPECT_EQ(1, sharedState->popupsAllowed);
     ASSERT_EQ((Names{"modify", "modify"}), shell.TakeNames() );
     EXPECT_EQ(iconAllowing, tray.CurrentIcon());
     EXPECT_STREQ("Enable Popup Windows", tray.Tooltip());
 
     EXPECT_EQ(1, Mouse(WM_LBUTTONDBLCLK));
-    EXPECT_EQ(0, sharedState.popupsAllowed);
+    EXPECT_EQ(0, sharedState->popupsAllowed);
     EXPECT_EQ(iconBlocking, tray.CurrentIcon());
     EXPECT_STREQ("Disable Popup Windows", tray.Tooltip());
     // The switch is never stored.
@@ -177,7 +177,7 @@ TEST_F(TrayWindowTest, DoubleClickTogglesBlockingIconAndTip) {
 
 TEST_F(TrayWindowTest, MessagesForAnotherIconAreIgnored) {
     EXPECT_EQ(0, Send(TrayCallbackMessage, TrayIconId + 1, WM_LBUTTONDBLCLK));
-    EXPECT_EQ(0, sharedState.popupsAllowed);
+    EXPECT_EQ(0, sharedState->popupsAllowed);
     EXPECT_TRUE(shell.calls.empty());
     EXPECT_EQ(1, Mouse(WM_MOUSEMOVE));
     EXPECT_TRUE(shell.calls.empty());
@@ -205,8 +205,8 @@ TEST_F(TrayWindowTest, MenuCheckMarksFollowTheSwitchesEveryTime) {
     for (LONG allowed : {0, 1}) {
         for (BYTE banners : {0, 1}) {
             SCOPED_TRACE(testing::Message() << "popupsAllowed " << allowed << " banners " << int(banners));
-            sharedState.popupsAllowed = allowed;
-            sharedState.blockBannerAds = banners;
+            sharedState->popupsAllowed = allowed;
+            sharedState->blockBannerAds = banners;
             MenuState state{};
             WithMenu([&](HWND menuWindow, HMENU menu) {
                 state = ReadMenu(menu);
@@ -230,7 +230,7 @@ TEST_F(TrayWindowTest, ChoosingMenuItemsRunsTheirCommands) {
         Keys(menuWindow, {VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN});
     });
     test::PumpMessages(0);
-    EXPECT_EQ(1, sharedState.blockBannerAds);
+    EXPECT_EQ(1, sharedState->blockBannerAds);
     EXPECT_EQ(3u, ReadFlashSetting());
 
     // About Vantrell opens its dialog.
@@ -253,26 +253,26 @@ TEST_F(TrayWindowTest, ChoosingMenuItemsRunsTheirCommands) {
     // Exit, the last item.
     WithMenu([](HWND menuWindow, HMENU) { Keys(menuWindow, {VK_UP, VK_RETURN}); });
     test::PumpMessages(0);
-    EXPECT_EQ(0, sharedState.helperActive);
+    EXPECT_EQ(0, sharedState->helperActive);
     EXPECT_FALSE(tray.IsDisplayed());
 }
 
 TEST_F(TrayWindowTest, PopupCommandsSetTheStateWithoutToggling) {
     for (int repeat = 0; repeat < 2; ++repeat) {
         Command(ID_TRAY_POPUPS_ALLOW);
-        EXPECT_EQ(1, sharedState.popupsAllowed);
+        EXPECT_EQ(1, sharedState->popupsAllowed);
         EXPECT_EQ(iconAllowing, tray.CurrentIcon());
         EXPECT_STREQ(kAllowingTooltip, tray.Tooltip());
     }
     for (int repeat = 0; repeat < 2; ++repeat) {
         Command(ID_TRAY_POPUPS_DISALLOW);
-        EXPECT_EQ(0, sharedState.popupsAllowed);
+        EXPECT_EQ(0, sharedState->popupsAllowed);
         EXPECT_EQ(iconBlocking, tray.CurrentIcon());
         EXPECT_STREQ(kBlockingTooltip, tray.Tooltip());
     }
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, kSettingsKey));
     Command(32788);  // no such command
-    EXPECT_EQ(0, sharedState.popupsAllowed);
+    EXPECT_EQ(0, sharedState->popupsAllowed);
 }
 
 TEST_F(TrayWindowTest, BannerAdCommandsStoreBothSwitchesInFlash) {
@@ -287,26 +287,26 @@ TEST_F(TrayWindowTest, BannerAdCommandsStoreBothSwitchesInFlash) {
                           {0, ID_TRAY_BANNERS_DISALLOW, 1, 2},
                           {1, ID_TRAY_BANNERS_DISALLOW, 1, 3}};
     for (const Case& c : cases) {
-        sharedState.flashOn = c.flashOn;
-        sharedState.blockBannerAds = c.banners ? 0 : 1;
+        sharedState->flashOn = c.flashOn;
+        sharedState->blockBannerAds = c.banners ? 0 : 1;
         Command(c.command);
-        EXPECT_EQ(c.banners, sharedState.blockBannerAds);
+        EXPECT_EQ(c.banners, sharedState->blockBannerAds);
         const test::RawValue flash = test::ReadRawValue(HKEY_CURRENT_USER, kSettingsKey, "Flash");
         ASSERT_TRUE(flash.present);
         EXPECT_EQ(static_cast<DWORD>(REG_DWORD), flash.type);
         ASSERT_EQ(4u, flash.bytes.size());
         EXPECT_EQ(c.stored, *reinterpret_cast<const DWORD*>(flash.bytes.data()));
-        EXPECT_EQ(c.flashOn, sharedState.flashOn);
+        EXPECT_EQ(c.flashOn, sharedState->flashOn);
     }
 }
 
 TEST_F(TrayWindowTest, ExitRemovesTheIconAndSwitchesTheHelperOff) {
-    sharedState.trayIconHidden = 0;
+    sharedState->trayIconHidden = 0;
     Command(ID_TRAY_EXIT);
     EXPECT_EQ(Names{"delete"}, shell.TakeNames());
     EXPECT_FALSE(tray.IsDisplayed());
-    EXPECT_EQ(0, sharedState.helperActive);
-    EXPECT_EQ(0, sharedState.trayIconHidden);
+    EXPECT_EQ(0, sharedState->helperActive);
+    EXPECT_EQ(0, sharedState->trayIconHidden);
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, kSettingsKey));
     // The icon stays away when the taskbar comes back.
     Send(TaskbarCreatedMessage());
