@@ -211,7 +211,8 @@ TEST_F(WhiteListDialogTest, AChangeIsSavedHoweverTheDialogEnds) {
 }
 
 // A save that fails says so, with the file and the system's reason; the
-// change stays, and the next close saves it.
+// change stays, and the next close saves it. (Wine enforces no file ACLs: a
+// read-only list stands for a folder the user may not write to.)
 TEST_F(WhiteListDialogTest, AFailedSaveIsReportedAndTheChangeKept) {
     WriteFileBytes(listFile_, "http://old.example\r\n");
     SetFileAttributesA(listFile_.c_str(), FILE_ATTRIBUTE_READONLY);

@@ -244,8 +244,9 @@ TEST_F(WhiteListStoreTest, OverLongAdditionsAreRefusedAndChangeNothing) {
     EXPECT_EQ(2, store.Count());
 }
 
-// A failed save says why, and leaves the old file, no temporary file, and
-// the store's changes for a later save.
+// A failed save says why, and leaves the old file and the store's changes
+// for a later save. (Wine enforces no file ACLs: a read-only list and
+// sharing modes stand for a list the user may not write or read.)
 TEST_F(WhiteListStoreTest, SaveOverAReadOnlyFileFailsAndLeavesItWhole) {
     ASSERT_TRUE(WriteFileBytes(file, "http://old/\r\n"));
     ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
