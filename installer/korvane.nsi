@@ -455,8 +455,9 @@ Section "Uninstall"
   ; The new library of an upgrade still waiting for a restart is not in use;
   ; without it the queued replacement does nothing.
   Delete "$INSTDIR\Korvane.dll.new"
-  ; Left by a save of the white list that did not finish; never the list.
-  Delete "$INSTDIR\WhiteList.tmp"
+  ; Left by saves of the white list that did not finish ("WhiteList.tmp"
+  ; of old, "WhiteList.<number>.tmp" now); never the list.
+  Delete "$INSTDIR\WhiteList*.tmp"
   ${If} $RemoveWhiteList == 1
     Delete "$INSTDIR\WhiteList.txt"
     ${Log} "Removed the white list."
