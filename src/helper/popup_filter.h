@@ -13,9 +13,10 @@ constexpr char kBlankTarget[] = "_blank";
 
 // A white list entry e matches an address u when, over n = the shorter of the
 // two lengths, u begins like e, ignoring letter case; or, when e has a
-// colon, like e with its scheme replaced by "https". So an entry matches
-// every address that begins with it, every address that is itself a
-// beginning of it, and its https twin.
+// colon, when u begins like e's https twin (e with its scheme replaced by
+// "https") over the shorter of u's and the twin's lengths. So an entry
+// matches every address that begins with it, every address that is itself
+// a beginning of it, and the same for its https twin.
 bool MatchesWhiteListEntry(const char* url, const char* entry);
 // The same, for an address whose length is known: the list is tested entry
 // by entry against one address.
