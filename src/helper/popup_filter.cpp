@@ -57,6 +57,11 @@ bool MayBePopup(LONG popupOverride, LONG newWindowPending, const char* targetFra
     return std::strcmp(targetFrameName, kUnspecifiedFrame) != 0;
 }
 
+bool ShowsNoPageYet(const char* locationUrl) {
+    if (!locationUrl || !*locationUrl) return true;
+    return _mbsicmp(U(locationUrl), U("about:blank")) == 0;
+}
+
 bool IsFrameBlankTarget(bool navigatesInFrame, const char* targetFrameName) {
     return navigatesInFrame && targetFrameName && std::strcmp(targetFrameName, kBlankTarget) == 0;
 }

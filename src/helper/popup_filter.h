@@ -32,6 +32,12 @@ bool JavascriptUrlSetsOverride(const char* url);
 // announced, and the target names a frame.
 bool MayBePopup(LONG popupOverride, LONG newWindowPending, const char* targetFrameName);
 
+// Whether the browser or frame whose navigation is judged shows nothing yet:
+// its location is empty (the browser's answer before a new window's first
+// navigation) or "about:blank". Only such a window can be a popup; one that
+// already shows a page is the user's, and is never closed for a popup.
+bool ShowsNoPageYet(const char* locationUrl);
+
 // A "_blank" target inside a frame of the page is the page's own doing with
 // the user's click, and is let through.
 bool IsFrameBlankTarget(bool navigatesInFrame, const char* targetFrameName);

@@ -92,3 +92,10 @@ TEST(Judgement, BlankTargetIsLetThroughOnlyInsideAFrame) {
     EXPECT_FALSE(IsFrameBlankTarget(true, "_BLANK"));
     EXPECT_FALSE(IsFrameBlankTarget(true, "main"));
 }
+
+TEST(PopupFilter, OnlyABrowserThatShowsNothingYetCanBeAPopup) {
+    for (const char* nothing : {static_cast<const char*>(nullptr), "", "about:blank", "About:Blank"})
+        EXPECT_TRUE(ShowsNoPageYet(nothing)) << (nothing ? nothing : "null");
+    for (const char* page : {"http://news.example/", "about:blank#x", "about:blanket"})
+        EXPECT_FALSE(ShowsNoPageYet(page)) << page;
+}
