@@ -46,22 +46,27 @@ public:
             const size_t written = ConvertPiece(text, length, small_, sizeof small_ - 1);
             if (written) {
                 small_[written] = '\0';
+                length_ = written;
                 return;
             }
         }
         large_ = ToAnsi(text, length);
         text_ = large_.c_str();
+        length_ = large_.length();
     }
     explicit AnsiText(BSTR text) : AnsiText(text, SysStringLen(text)) {}
     AnsiText(const AnsiText&) = delete;
     AnsiText& operator=(const AnsiText&) = delete;
 
     const char* c_str() const { return text_; }
+    // Bytes converted, counting any past an embedded NUL.
+    size_t length() const { return length_; }
 
 private:
     char small_[256] = "";
     AnsiString large_;
     const char* text_ = small_;
+    size_t length_ = 0;
 };
 
 // Feeds text in the ANSI code page to chain, piece by piece, until the
@@ -248,6 +253,13 @@ void WriteTarget(Element* element, const char* target) {
     element->put_target(value.get());
 }
 
+// Whether a name of the scan's making for target could be kept in
+// KnownTargetNames. One that could not is never written: the element keeps
+// the page's own target, and the window it opens is judged like any other.
+bool RewrittenNameFits(const AnsiText& target) {
+    return target.length() + kRewrittenTargetPrefixLength <= kLongestRingEntry;
+}
+
 Next ApplyBaseTarget(Scan& scan, IUnknown* element) {
     auto* base = static_cast<IHTMLBaseElement*>(element);
     UniqueBstr original;
@@ -255,7 +267,12 @@ Next ApplyBaseTarget(Scan& scan, IUnknown* element) {
     const AnsiText target(original.get());
     if (!*target.c_str()) return Next::Continue;
 
-    switch (ClassifyTarget(target.c_str(), scan.isTopLevel)) {
+    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
+    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) {
+        scan.defaultTarget = CopyBstr(original.get());
+        return Next::Continue;
+    }
+    switch (decision) {
     case TargetDecision::StopScan:
         return Next::StopScan;
     case TargetDecision::Rewrite: {
@@ -286,7 +303,9 @@ Next ApplyTarget(Scan& scan, Element* element) {
         return Next::Continue;
     }
 
-    switch (ClassifyTarget(target.c_str(), scan.isTopLevel)) {
+    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
+    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) return Next::Continue;
+    switch (decision) {
     case TargetDecision::StopScan:
         return Next::StopScan;
     case TargetDecision::Rewrite: {
