@@ -5,7 +5,8 @@ KORVANE_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$KORVANE_ROOT/build}
 
 # Everything the build, the tests, the demonstration and the installer need.
-KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools googletest
+# g++-mingw-w64-i686-win32 only for its C++ runtime, which the DLL links.
+KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools googletest
   wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick nsis python3"
 
 say() { printf '==> %s\n' "$*"; }
