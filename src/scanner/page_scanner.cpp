@@ -204,22 +204,40 @@ bool ReadSizeText(const VARIANT& value, long* size) {
     return true;
 }
 
+// Reads a plug-in's width or height into *value, or clears it when value
+// is null. One such function for each plug-in interface; the test is shared.
 template <typename Plugin>
-Next TestPlugin(Scan&, IUnknown* element) {
+HRESULT PluginSize(IUnknown* element, bool height, VARIANT* value) {
     auto* plugin = static_cast<Plugin*>(element);
+    if (!value) return height ? plugin->put_height(EmptyStringValue())
+                              : plugin->put_width(EmptyStringValue());
+    return height ? plugin->get_height(value) : plugin->get_width(value);
+}
+
+using PluginSizeAccess = HRESULT (*)(IUnknown* element, bool height, VARIANT* value);
+
+Next TestPlugin(IUnknown* plugin, PluginSizeAccess size) {
     UniqueVariant widthValue;
     UniqueVariant heightValue;
-    if (FAILED(plugin->get_width(widthValue.put()))) return Next::Continue;
-    if (FAILED(plugin->get_height(heightValue.put()))) return Next::Continue;
+    if (FAILED(size(plugin, false, widthValue.put()))) return Next::Continue;
+    if (FAILED(size(plugin, true, heightValue.put()))) return Next::Continue;
     long width = 0;
     long height = 0;
     if (!ReadSizeText(widthValue.get(), &width)) return Next::Continue;
     if (!ReadSizeText(heightValue.get(), &height)) return Next::Continue;
     if (!MatchesBannerSize(width, height)) return Next::Continue;
 
-    plugin->put_width(EmptyStringValue());
-    plugin->put_height(EmptyStringValue());
+    size(plugin, false, nullptr);
+    size(plugin, true, nullptr);
     return Next::Continue;
+}
+
+Next TestObject(Scan&, IUnknown* element) {
+    return TestPlugin(element, PluginSize<IHTMLObjectElement>);
+}
+
+Next TestEmbed(Scan&, IUnknown* element) {
+    return TestPlugin(element, PluginSize<IHTMLEmbedElement>);
 }
 
 Next TestContainer(Scan& scan, IUnknown* element) {
@@ -238,20 +256,15 @@ Next TestContainer(Scan& scan, IUnknown* element) {
 
 // --- Targets ----------------------------------------------------------------
 
-// The element's target, read into *original; a failed read counts as none.
-// Callers test for "no target" on the C string of its ANSI form, as every
-// other test on target names reads it: a target that begins with a NUL
-// character counts as none.
+// Reads the element's target into *read, or writes write as its target when
+// read is null. One such function for each element interface.
 template <typename Element>
-void ReadTarget(Element* element, UniqueBstr* original) {
-    if (FAILED(element->get_target(original->put()))) original->reset();
+HRESULT TargetOf(IUnknown* element, BSTR* read, BSTR write) {
+    auto* typed = static_cast<Element*>(element);
+    return read ? typed->get_target(read) : typed->put_target(write);
 }
 
-template <typename Element>
-void WriteTarget(Element* element, const char* target) {
-    UniqueBstr value(ToBstr(target));
-    element->put_target(value.get());
-}
+using TargetAccess = HRESULT (*)(IUnknown* element, BSTR* read, BSTR write);
 
 // Whether a name of the scan's making for target could be kept in
 // KnownTargetNames. One that could not is never written: the element keeps
@@ -260,70 +273,54 @@ bool RewrittenNameFits(const AnsiText& target) {
     return target.length() + kRewrittenTargetPrefixLength <= kLongestRingEntry;
 }
 
-Next ApplyBaseTarget(Scan& scan, IUnknown* element) {
-    auto* base = static_cast<IHTMLBaseElement*>(element);
+// A target that would open a new window gets a name the popup filter knows.
+// Links, areas and forms without a target get the page's default one. A
+// base element's target, as it stands after this, becomes the default.
+//
+// A failed read counts as no target. "No target" is tested on the C string
+// of the ANSI form, as every other test on target names reads it: a target
+// that begins with a NUL character counts as none.
+Next ApplyTarget(Scan& scan, IUnknown* element, TargetAccess target, bool base) {
     UniqueBstr original;
-    ReadTarget(base, &original);
-    const AnsiText target(original.get());
-    if (!*target.c_str()) return Next::Continue;
-
-    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
-    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) {
-        scan.defaultTarget = CopyBstr(original.get());
+    if (FAILED(target(element, original.put(), nullptr))) original.reset();
+    const AnsiText name(original.get());
+    if (!*name.c_str()) {
+        if (!base) target(element, nullptr, scan.defaultTarget.get());
         return Next::Continue;
     }
-    switch (decision) {
+
+    switch (ClassifyTarget(name.c_str(), scan.isTopLevel)) {
     case TargetDecision::StopScan:
         return Next::StopScan;
     case TargetDecision::Rewrite: {
-        const AnsiString rewritten = MakeRewrittenTarget(target.c_str());
+        if (!RewrittenNameFits(name)) break;
+        const AnsiString rewritten = MakeRewrittenTarget(name.c_str());
         UniqueBstr value(ToBstr(rewritten.c_str()));
-        base->put_target(value.get());
-        scan.defaultTarget = std::move(value);
+        target(element, nullptr, value.get());
+        if (base) scan.defaultTarget = std::move(value);
         TheKnownTargetNames().Add(rewritten.c_str());
         return Next::Continue;
     }
     case TargetDecision::Keep:
-        break;
+        if (base) scan.defaultTarget = CopyBstr(original.get());
+        TheKnownTargetNames().Add(name.c_str());
+        return Next::Continue;
     }
-    scan.defaultTarget = CopyBstr(original.get());
-    TheKnownTargetNames().Add(target.c_str());
+    // A rewritten name too long to keep: the target stays as the page wrote it.
+    if (base) scan.defaultTarget = CopyBstr(original.get());
     return Next::Continue;
 }
 
-// Links, areas and forms: a missing target becomes the page's default one; a
-// target that would open a new window gets a name the popup filter knows.
-template <typename Element>
-Next ApplyTarget(Scan& scan, Element* element) {
-    UniqueBstr original;
-    ReadTarget(element, &original);
-    const AnsiText target(original.get());
-    if (!*target.c_str()) {
-        element->put_target(scan.defaultTarget.get());
-        return Next::Continue;
-    }
-
-    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
-    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) return Next::Continue;
-    switch (decision) {
-    case TargetDecision::StopScan:
-        return Next::StopScan;
-    case TargetDecision::Rewrite: {
-        const AnsiString rewritten = MakeRewrittenTarget(target.c_str());
-        WriteTarget(element, rewritten.c_str());
-        TheKnownTargetNames().Add(rewritten.c_str());
-        return Next::Continue;
-    }
-    case TargetDecision::Keep:
-        break;
-    }
-    TheKnownTargetNames().Add(target.c_str());
-    return Next::Continue;
+Next ApplyBaseTarget(Scan& scan, IUnknown* element) {
+    return ApplyTarget(scan, element, TargetOf<IHTMLBaseElement>, true);
 }
 
-template <typename Element>
-Next ApplyTargetTo(Scan& scan, IUnknown* element) {
-    return ApplyTarget(scan, static_cast<Element*>(element));
+Next ApplyAreaTarget(Scan& scan, IUnknown* element) {
+    return ApplyTarget(scan, element, TargetOf<IHTMLAreaElement>, false);
+}
+
+Next ApplyFormTarget(Scan& scan, IUnknown* element) {
+    return ApplyTarget(scan, element, TargetOf<IHTMLFormElement>, false);
 }
 
 // The status bar may hide where a link leads; its tooltip shows the address.
@@ -336,7 +333,7 @@ Next ApplyAnchor(Scan& scan, IUnknown* element) {
                                          reinterpret_cast<void**>(plain.GetAddressOf()))) &&
         plain)
         plain->put_title(address.get());
-    return ApplyTarget(scan, anchor);
+    return ApplyTarget(scan, element, TargetOf<IHTMLAnchorElement>, false);
 }
 
 // --- The scan ---------------------------------------------------------------
@@ -363,8 +360,8 @@ const Phase kTolerantPhases[] = {
     {L"frameset", &IID_IHTMLFrameSetElement, ClearUnloadHandler<IHTMLFrameSetElement>,
      When::Always},
     {L"img", &IID_IHTMLImgElement, TestImage, When::BannerAdsBlocked},
-    {L"object", &IID_IHTMLObjectElement, TestPlugin<IHTMLObjectElement>, When::BannerAdsBlocked},
-    {L"embed", &IID_IHTMLEmbedElement, TestPlugin<IHTMLEmbedElement>, When::BannerAdsBlocked},
+    {L"object", &IID_IHTMLObjectElement, TestObject, When::BannerAdsBlocked},
+    {L"embed", &IID_IHTMLEmbedElement, TestEmbed, When::BannerAdsBlocked},
     {L"div", &IID_IHTMLElement, TestContainer, When::BannerAdsBlockedInDocumentComplete},
 };
 
@@ -373,8 +370,8 @@ const Phase kTolerantPhases[] = {
 const Phase kStrictPhases[] = {
     {L"base", &IID_IHTMLBaseElement, ApplyBaseTarget, When::Always},
     {L"a", &IID_IHTMLAnchorElement, ApplyAnchor, When::Always},
-    {L"area", &IID_IHTMLAreaElement, ApplyTargetTo<IHTMLAreaElement>, When::Always},
-    {L"form", &IID_IHTMLFormElement, ApplyTargetTo<IHTMLFormElement>, When::Always},
+    {L"area", &IID_IHTMLAreaElement, ApplyAreaTarget, When::Always},
+    {L"form", &IID_IHTMLFormElement, ApplyFormTarget, When::Always},
 };
 
 bool Runs(const Scan& scan, When when) {
