@@ -21,14 +21,16 @@ inline double Seconds() {
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// "1.23 s", "12.3 ms", "4.56 us", "789 ns".
+// "1.23 s", "12.3 ms", "4.56 us", "789 ns"; a negative duration (a
+// difference lost in the noise) keeps its sign.
 inline std::string Duration(double seconds) {
     char text[32];
-    if (seconds >= 1)
+    const double size = seconds < 0 ? -seconds : seconds;
+    if (size >= 1)
         std::snprintf(text, sizeof text, "%.2f s", seconds);
-    else if (seconds >= 1e-3)
+    else if (size >= 1e-3)
         std::snprintf(text, sizeof text, "%.2f ms", seconds * 1e3);
-    else if (seconds >= 1e-6)
+    else if (size >= 1e-6)
         std::snprintf(text, sizeof text, "%.2f us", seconds * 1e6);
     else
         std::snprintf(text, sizeof text, "%.0f ns", seconds * 1e9);

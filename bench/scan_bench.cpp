@@ -404,6 +404,8 @@ void Flat() {
                   Times(ten.scan / ten.reach), "-");
     bench::Figure("Scan growth, flat page 10k to 100k elements", Duration(all[2].scan),
                   "10k: " + Duration(ten.scan), Times(all[2].scan / ten.scan), "<= x11");
+    bench::Figure("  the DOM's own calls (the walk), 10k to 100k", Duration(all[2].walk),
+                  "10k: " + Duration(ten.walk), Times(all[2].walk / ten.walk), "-");
 
     std::printf("\nWith banner ads allowed (phases 1, 2 and 7 to 10):\n");
     PrintHeader();
@@ -415,7 +417,8 @@ void Flat() {
 }
 
 // The library's work on every DIV of the page: the DIV rule timed on each
-// DIV's inner markup, which is read untimed.
+// DIV's inner markup, which is read untimed (the scan reads it for the rule,
+// and the walk with the same calls times that).
 double DivRuleSeconds(const std::string& html, size_t* markupChars) {
     auto page = standin::Document::Parse(html, kUrl);
     ComPtr<IHTMLElementCollection> all;
@@ -445,9 +448,15 @@ double DivRuleSeconds(const std::string& html, size_t* markupChars) {
         UniqueBstr markup;
         division->get_innerHTML(markup.put());
         *markupChars += markup.Length();
-        const double start = Seconds();
-        IsAdContainer(markup.get(), markup.Length());
-        total += Seconds() - start;
+        // The fastest of a few tries: the figure is microseconds on a
+        // shared machine.
+        double fastest = 1e30;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const double start = Seconds();
+            IsAdContainer(markup.get(), markup.Length());
+            fastest = std::min(fastest, Seconds() - start);
+        }
+        total += fastest;
     }
     return total;
 }
