@@ -231,6 +231,71 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
     EXPECT_FALSE(later.Close()) << "the hook outlived the last process";
 }
 
+// A 64-bit program the user types into: the notepad of 64-bit Windows (or
+// of Wine's 64-bit prefix).
+class Notepad64 {
+public:
+    Notepad64() {
+        char windows[MAX_PATH] = {};
+        GetWindowsDirectoryA(windows, sizeof windows);
+        // Sysnative: the 64-bit system folder, as a 32-bit program names it.
+        process_.reset(new ChildProcess(Quoted(std::string(windows) + "\\Sysnative\\notepad.exe")));
+        test::WaitUntil([&] { return (window_ = FindWindowOf(process_->id())) != nullptr; }, 20000);
+        if (!window_) return;
+        MoveWindow(window_, 600, 200, 300, 200, TRUE);
+        edit_ = FindWindowExA(window_, nullptr, "Edit", nullptr);
+    }
+    bool started() const { return edit_ != nullptr; }
+    // Another process's text is asked for: GetWindowText would not.
+    LRESULT TextLength() const { return SendMessageA(edit_, WM_GETTEXTLENGTH, 0, 0); }
+    // Clicks into the text and types until a letter arrives there.
+    bool Focus() {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            Xdotool("mousemove 750 320 click 1");
+            test::PumpMessages(100);
+            Xdotool("key x");
+            if (test::WaitUntil([&] { return TextLength() > 0; }, 1000)) return true;
+        }
+        return false;
+    }
+
+private:
+    static HWND FindWindowOf(DWORD process) {
+        for (HWND window = GetTopWindow(nullptr); window; window = GetNextWindow(window, GW_HWNDNEXT)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == process && IsWindowVisible(window)) return window;
+        }
+        return nullptr;
+    }
+    // Ended by force when the test is done: closed, it would ask whether to
+    // save what was typed.
+    std::unique_ptr<ChildProcess> process_;
+    HWND window_ = nullptr;
+    HWND edit_ = nullptr;
+};
+
+// On 64-bit Windows the 32-bit library cannot be loaded into a 64-bit
+// program, so Windows calls the hook on the thread that set it, in the first
+// process that loaded the library, before the program gets the key.
+// Wine 8 does not: it calls the hook only in processes that can load the
+// library, and a 64-bit program's keys pass it by. The keys still reach the
+// program unharmed, which this shows on both.
+TEST_F(HotKeysTest, KeysActInA64BitProgram) {
+    if (!test::RunningUnderWow64()) GTEST_SKIP() << "32-bit Windows runs no 64-bit programs";
+    Notepad64 notepad;
+    ASSERT_TRUE(notepad.started());
+    ASSERT_TRUE(notepad.Focus()) << "the 64-bit program did not take the focus";
+    const LRESULT typed = notepad.TextLength();
+    ASSERT_EQ(1, Shared().soundOn);
+    // The letter after F9 arrives once F9 has gone through the hook.
+    Xdotool("key F9 x");
+    ASSERT_TRUE(test::WaitUntil([&] { return notepad.TextLength() == typed + 1; }, 5000));
+    if (Shared().soundOn == 1 && test::RunningOnWine())
+        GTEST_SKIP() << "Wine does not call a 32-bit hook for a 64-bit program's keys";
+    EXPECT_EQ(0, Shared().soundOn);
+}
+
 // A whole browsing session in a browser process of its own, with the DLL
 // registered and settings stored as a user left them: the browser is the
 // first process, so it reads them; the first browser event applies the
