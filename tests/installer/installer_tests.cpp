@@ -69,9 +69,10 @@ const std::string kFolder = ProgramFiles() + "\\Vantrell";
 std::string Installed(const std::string& name) { return kFolder + "\\" + name; }
 const std::string kLibrary = Installed("Korvane.dll");
 
-std::string SystemFolder() {
+// The folder of the 32-bit system programs: SysWOW64 on 64-bit Windows.
+std::string SystemFolder32() {
     char path[MAX_PATH] = {};
-    GetSystemDirectoryA(path, sizeof path);
+    if (!GetSystemWow64DirectoryA(path, sizeof path)) GetSystemDirectoryA(path, sizeof path);
     return path;
 }
 
@@ -207,15 +208,34 @@ void ExpectRegisteredAt(const std::string& library) {
     ExpectString(HKEY_LOCAL_MACHINE, kHelperKey, "", "Vantrell");
 }
 
+// The registry views to look at: this program's own and, on 64-bit
+// Windows, the 64-bit one, which 64-bit programs (a 64-bit browser among
+// them) see. The interface of the type library is written to both there.
+std::vector<REGSAM> RegistryViews() {
+    if (korvane::test::RunningUnderWow64()) return {0, KEY_WOW64_64KEY};
+    return {0};
+}
+
 void ExpectNothingRegistered() {
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Korvane.ViewSource.1"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Korvane.ViewSource"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + kLibid));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Interface\\" + GuidText(IID_IViewSource)));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    for (const REGSAM view : RegistryViews()) {
+        for (const std::string& key : {std::string("Korvane.ViewSource.1"), std::string("Korvane.ViewSource"),
+                                       kClassKey, "TypeLib\\" + kLibid,
+                                       "Interface\\" + GuidText(IID_IViewSource)})
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, view)) << key << " view " << view;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey, view)) << view;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, view)) << view;
+    }
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
+}
+
+// On 64-bit Windows the 32-bit library's class, its browser helper entry
+// and its entry in Add or Remove Programs are in the 32-bit view only: a
+// 64-bit browser, which cannot load the library, is not told about it.
+void ExpectNothingIn64BitView() {
+    if (!korvane::test::RunningUnderWow64()) return;
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, KEY_WOW64_64KEY));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey, KEY_WOW64_64KEY));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY));
 }
 
 void ExpectListedInAddRemovePrograms() {
@@ -249,6 +269,7 @@ void ExpectInstalled() {
     EXPECT_FALSE(FileExists(Installed("Korvane.dll.new")));
     ExpectRegisteredAt(kLibrary);
     ExpectListedInAddRemovePrograms();
+    ExpectNothingIn64BitView();
 }
 
 // The rights of BUILTIN\Users in a file's or folder's list.
@@ -589,13 +610,15 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     ExpectRegisteredAt(kLibrary);
     ExpectListedInAddRemovePrograms();
     ExpectString(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell",
-                 "\"" + SystemFolder() + "\\regsvr32.exe\" /s \"" + kLibrary + "\"");
+                 "\"" + SystemFolder32() + "\\regsvr32.exe\" /s \"" + kLibrary + "\"");
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Korvane.dll is in use by running programs"));
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Done; Windows must restart to finish."));
     EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
 
     ASSERT_TRUE(holder.Release());
     if (!MayRestart()) return;
+    // What the restart registers is then the run-once command's own work.
+    korvane::test::PurgeProductRegistration();
     ASSERT_TRUE(Restart());
     ExpectInstalled();
     EXPECT_TRUE(PendingOperations().empty());
