@@ -4,6 +4,10 @@
 ; Built by CMake with every build (see CMakeLists.txt beside this file):
 ;   makensis -DVERSION=1.52 -DLIBRARY=<Korvane.dll> -DOUTFILE=<KorvaneSetup.exe> korvane.nsi
 ;
+; Its icon (setup.ico) and the picture of its first and last pages
+; (wizard.bmp) are drawn by src/resources/icons/make_icons.py, the red sign
+; of the library's own icon.
+;
 ; On 64-bit Windows it is a 32-bit program for a 32-bit library, which only
 ; the 32-bit browser loads: its files go into "Program Files (x86)" and its
 ; registry entries, the library's own and Add or Remove Programs', into the
@@ -93,6 +97,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
 ; Pages
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${__FILEDIR__}\setup.ico"
+!define MUI_UNICON "${__FILEDIR__}\setup.ico"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}\wizard.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}\wizard.bmp"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT_REBOOT "$(RestartToFinishSetup)"
