@@ -8,8 +8,8 @@
 #define IDI_BLOCKING 209
 #define IDI_ALLOWING 210
 
-// The tray menu; loaded through the tray icon's identifier, which is the
-// same number.
+// The tray menu. The tray icon's identifier in the notification area
+// (TrayIconId) is the same number, but the menu is loaded by this name.
 #define IDR_TRAY_MENU 212
 
 // Dialogs.
@@ -64,3 +64,7 @@
 #define IDS_SOUND_FILTER_NAME 1007
 #define IDS_SOUND_FILTER_PATTERN 1008
 #define IDS_SOUND_TITLE 1009
+// The message of a white list that could not be saved.
+#define IDS_SAVE_FAILED_TEXT 1010
+#define IDS_SAVE_FAILED_KEPT 1011
+#define IDS_SAVE_FAILED_CAPTION 1012
