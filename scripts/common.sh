@@ -76,11 +76,13 @@ prepare_prefix() {
   KORVANE_WINEARCH=${2:-win32}
   wine_env
   if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
-    say "creating Wine prefix $WINEPREFIX"
+    say "creating Wine prefix $WINEPREFIX ($WINEARCH)"
+    started=$(date +%s)
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.korvane-ready"
+    say "created in $(($(date +%s) - started)) s"
   fi
   if [ ! -f "$WINEPREFIX/.korvane-settings-2" ]; then
     # No crash dialog: a crashing test must fail, not wait for a click.
