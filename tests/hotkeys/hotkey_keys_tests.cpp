@@ -234,7 +234,8 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
 }
 
 // A 64-bit program the user types into: the notepad of 64-bit Windows (or
-// of Wine's 64-bit prefix).
+// of Wine's 64-bit prefix). Ended by force when done: closed, it would ask
+// whether to save what was typed.
 class Notepad64 {
 public:
     Notepad64() {
@@ -242,38 +243,24 @@ public:
         GetWindowsDirectoryA(windows, sizeof windows);
         // Sysnative: the 64-bit system folder, as a 32-bit program names it.
         process_.reset(new ChildProcess(Quoted(std::string(windows) + "\\Sysnative\\notepad.exe")));
-        test::WaitUntil([&] { return (window_ = FindWindowOf(process_->id())) != nullptr; }, 20000);
-        if (!window_) return;
-        MoveWindow(window_, 600, 200, 300, 200, TRUE);
-        edit_ = FindWindowExA(window_, nullptr, "Edit", nullptr);
+        HWND window = nullptr;
+        test::WaitUntil([&] { return (window = FindWindowA("Notepad", nullptr)) != nullptr; }, 20000);
+        MoveWindow(window, 600, 200, 300, 200, TRUE);
+        edit_ = FindWindowExA(window, nullptr, "Edit", nullptr);
     }
-    bool started() const { return edit_ != nullptr; }
     // Another process's text is asked for: GetWindowText would not.
-    LRESULT TextLength() const { return SendMessageA(edit_, WM_GETTEXTLENGTH, 0, 0); }
+    LRESULT TextLength() const { return edit_ ? SendMessageA(edit_, WM_GETTEXTLENGTH, 0, 0) : -1; }
     // Clicks into the text and types until a letter arrives there.
     bool Focus() {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            Xdotool("mousemove 750 320 click 1");
-            test::PumpMessages(100);
-            Xdotool("key x");
+        for (int attempt = 0; edit_ && attempt < 10; ++attempt) {
+            Xdotool("mousemove 750 320 click 1 key x");
             if (test::WaitUntil([&] { return TextLength() > 0; }, 1000)) return true;
         }
         return false;
     }
 
 private:
-    static HWND FindWindowOf(DWORD process) {
-        for (HWND window = GetTopWindow(nullptr); window; window = GetNextWindow(window, GW_HWNDNEXT)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == process && IsWindowVisible(window)) return window;
-        }
-        return nullptr;
-    }
-    // Ended by force when the test is done: closed, it would ask whether to
-    // save what was typed.
     std::unique_ptr<ChildProcess> process_;
-    HWND window_ = nullptr;
     HWND edit_ = nullptr;
 };
 
@@ -286,8 +273,7 @@ private:
 TEST_F(HotKeysTest, KeysActInA64BitProgram) {
     if (!test::RunningUnderWow64()) GTEST_SKIP() << "32-bit Windows runs no 64-bit programs";
     Notepad64 notepad;
-    ASSERT_TRUE(notepad.started());
-    ASSERT_TRUE(notepad.Focus()) << "the 64-bit program did not take the focus";
+    ASSERT_TRUE(notepad.Focus()) << "the 64-bit program did not start or take the focus";
     const LRESULT typed = notepad.TextLength();
     ASSERT_EQ(1, Shared().soundOn);
     // The letter after F9 arrives once F9 has gone through the hook.
