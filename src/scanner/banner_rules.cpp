@@ -117,6 +117,14 @@ bool IsAdContainerMarkup(const char* markup) {
 
 void MediaTagChain::Feed(const char* bytes, size_t length) {
     for (size_t i = 0; i < length && !Decided(); ++i) {
+        // Between tags, most of the markup: an ASCII byte other than "<"
+        // changes nothing and is passed over on one look.
+        if (!mark_ && !trailByte_) {
+            for (unsigned char b = static_cast<unsigned char>(bytes[i]); b != '<' && b != 0 && b < 0x80;
+                 b = static_cast<unsigned char>(bytes[i])) {
+                if (++i == length) return;
+            }
+        }
         const unsigned char c = UpperAscii(static_cast<unsigned char>(bytes[i]));
         if (c == 0) {
             ended_ = true;
