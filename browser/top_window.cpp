@@ -28,6 +28,13 @@ constexpr size_t kMaxFramesPerDocument = 1000;
 constexpr DWORD kNewWindowUserInited = 0x2;
 constexpr DWORD kNewWindowOverrideKey = 0x8;
 
+double Milliseconds() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
         if (message == WM_NCCREATE) {
@@ -371,8 +378,10 @@ void TopWindow::LoadHelpers() {
         created.detail = GuidText(clsid);
         // Real activation: the class factory of the InprocServer32 that
         // registration wrote, in this apartment.
+        const double creating = Milliseconds();
         created.hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                       reinterpret_cast<void**>(helper.object.GetAddressOf()));
+        created.milliseconds = Milliseconds() - creating;
         Record(created);
         if (FAILED(created.hr) || !helper.object) continue;
         ++helpersCreated_;
@@ -392,7 +401,9 @@ void TopWindow::LoadHelpers() {
         sited.detail = GuidText(clsid) + (plainSite_ ? " (plain IUnknown site)" : " (browser)");
         {
             BusyScope busy(this);
+            const double siting = Milliseconds();
             sited.hr = helper.site->SetSite(site);
+            sited.milliseconds = Milliseconds() - siting;
         }
         Record(sited);
         if (sited.hr == S_OK) ++helpersSited_;
