@@ -977,6 +977,24 @@ bool TopWindow::ClickAction(BrowsingContext* context, const ElementSelector& ele
     note.detail = "click on " + element.tag + (modifiers.ctrl ? " with Ctrl" : "") + (modifiers.shift ? " with Shift" : "");
     Record(note);
     if (modifiers.Any() && element.tag != "form") {
+        // The key went down before the click and every hook saw it. Wine
+        // sets a window's key state again from the X server's keyboard when
+        // the X focus reaches it, and the X server knows nothing of keys
+        // sent with SendInput: under load that can come after the key and
+        // "release" it. The user is still holding it, so this thread's key
+        // state says so again, as it would on Windows.
+        BYTE keys[256];
+        if (GetKeyboardState(keys)) {
+            bool lost = false;
+            for (const auto& held : {std::make_pair(modifiers.ctrl, VK_CONTROL),
+                                     std::make_pair(modifiers.shift, VK_SHIFT)}) {
+                if (held.first && !(keys[held.second] & 0x80)) {
+                    keys[held.second] |= 0x80;
+                    lost = true;
+                }
+            }
+            if (lost) SetKeyboardState(keys);
+        }
         // A link clicked with Ctrl or Shift opens in a new window.
         OpenNewWindow(context, url, std::wstring(), L"_blank", kNewWindowUserInited | kNewWindowOverrideKey);
         return true;
