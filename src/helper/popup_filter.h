@@ -18,9 +18,23 @@ constexpr char kBlankTarget[] = "_blank";
 // matches every address that begins with it, every address that is itself
 // a beginning of it, and the same for its https twin.
 bool MatchesWhiteListEntry(const char* url, const char* entry);
-// The same, for an address whose length is known: the list is tested entry
-// by entry against one address.
+// The same, for an address whose length is known.
 bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry);
+
+// An address as the list is tested against it, entry by entry on every
+// navigation: what does not depend on the entry is found once.
+struct WhiteListAddress {
+    WhiteListAddress(const char* url, size_t length);
+    const char* url;
+    size_t length;
+    // Whether the address begins like "https" (over its own length, if
+    // shorter). Only then can it begin like an entry's https twin.
+    bool beginsSecure;
+};
+
+// The same rule, for an entry of the given length (strlen(entry)): the
+// store keeps each entry's length.
+bool MatchesWhiteListEntry(const WhiteListAddress& address, const char* entry, size_t entryLength);
 
 // A "javascript:" address (any letter case).
 bool IsJavascriptUrl(const char* url);

@@ -582,8 +582,10 @@ bool WhiteListStore::Append(const char* text) {
 
 bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
     if (entries.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
+    // An entry with a NUL inside would read as a shorter one, or as none.
     for (const AnsiString& entry : entries)
-        if (entry.empty() || entry.length() > kWhiteListEntryMax) return false;
+        if (!IsStorableEntry(entry.c_str()) || std::strlen(entry.c_str()) != entry.length())
+            return false;
     // Copy before taking the lock, so a failed allocation leaves the store whole.
     std::vector<AnsiString> copy(entries);
     ScopedLock hold(lock_);

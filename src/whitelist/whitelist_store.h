@@ -100,8 +100,8 @@ public:
     bool Save(DWORD* reason = nullptr);
 
     // Both refuse what the store cannot hold (an empty entry, one over 259
-    // bytes, or more than 800 entries), returning false and changing
-    // nothing.
+    // bytes, one that holds a NUL, or more than 800 entries), returning
+    // false and changing nothing.
     bool Append(const char* text);
     bool ReplaceAll(const std::vector<AnsiString>& entries);
 
@@ -111,12 +111,13 @@ public:
     std::vector<AnsiString> Snapshot() const;
 
     // Tests entries in store order under the lock; stops at the first entry
-    // for which match returns true. match must not call back into the store.
+    // for which match(text, length) returns true. The length is the text's
+    // own: no entry holds a NUL. match must not call back into the store.
     template <typename Match>
     bool AnyEntry(Match match) const {
         ScopedLock hold(lock_);
         for (const AnsiString& entry : entries_)
-            if (match(entry.c_str())) return true;
+            if (match(entry.c_str(), entry.length())) return true;
         return false;
     }
 
