@@ -4,9 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/ansi_string.h"
 #include "base/unique_resource.h"
-#include "module/module_path.h"
-#include "registration_ids.h"
 
 namespace korvane {
 namespace {
@@ -128,13 +127,14 @@ void RestoreContents(HKEY key, const SavedKey& saved) noexcept {
     }
 }
 
-AnsiString JoinPath(const AnsiString& parent, const AnsiString& name) {
-    if (parent.empty()) return name;
+AnsiString JoinPath(const AnsiString& parent, const char* name) {
+    if (parent.empty()) return AnsiString(name);
+    const size_t nameLength = std::strlen(name);
     AnsiString path;
-    path.Allocate(parent.length() + 1 + name.length());
+    path.Allocate(parent.length() + 1 + nameLength);
     std::memcpy(path.data(), parent.c_str(), parent.length());
     path.data()[parent.length()] = '\\';
-    std::memcpy(path.data() + parent.length() + 1, name.c_str(), name.length());
+    std::memcpy(path.data() + parent.length() + 1, name, nameLength);
     return path;
 }
 
@@ -157,19 +157,31 @@ LONG IgnoreMissing(LONG result) {
 
 }  // namespace
 
+HKEY RootKey(RegistryRoot root) noexcept {
+    switch (root) {
+    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::Users: return HKEY_USERS;
+    }
+    return nullptr;
+}
+
+// One pass over a table: a key's values follow it, then its subkeys, each
+// with everything below it up to the next key at most as deep.
 class RegistrationPass {
 public:
-    explicit RegistrationPass(Registrar& registrar) : registrar_(registrar) {}
+    RegistrationPass(Registrar& registrar, const RegistryEntry* entries, size_t count,
+                     const char* modulePath)
+        : registrar_(registrar), entries_(entries), count_(entries ? count : 0),
+          modulePath_(modulePath ? modulePath : "") {}
 
-    HRESULT Register(const RegistryScript& script) noexcept {
+    HRESULT Register() noexcept {
         LONG result = ERROR_SUCCESS;
         try {
-            for (const ScriptRoot& root : script.roots) {
-                for (const ScriptKey& key : root.keys) {
-                    result = RegisterKey(root.hive, root.hive, AnsiString(), key);
-                    if (result != ERROR_SUCCESS) break;
-                }
-                if (result != ERROR_SUCCESS) break;
+            for (size_t i = NextKey(0); i < count_ && result == ERROR_SUCCESS; i = NextKey(End(i))) {
+                const HKEY root = RootKey(entries_[i].root);
+                result = RegisterKey(root, root, AnsiString(), i);
             }
         } catch (...) {
             // Only allocation throws, and always before the change it was
@@ -181,20 +193,43 @@ public:
         return HRESULT_FROM_WIN32(result);
     }
 
-    HRESULT Unregister(const RegistryScript& script) noexcept {
+    HRESULT Unregister() noexcept {
         LONG first = ERROR_SUCCESS;
-        for (const ScriptRoot& root : script.roots)
-            for (const ScriptKey& key : root.keys) first = Keep(first, UnregisterKey(root.hive, key));
+        for (size_t i = NextKey(0); i < count_; i = NextKey(End(i)))
+            first = Keep(first, UnregisterKey(RootKey(entries_[i].root), i));
         return first == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(first);
     }
 
 private:
+    bool IsKey(size_t i) const { return entries_[i].kind == RegistryEntry::Kind::Key; }
+
+    // The first key from i on (a table begins with one).
+    size_t NextKey(size_t i) const {
+        while (i < count_ && !IsKey(i)) ++i;
+        return i;
+    }
+
+    // Past key's values and everything below it.
+    size_t End(size_t key) const {
+        size_t i = key + 1;
+        while (i < count_ && (!IsKey(i) || entries_[i].depth > entries_[key].depth)) ++i;
+        return i;
+    }
+
+    // Past key's values: its first subkey, or End(key).
+    size_t ValuesEnd(size_t key) const {
+        size_t i = key + 1;
+        while (i < count_ && !IsKey(i)) ++i;
+        return i;
+    }
+
     LONG Gate() noexcept { return registrar_.BeforeChange(); }
 
-    LONG RegisterKey(HKEY hive, HKEY parent, const AnsiString& parentPath, const ScriptKey& key) {
+    LONG RegisterKey(HKEY hive, HKEY parent, const AnsiString& parentPath, size_t index) {
+        const RegistryEntry& key = entries_[index];
         const AnsiString path = JoinPath(parentPath, key.name);
         if (key.flag == KeyFlag::ForceRemove) {
-            const LONG deleted = DeleteForRewrite(hive, parent, path, key.name.c_str());
+            const LONG deleted = DeleteForRewrite(hive, parent, path, key.name);
             if (deleted != ERROR_SUCCESS) return deleted;
         }
 
@@ -210,18 +245,19 @@ private:
         DWORD disposition = 0;
         LONG result = Gate();
         if (result == ERROR_SUCCESS)
-            result = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+            result = RegCreateKeyExA(parent, key.name, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_READ | KEY_WRITE, nullptr, handle.put(), &disposition);
         const bool created = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
         if (!created) journal_.pop_back();
         if (result != ERROR_SUCCESS) return result;
 
-        for (const ScriptValue& value : key.values) {
-            result = SetValue(hive, handle.get(), path, created, value);
+        size_t i = index + 1;
+        for (; i < count_ && !IsKey(i); ++i) {
+            result = SetValue(hive, handle.get(), path, created, entries_[i]);
             if (result != ERROR_SUCCESS) return result;
         }
-        for (const ScriptKey& subkey : key.subkeys) {
-            result = RegisterKey(hive, handle.get(), path, subkey);
+        for (const size_t end = End(index); i < end; i = End(i)) {
+            result = RegisterKey(hive, handle.get(), path, i);
             if (result != ERROR_SUCCESS) return result;
         }
         return ERROR_SUCCESS;
@@ -230,13 +266,13 @@ private:
     // Values of a key this pass created go with the key when it is undone;
     // values of a key that was there already are saved first.
     LONG SetValue(HKEY hive, HKEY key, const AnsiString& path, bool keyIsNew,
-                  const ScriptValue& value) {
+                  const RegistryEntry& value) {
         if (!keyIsNew) {
             Change change;
             change.kind = Change::Kind::ReplacedValue;
             change.hive = hive;
             change.path = path;
-            change.oldValue.name = Widen(value.name.c_str());
+            change.oldValue.name = Widen(value.name);
             const LONG read = ReadValue(key, change.oldValue.name.data(), &change.oldValue);
             if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
             change.hadValue = read == ERROR_SUCCESS;
@@ -244,16 +280,13 @@ private:
         }
         LONG result = Gate();
         if (result == ERROR_SUCCESS) {
-            const BYTE* data;
-            DWORD size;
-            if (value.type == REG_DWORD) {
-                data = reinterpret_cast<const BYTE*>(&value.number);
-                size = sizeof value.number;
-            } else {
-                data = reinterpret_cast<const BYTE*>(value.text.c_str());
-                size = static_cast<DWORD>(value.text.length() + 1);
-            }
-            result = RegSetValueExA(key, value.name.c_str(), 0, value.type, data, size);
+            const bool number = value.kind == RegistryEntry::Kind::Dword;
+            const char* text = value.text ? value.text : modulePath_;
+            const BYTE* data = number ? reinterpret_cast<const BYTE*>(&value.number)
+                                      : reinterpret_cast<const BYTE*>(text);
+            const DWORD size =
+                number ? sizeof value.number : static_cast<DWORD>(std::strlen(text) + 1);
+            result = RegSetValueExA(key, value.name, 0, number ? REG_DWORD : REG_SZ, data, size);
         }
         if (result != ERROR_SUCCESS && !keyIsNew) journal_.pop_back();
         return result;
@@ -317,8 +350,9 @@ private:
         journal_.clear();
     }
 
-    LONG UnregisterKey(HKEY parent, const ScriptKey& key) noexcept {
-        const char* name = key.name.c_str();
+    LONG UnregisterKey(HKEY parent, size_t index) noexcept {
+        const RegistryEntry& key = entries_[index];
+        const char* name = key.name;
         if (key.flag == KeyFlag::ForceRemove) {
             const LONG allowed = Gate();
             if (allowed != ERROR_SUCCESS) return allowed;
@@ -332,13 +366,15 @@ private:
         if (opened != ERROR_SUCCESS) return IgnoreMissing(opened);
 
         LONG first = ERROR_SUCCESS;
-        for (const ScriptKey& subkey : key.subkeys) first = Keep(first, UnregisterKey(handle.get(), subkey));
+        const size_t valuesEnd = ValuesEnd(index);
+        for (size_t i = valuesEnd, end = End(index); i < end; i = End(i))
+            first = Keep(first, UnregisterKey(handle.get(), i));
         if (key.flag == KeyFlag::NoRemove) return first;
 
-        for (const ScriptValue& value : key.values) {
+        for (size_t i = index + 1; i < valuesEnd; ++i) {
             LONG result = Gate();
             if (result == ERROR_SUCCESS)
-                result = IgnoreMissing(RegDeleteValueA(handle.get(), value.name.c_str()));
+                result = IgnoreMissing(RegDeleteValueA(handle.get(), entries_[i].name));
             first = Keep(first, result);
         }
         DWORD subkeys = 0, values = 0;
@@ -353,45 +389,21 @@ private:
     }
 
     Registrar& registrar_;
+    const RegistryEntry* entries_;
+    size_t count_;
+    const char* modulePath_;
     std::vector<Change> journal_;
 };
 
-HRESULT Registrar::Register(const RegistryScript& script) noexcept {
-    RegistrationPass pass(*this);
-    return pass.Register(script);
+HRESULT Registrar::Register(const RegistryEntry* entries, size_t count,
+                            const char* modulePath) noexcept {
+    RegistrationPass pass(*this, entries, count, modulePath);
+    return pass.Register();
 }
 
-HRESULT Registrar::Unregister(const RegistryScript& script) noexcept {
-    RegistrationPass pass(*this);
-    return pass.Unregister(script);
-}
-
-HRESULT LoadRegistrationScript(HMODULE module, RegistryScript* script) noexcept {
-    if (!script) return E_POINTER;
-    char path[MAX_PATH];
-    const HRESULT pathResult = GetModulePath(module, path, sizeof path);
-    if (FAILED(pathResult)) return pathResult;
-
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(IDR_REGISTRATION_SCRIPT), "REGISTRY");
-    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-    const void* text = loaded ? LockResource(loaded) : nullptr;
-    if (!text) {
-        const DWORD error = GetLastError();
-        return error ? HRESULT_FROM_WIN32(error) : HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
-    }
-    const ScriptReplacement replacements[] = {{"MODULE", path}};
-    const ScriptError error =
-        ParseRegistryScript(static_cast<const char*>(text), SizeofResource(module, resource),
-                            replacements, 1, script);
-    if (error == ScriptError::None) return S_OK;
-    return error == ScriptError::OutOfMemory ? E_OUTOFMEMORY : HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-}
-
-HRESULT UpdateRegistryFromResource(HMODULE module, bool registering, Registrar& registrar) noexcept {
-    RegistryScript script;
-    const HRESULT loaded = LoadRegistrationScript(module, &script);
-    if (FAILED(loaded)) return loaded;
-    return registering ? registrar.Register(script) : registrar.Unregister(script);
+HRESULT Registrar::Unregister(const RegistryEntry* entries, size_t count) noexcept {
+    RegistrationPass pass(*this, entries, count, nullptr);
+    return pass.Unregister();
 }
 
 }  // namespace korvane
