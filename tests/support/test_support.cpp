@@ -306,6 +306,13 @@ bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
     return WriteFileBytes(path + hostAndPath.substr(start), html);
 }
 
+void WriteFigure(const std::string& name, const std::string& tried, const std::string& cases,
+                 const std::string& held) {
+    const std::string folder = BuildDirectory() + "figures\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    WriteFileBytes(folder + name + ".tsv", name + "\t" + tried + "\t" + cases + "\t" + held + "\n");
+}
+
 std::string GuidText(const GUID& guid) {
     wchar_t wide[64] = {};
     StringFromGUID2(guid, wide, 64);

@@ -108,6 +108,12 @@ bool LooksGreen(COLORREF colour);
 bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
                    const std::string& html);
 
+// One row of the table of what the test run tried and what held: written
+// as <build>\figures\<name>.tsv (suite, what was tried, cases, what held),
+// which the scripts gather after the run.
+void WriteFigure(const std::string& name, const std::string& tried, const std::string& cases,
+                 const std::string& held);
+
 // "{XXXXXXXX-...}", as the registry writes identifiers.
 std::string GuidText(const GUID& guid);
 
