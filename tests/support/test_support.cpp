@@ -157,6 +157,12 @@ int ChildProcess::Wait(DWORD timeoutMs) {
     return code;
 }
 
+void ChildProcess::Kill() {
+    if (!process_) return;
+    TerminateProcess(process_, 255);
+    WaitForSingleObject(process_, 10000);
+}
+
 RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name) {
     RawValue value;
     HKEY handle = nullptr;

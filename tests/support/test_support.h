@@ -59,6 +59,9 @@ public:
     DWORD id() const { return id_; }
     // The exit code, or -1 on timeout.
     int Wait(DWORD timeoutMs = 60000);
+    // Ends it at once, as another program may (TerminateProcess), and
+    // returns once it is gone.
+    void Kill();
 
 private:
     HANDLE process_ = nullptr;
