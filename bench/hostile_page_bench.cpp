@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench_figures.h"
 #include "bench_program.h"
 #include "browser/session.h"
 #include "hostile/hostile_pages.h"
@@ -78,6 +79,9 @@ int main() {
         if (!within) ++over;
         std::printf("%-24s %12.1f %12.1f %8.2f%s\n", page.name.c_str(), bare, helped, helped / bare,
                     within ? "" : "  over the bound");
+        bench::Figure("Hostile page: " + page.name, bench::Duration(helped / 1e3),
+                      "without the helper " + bench::Duration(bare / 1e3), bench::Times(helped / bare),
+                      "<= x" + std::to_string(static_cast<int>(kBound)));
         std::fflush(stdout);
     }
     korvane.Shared().blockBannerAds = 0;

@@ -8,8 +8,9 @@ BUILD_DIR=${BUILD_DIR:-$KORVANE_ROOT/build}
 # wine64 beside wine32 runs the 64-bit prefix, where the 32-bit programs run
 # as on 64-bit Windows; fonts-wine draws Wine's caption buttons and its own
 # dialogs with the fonts Wine expects (without it a close box is a letter).
-KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools googletest
-  wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick nsis python3"
+# g++-mingw-w64-i686-win32 only for its C++ runtime, which the DLL links.
+KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools
+  googletest wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick nsis python3"
 
 say() { printf '==> %s\n' "$*"; }
 
