@@ -515,9 +515,9 @@ TEST_F(HostileInputTest, SettingsOfAnyTypeSizeOrNameAreReadSafely) {
     Tally tally("hostile_registry",
                 "settings: \"Tray Icon\", \"Sound\" and \"Flash\" of every wrong type and size; "
                 "\"File\" of 10 KB, without a NUL, of every type, naming CON, NUL, COM1 or a pipe");
-    tally.Holds("wrong types and sizes read as missing; \"File\" read only as a file's path; each "
-                "\"File\" played at blocks by a browser process of its own: blocks and white list "
-                "right, nothing waited on a device, no leak");
+    tally.Holds("wrong types and sizes read as missing, a \"File\" naming a device or a pipe as "
+                "none; with each \"File\" and the sound on, a browser process of its own blocked "
+                "and let through as it should, without waiting, and held nothing at the end");
     const std::string pipeName = "\\\\.\\pipe\\korvane-hostile-" + std::to_string(GetCurrentProcessId());
     // A pipe whose server never writes: a reader of it waits for ever.
     UniqueHandle pipe(CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,

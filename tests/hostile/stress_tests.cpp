@@ -275,7 +275,7 @@ void WorkDialogs(int part, InstalledKorvane& korvane, const std::atomic<bool>& s
         if (!editor) return record.Problem("the site editor did not open");
         SetWindowTextA(GetDlgItem(editor, IDC_SITE_TEXT), ("stress" + std::to_string(n) + ".example").c_str());
         if (!CloseAndWait(editor, IDC_SITE_OK)) return record.Problem("the site editor did not close");
-        // Delete the oldest entry this driver added (the list is newest first).
+        // Delete the lowest entry of the list but the friend one.
         const std::vector<std::string> items = ListItems(list);
         for (size_t i = items.size(); i-- > 1;) {
             if (items[i] == kFriend) continue;
