@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace korvane {
@@ -53,6 +54,19 @@ AnsiString ToAnsi(const wchar_t* text, size_t length);
 // Converts a narrow string from the ANSI code page to a newly allocated BSTR.
 // Throws std::bad_alloc when the BSTR cannot be allocated.
 BSTR ToBstr(const char* text);
+
+// A piece of text for Concatenate: a C string, an AnsiString, or the first
+// length bytes of a text. Refers to the text; it must outlive the call.
+struct TextPiece {
+    TextPiece(const char* text) noexcept : data(text ? text : ""), length(std::strlen(data)) {}
+    TextPiece(const AnsiString& text) noexcept : data(text.c_str()), length(text.length()) {}
+    TextPiece(const char* text, size_t size) noexcept : data(text), length(size) {}
+    const char* data;
+    size_t length;
+};
+
+// The pieces one after another. Throws std::bad_alloc like any copy.
+AnsiString Concatenate(std::initializer_list<TextPiece> pieces);
 
 // Copies at most size-1 bytes of source and always terminates the copy.
 // Returns false when the source did not fit whole.

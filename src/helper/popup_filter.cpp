@@ -59,20 +59,24 @@ bool MatchesWhiteListEntry(const WhiteListAddress& address, const char* entry, s
     if (!url || !entry) return false;
     if (BeginsAlike(url, entry, std::min(address.length, entryLength))) return true;
 
-    // The twin is compared in two pieces rather than built: it can be
-    // longer than any entry. Its first piece is the same for every entry,
-    // and was compared with the address beforehand: over the address's
-    // length when that is shorter, which then settles it, else over the
-    // five bytes. The twin is compared over its own length, not the
-    // entry's: over the entry's, a short entry such as "a:" would compare
-    // "ht" and match every address.
+    // Only an http entry has an https twin, the same address under the
+    // other scheme. Any other scheme's twin would be "https:" and whatever
+    // follows its colon: for an entry such as "a:" or "x://", a beginning of
+    // every https address.
     if (!address.beginsSecure) return false;
-    const char* colon = static_cast<const char*>(std::memchr(entry, ':', entryLength));
-    if (!colon) return false;
-    const size_t secureN =
-        std::min(address.length, kSecureLength + static_cast<size_t>(entry + entryLength - colon));
+    constexpr size_t kColon = kSecureLength - 1;  // where an http entry has its colon
+    if (entryLength <= kColon || entry[kColon] != ':' || !BeginsAlike(entry, kSecure, kColon))
+        return false;
+    // The twin, "https" followed by the entry from its colon on, is compared
+    // in two pieces rather than built: it can be longer than any entry. Its
+    // first piece is the same for every entry and was compared with the
+    // address beforehand: over the address's length when that is shorter,
+    // which then settles it. The twin is compared over its own length, not
+    // the entry's: over the entry's, a short entry would compare too few
+    // bytes and match every address.
+    const size_t secureN = std::min(address.length, kSecureLength + (entryLength - kColon));
     if (secureN <= kSecureLength) return true;
-    return BeginsAlike(url + kSecureLength, colon, secureN - kSecureLength);
+    return BeginsAlike(url + kSecureLength, entry + kColon, secureN - kSecureLength);
 }
 
 bool IsJavascriptUrl(const char* url) {

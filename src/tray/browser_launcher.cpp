@@ -72,17 +72,6 @@ AnsiString WebSafeAddress(const char* address) {
     return result;
 }
 
-AnsiString Concatenate(const char* first, size_t firstLength, const char* second,
-                       size_t secondLength, const char* third, size_t thirdLength) {
-    AnsiString result;
-    result.Allocate(firstLength + secondLength + thirdLength);
-    char* out = result.data();
-    std::memcpy(out, first, firstLength);
-    std::memcpy(out + firstLength, second, secondLength);
-    std::memcpy(out + firstLength + secondLength, third, thirdLength);
-    return result;
-}
-
 // Starts the command line as a new process with its window shown normally,
 // as a browser the user asked for should be.
 void StartProcess(AnsiString commandLine) {
@@ -113,8 +102,7 @@ AnsiString BrowserCommandLine(const char* registeredCommand, const char* address
         keep = static_cast<size_t>(bare - registeredCommand);
     }
     const AnsiString safe = WebSafeAddress(address);
-    const AnsiString quoted = Concatenate("\"", 1, safe.c_str(), safe.length(), "\"", 1);
-    return Concatenate(registeredCommand, keep, " ", 1, quoted.c_str(), quoted.length());
+    return Concatenate({TextPiece(registeredCommand, keep), " \"", safe, "\""});
 }
 
 bool IsWebAddress(const char* address) {
@@ -137,9 +125,7 @@ void BrowserLauncher::OpenUrl(const char* address) {
     AnsiString fileClass;
     if (!ReadClassesDefault(".html", &fileClass) && !ReadClassesDefault(".htm", &fileClass))
         return;
-    const AnsiString commandKey =
-        Concatenate(fileClass.c_str(), fileClass.length(), kOpenCommandSuffix,
-                    sizeof kOpenCommandSuffix - 1, "", 0);
+    const AnsiString commandKey = Concatenate({fileClass, kOpenCommandSuffix});
     AnsiString command;
     if (!ReadClassesDefault(commandKey.c_str(), &command)) return;
     StartProcess(BrowserCommandLine(command.c_str(), address));
