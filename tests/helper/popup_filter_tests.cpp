@@ -42,15 +42,16 @@ TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
         const char* entry;
         bool matches;
     } cases[] = {
-        {"http", "a:", true},        // a beginning of the twin "https:"
-        {"HTTPS", "a:", true},
-        {"https:/", "a:", true},
-        {"https:/", "a:x", false},
+        {"HTTPS", "http:", true},    // a beginning of the twin "https:"
+        {"https:/", "http:", true},
+        {"https:/", "http:x", false},
+        {"http", "a:", false},       // only an http entry has a twin
+        {"HTTPS", "a:", false},
         {"htt", "zz", false},
         {"", "x:y", true},
         {"httpx://a.com/", "http://a.com/", false},
-        {"Https://a.com/b", "http://a.com/", true},
-        {"https://a.com/b", "ftp://a.com/", true},
+        {"Https://a.com/b", "HTTP://a.com/", true},
+        {"https://a.com/b", "ftp://a.com/", false},
         {"https://a.com/b", "http://a.org/", false},
         {"https:", "http://a.com/", true},
     };
