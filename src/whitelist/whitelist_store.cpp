@@ -386,11 +386,12 @@ void WhiteListStore::LoadIfEmpty() {
     std::vector<AnsiString> loaded;
     const DWORD error = ReadListFile(haveKnown ? &known : nullptr, &unchanged, &stamp, &loaded);
     if (unchanged || (error != ERROR_SUCCESS && !IsMissing(error))) return;
+    std::vector<AnsiString> copy(loaded);
 
     ScopedLock hold(lock_);
     // A dialog may have changed the store while the file was read.
     if (!entries_.empty() || !fileEntries_.empty()) return;
-    entries_ = loaded;
+    entries_.swap(copy);
     fileEntries_ = std::move(loaded);
     stamp_ = error == ERROR_SUCCESS ? stamp : FileStamp();
     stampKnown_ = true;
@@ -420,7 +421,8 @@ DWORD WhiteListStore::TakeInChangesOnDisk() {
 
     ScopedLock hold(lock_);
     if (SameList(entries_, fileEntries_)) {
-        entries_ = theirs;
+        std::vector<AnsiString> copy(theirs);
+        entries_.swap(copy);
     } else if (!SameList(theirs, fileEntries_)) {
         // This process's unsaved edits meet another process's save. Both
         // are the users' work: the edits are applied to the newer list.
@@ -554,7 +556,7 @@ DWORD WhiteListStore::SaveChanges() {
     {
         ScopedLock hold(lock_);
         if (SameList(entries_, fileEntries_)) return ERROR_SUCCESS;
-        image = entries_;
+        std::vector<AnsiString>(entries_).swap(image);
     }
     FileStamp stamp;
     error = WriteListFile(image, &stamp);
