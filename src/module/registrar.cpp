@@ -1,6 +1,7 @@
 #include "module/registrar.h"
 
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -12,22 +13,32 @@ namespace {
 
 // Saved contents of a key, read through the wide functions so that names
 // and string data come back byte for byte, whatever the code page.
+using WideName = std::unique_ptr<wchar_t[]>;  // terminated
+
 struct SavedValue {
-    std::vector<wchar_t> name;  // terminated
+    WideName name;
     DWORD type = REG_NONE;
-    std::vector<BYTE> data;
+    std::unique_ptr<BYTE[]> data;
+    DWORD size = 0;
 };
 
 struct SavedKey {
-    std::vector<wchar_t> name;  // terminated
+    WideName name;
     std::vector<SavedValue> values;
     std::vector<SavedKey> subkeys;
 };
 
-std::vector<wchar_t> Widen(const char* text) {
+WideName CopyName(const wchar_t* name, DWORD length) {
+    WideName copy(new wchar_t[length + 1]);
+    std::memcpy(copy.get(), name, length * sizeof(wchar_t));
+    copy[length] = L'\0';
+    return copy;
+}
+
+WideName Widen(const char* text) {
     const int count = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::vector<wchar_t> wide(count > 0 ? static_cast<size_t>(count) : 1, L'\0');
-    if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), count);
+    WideName wide(new wchar_t[count > 0 ? count : 1]());
+    if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.get(), count);
     return wide;
 }
 
@@ -59,13 +70,13 @@ LONG ReadValue(HKEY key, const wchar_t* name, SavedValue* value) {
         DWORD size = 0;
         LONG result = RegQueryValueExW(key, name, nullptr, &value->type, nullptr, &size);
         if (result != ERROR_SUCCESS) return result;
-        value->data.assign(size, 0);
-        result = RegQueryValueExW(key, name, nullptr, &value->type,
-                                  size ? value->data.data() : nullptr, &size);
-        // The value may grow between the two calls; ask again then.
-        if (result == ERROR_MORE_DATA) continue;
+        value->data.reset(size ? new BYTE[size]() : nullptr);
+        result = RegQueryValueExW(key, name, nullptr, &value->type, value->data.get(), &size);
+        // The value may grow between the two calls; ask again then. (Asked
+        // with no room, the second call answers the new size as a success.)
+        if (result == ERROR_MORE_DATA || (size && !value->data)) continue;
         if (result != ERROR_SUCCESS) return result;
-        value->data.resize(size);
+        value->size = size;
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;
@@ -78,30 +89,32 @@ LONG SaveKey(HKEY key, SavedKey* saved) {
                                    nullptr);
     if (result != ERROR_SUCCESS) return result;
 
-    std::vector<wchar_t> name(static_cast<size_t>(maxValueNameLength) + 1, L'\0');
+    DWORD room = maxValueNameLength + 1;
+    WideName name(new wchar_t[room]());
     for (DWORD i = 0; i < valueCount; ++i) {
-        DWORD length = static_cast<DWORD>(name.size());
-        result = RegEnumValueW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        DWORD length = room;
+        result = RegEnumValueW(key, i, name.get(), &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS) return result;
         SavedValue value;
-        value.name.assign(name.data(), name.data() + length + 1);
-        result = ReadValue(key, value.name.data(), &value);
+        value.name = CopyName(name.get(), length);
+        result = ReadValue(key, value.name.get(), &value);
         if (result != ERROR_SUCCESS) return result;
         saved->values.push_back(std::move(value));
     }
 
-    name.assign(static_cast<size_t>(maxSubkeyLength) + 1, L'\0');
+    room = maxSubkeyLength + 1;
+    name.reset(new wchar_t[room]());
     for (DWORD i = 0; i < subkeyCount; ++i) {
-        DWORD length = static_cast<DWORD>(name.size());
-        result = RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        DWORD length = room;
+        result = RegEnumKeyExW(key, i, name.get(), &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS) return result;
         UniqueHkey subkey;
-        result = RegOpenKeyExW(key, name.data(), 0, KEY_READ, subkey.put());
+        result = RegOpenKeyExW(key, name.get(), 0, KEY_READ, subkey.put());
         if (result != ERROR_SUCCESS) return result;
         SavedKey child;
-        child.name.assign(name.data(), name.data() + length + 1);
+        child.name = CopyName(name.get(), length);
         result = SaveKey(subkey.get(), &child);
         if (result != ERROR_SUCCESS) return result;
         saved->subkeys.push_back(std::move(child));
@@ -110,9 +123,7 @@ LONG SaveKey(HKEY key, SavedKey* saved) {
 }
 
 LONG WriteSavedValue(HKEY key, const SavedValue& value) {
-    return RegSetValueExW(key, value.name.data(), 0, value.type,
-                          value.data.empty() ? nullptr : value.data.data(),
-                          static_cast<DWORD>(value.data.size()));
+    return RegSetValueExW(key, value.name.get(), 0, value.type, value.data.get(), value.size);
 }
 
 // Puts saved values and subkeys back into key; carries on past failures.
@@ -120,7 +131,7 @@ void RestoreContents(HKEY key, const SavedKey& saved) noexcept {
     for (const SavedValue& value : saved.values) WriteSavedValue(key, value);
     for (const SavedKey& child : saved.subkeys) {
         UniqueHkey subkey;
-        if (RegCreateKeyExW(key, child.name.data(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+        if (RegCreateKeyExW(key, child.name.get(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                             nullptr, subkey.put(), nullptr) != ERROR_SUCCESS)
             continue;
         RestoreContents(subkey.get(), child);
@@ -273,7 +284,7 @@ private:
             change.hive = hive;
             change.path = path;
             change.oldValue.name = Widen(value.name);
-            const LONG read = ReadValue(key, change.oldValue.name.data(), &change.oldValue);
+            const LONG read = ReadValue(key, change.oldValue.name.get(), &change.oldValue);
             if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
             change.hadValue = read == ERROR_SUCCESS;
             journal_.push_back(std::move(change));
@@ -332,7 +343,7 @@ private:
                 if (change.hadValue) {
                     WriteSavedValue(key.get(), change.oldValue);
                 } else {
-                    RegDeleteValueW(key.get(), change.oldValue.name.data());
+                    RegDeleteValueW(key.get(), change.oldValue.name.get());
                 }
                 break;
             }
