@@ -44,16 +44,6 @@ WhiteListAddress::WhiteListAddress(const char* text, size_t textLength)
       length(textLength),
       beginsSecure(text && BeginsAlike(text, kSecure, std::min(textLength, kSecureLength))) {}
 
-bool MatchesWhiteListEntry(const char* url, const char* entry) {
-    if (!url || !entry) return false;
-    return MatchesWhiteListEntry(url, std::strlen(url), entry);
-}
-
-bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry) {
-    if (!url || !entry) return false;
-    return MatchesWhiteListEntry(WhiteListAddress(url, urlLength), entry, std::strlen(entry));
-}
-
 bool MatchesWhiteListEntry(const WhiteListAddress& address, const char* entry, size_t entryLength) {
     const char* url = address.url;
     if (!url || !entry) return false;

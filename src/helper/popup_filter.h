@@ -5,24 +5,15 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstring>
 
 namespace korvane {
 
 constexpr char kUnspecifiedFrame[] = "_unspecifiedFrame";
 constexpr char kBlankTarget[] = "_blank";
 
-// A white list entry e matches an address u when, over n = the shorter of the
-// two lengths, u begins like e, ignoring letter case; or, when e's scheme
-// is http, when u begins like e's https twin (e with its scheme replaced by
-// "https") over the shorter of u's and the twin's lengths. So an entry
-// matches every address that begins with it, every address that is itself
-// a beginning of it, and the same for its https twin.
-bool MatchesWhiteListEntry(const char* url, const char* entry);
-// The same, for an address whose length is known.
-bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry);
-
-// An address as the list is tested against it, entry by entry on every
-// navigation: what does not depend on the entry is found once.
+// An address as the white list is tested against it, entry by entry on
+// every navigation: what does not depend on the entry is found once.
 struct WhiteListAddress {
     WhiteListAddress(const char* url, size_t length);
     const char* url;
@@ -32,9 +23,27 @@ struct WhiteListAddress {
     bool beginsSecure;
 };
 
-// The same rule, for an entry of the given length (strlen(entry)): the
-// store keeps each entry's length.
+// A white list entry e matches an address u when, over n = the shorter of the
+// two lengths, u begins like e, ignoring letter case; or, when e's scheme
+// is http, when u begins like e's https twin (e with its scheme replaced by
+// "https") over the shorter of u's and the twin's lengths. So an entry
+// matches every address that begins with it, every address that is itself
+// a beginning of it, and the same for its https twin. entryLength is
+// strlen(entry): the store keeps each entry's length.
 bool MatchesWhiteListEntry(const WhiteListAddress& address, const char* entry, size_t entryLength);
+
+// The same rule for an address and an entry as they come. (Defined here, so
+// they are made only where they are used: every function of an object the
+// library links stays in it, called or not, as its unwind tables refer to
+// it.)
+inline bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry) {
+    if (!url || !entry) return false;
+    return MatchesWhiteListEntry(WhiteListAddress(url, urlLength), entry, std::strlen(entry));
+}
+inline bool MatchesWhiteListEntry(const char* url, const char* entry) {
+    if (!url || !entry) return false;
+    return MatchesWhiteListEntry(url, std::strlen(url), entry);
+}
 
 // A "javascript:" address (any letter case).
 bool IsJavascriptUrl(const char* url);

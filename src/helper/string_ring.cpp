@@ -76,23 +76,8 @@ std::vector<AnsiString> StringRing::Snapshot() const {
     std::vector<AnsiString> entries;
     const int last = start_ > end_ ? end_ + kRingSlots : end_;
     entries.reserve(static_cast<size_t>(last - start_));
-    for (int i = start_; i < last; ++i) entries.emplace_back(slots_[i % kRingSlots].get());
+    for (int i = start_; i < last; ++i) entries.push_back(AnsiString(slots_[i % kRingSlots].get()));
     return entries;
-}
-
-int StringRing::Count() const {
-    ScopedLock hold(lock_);
-    return (end_ - start_ + kRingSlots) % kRingSlots;
-}
-
-int StringRing::Start() const {
-    ScopedLock hold(lock_);
-    return start_;
-}
-
-int StringRing::End() const {
-    ScopedLock hold(lock_);
-    return end_;
 }
 
 bool BlockedPopupLog::Contains(const char* url) const {
