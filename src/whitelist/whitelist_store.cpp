@@ -21,6 +21,9 @@ constexpr size_t kTokenUnits = 3 * kWhiteListEntryMax + 3;
 constexpr DWORD kTempNameAttempts = 100;
 constexpr int kReplaceAttempts = 10;
 constexpr DWORD kReplaceDelayMs = 50;
+// A temporary file this old is a leftover of a save that was killed: a
+// save lives for milliseconds, so no save in flight is ever this old.
+constexpr ULONGLONG kStaleTempAge = 10ull * 60 * 10000000;  // in 100 ns
 // WC_ERR_INVALID_CHARS, from Vista on; passed only when the ANSI code page
 // is UTF-8, which no earlier Windows offers.
 constexpr DWORD kWcErrInvalidChars = 0x80;
@@ -203,6 +206,27 @@ AnsiString TempFileName(DWORD serial) {
         name[prefix + i] = "0123456789abcdef"[(serial >> (28 - 4 * i)) & 0xF];
     std::memcpy(name + prefix + 8, kWhiteListTempSuffix, sizeof kWhiteListTempSuffix);
     return AnsiString(name);
+}
+
+bool IsTempFileName(const char* name) noexcept {
+    const size_t prefix = sizeof kWhiteListTempPrefix - 1;
+    const size_t suffix = sizeof kWhiteListTempSuffix - 1;
+    if (std::strlen(name) != prefix + 8 + suffix ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(prefix),
+                       kWhiteListTempPrefix, static_cast<int>(prefix)) != CSTR_EQUAL ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name + prefix + 8, static_cast<int>(suffix),
+                       kWhiteListTempSuffix, static_cast<int>(suffix)) != CSTR_EQUAL)
+        return false;
+    for (size_t i = prefix; i < prefix + 8; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+ULONGLONG Ticks(const FILETIME& time) noexcept {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 // Puts the complete new list (temp) in place of the list (path). A list
@@ -529,7 +553,25 @@ DWORD WhiteListStore::WriteListFile(const std::vector<AnsiString>& entries, File
     // deletion does not disturb.
     if (!backupHoldsList) DeleteFileA(backup.c_str());
     if (error != ERROR_SUCCESS) DeleteFileA(temp.c_str());
+    else RemoveStaleTempFiles();
     return error;
+}
+
+void WhiteListStore::RemoveStaleTempFiles() const {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    WIN32_FIND_DATAA found{};
+    const AnsiString pattern = PathOf("WhiteList.*.tmp");
+    if (pattern.empty()) return;
+    UniqueFind search(FindFirstFileA(pattern.c_str(), &found));
+    if (!search) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTempFileName(found.cFileName) ||
+            Ticks(found.ftLastWriteTime) + kStaleTempAge > Ticks(now))
+            continue;
+        const AnsiString leftover = PathOf(found.cFileName);
+        if (!leftover.empty()) DeleteFileA(leftover.c_str());
+    } while (FindNextFileA(search.get(), &found));
 }
 
 bool WhiteListStore::Save(DWORD* reason) {

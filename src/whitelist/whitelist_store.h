@@ -151,6 +151,9 @@ private:
     // The three below run with fileLock_ held.
     DWORD TakeInChangesOnDisk();
     DWORD WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp);
+    // Deletes what saves killed in the middle left in the list's folder,
+    // once it is old enough that no save still uses it.
+    void RemoveStaleTempFiles() const;
     DWORD SaveChanges();
 
     mutable CriticalSection lock_;  // the fields below
