@@ -1,6 +1,6 @@
 #include "scanner/banner_rules.h"
 
-#include <mbstring.h>
+#include "base/multibyte.h"
 
 #include <cstdlib>
 

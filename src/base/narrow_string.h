@@ -1,0 +1,48 @@
+// Narrow (ANSI code page) strings owned on the heap. Free of Windows headers,
+// so the plain rules that use them also build natively (tests/native).
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+
+namespace korvane {
+
+// An owned, NUL-terminated narrow string. Allocation failure throws
+// std::bad_alloc: callers on a COM or Win32 boundary catch it there.
+class AnsiString {
+public:
+    AnsiString() noexcept = default;
+    explicit AnsiString(const char* text) { Assign(text, text ? std::strlen(text) : 0); }
+    AnsiString(const char* text, size_t length) { Assign(text, length); }
+
+    AnsiString(AnsiString&&) noexcept = default;
+    AnsiString& operator=(AnsiString&&) noexcept = default;
+    AnsiString(const AnsiString& other) { Assign(other.c_str(), other.length_); }
+    AnsiString& operator=(const AnsiString& other) {
+        if (this != &other) Assign(other.c_str(), other.length_);
+        return *this;
+    }
+
+    // Never null: an empty string reads as "".
+    const char* c_str() const noexcept { return data_ ? data_.get() : ""; }
+    char* data() noexcept { return data_.get(); }
+    size_t length() const noexcept { return length_; }
+    bool empty() const noexcept { return length_ == 0; }
+
+    void Assign(const char* text, size_t length);
+    // Makes room for length bytes plus the terminator, all zero, for a caller
+    // that fills data() itself; Truncate then records how much it wrote.
+    void Allocate(size_t length);
+    void Truncate(size_t length) noexcept;
+
+private:
+    std::unique_ptr<char[]> data_;
+    size_t length_ = 0;
+};
+
+// Copies at most size-1 bytes of source and always terminates the copy.
+// Returns false when the source did not fit whole.
+bool CopyBounded(char* destination, size_t size, const char* source) noexcept;
+
+}  // namespace korvane
