@@ -5,8 +5,10 @@ KORVANE_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$KORVANE_ROOT/build}
 
 # Everything the build, the tests, the demonstration and the installer need.
+# clang with its sanitizer and libFuzzer runtimes builds the rules natively.
 KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools googletest
-  wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick nsis python3"
+  wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick nsis python3
+  clang libclang-rt-14-dev"
 
 say() { printf '==> %s\n' "$*"; }
 

@@ -1,0 +1,17 @@
+# The fuzz targets of the native build, each fuzz/<name>_fuzz.cpp with its
+# seeds in corpus/<name>/, and what each one checks, for the figures. Read
+# by the native project, which builds them, and by the main one, which runs
+# them under ctest.
+set(KORVANE_FUZZ_TARGETS target_rules banner_rules registry_script entry_rules)
+
+set(KORVANE_FUZZ_ABOUT_target_rules
+    "link targets: ClassifyTarget and the z9z names against the rules written plainly")
+set(KORVANE_FUZZ_ABOUT_banner_rules
+    "banner ads: address marks, sizes, sizes read from text, the markup chain, against the rules written plainly")
+set(KORVANE_FUZZ_ABOUT_registry_script
+    "registration script parser: limits kept, and what it reads is read back the same when printed")
+set(KORVANE_FUZZ_ABOUT_entry_rules
+    "Add Link, Add Site and typed-site entries against the rules written plainly")
+
+# Longest input each target is given (libFuzzer's -max_len).
+set(KORVANE_FUZZ_MAX_LEN_registry_script 16384)
