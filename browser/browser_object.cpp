@@ -3,6 +3,7 @@
 #include <olectl.h>
 
 #include <new>
+#include <vector>
 
 #include "browser/text_conversion.h"
 
@@ -42,6 +43,35 @@ bool UrlFromVariant(const VARIANT* url, std::wstring* text) {
 }
 
 }  // namespace
+
+namespace {
+
+korvane::CriticalSection abandonedLock;
+std::vector<BrowserObject*>* abandoned = nullptr;  // each pinned
+
+}  // namespace
+
+void KeepAbandonedBrowser(BrowserObject* object) {
+    object->Pin();
+    ScopedLock hold(abandonedLock);
+    if (!abandoned) abandoned = new std::vector<BrowserObject*>();
+    abandoned->push_back(object);
+}
+
+int ReleaseLeakedSinks() {
+    std::vector<BrowserObject*> taken;
+    {
+        ScopedLock hold(abandonedLock);
+        if (abandoned) taken.swap(*abandoned);
+    }
+    // Every object stays pinned until all sinks are gone: releasing one
+    // helper may let go of another window's browser.
+    int released = 0;
+    for (BrowserObject* object : taken)
+        if (object->Events()) released += object->Events()->DropAll();
+    for (BrowserObject* object : taken) object->Unpin();
+    return released;
+}
 
 BrowserObject* BrowserObject::Create(BrowserOwner* owner, const BrowserObjectOptions& options) {
     auto* object = new BrowserObject(owner, options);
@@ -186,7 +216,13 @@ STDMETHODIMP BrowserObject::get_LocationName(BSTR* result) {
 STDMETHODIMP BrowserObject::get_LocationURL(BSTR* result) {
     try {
         ScopedLock hold(lock_);
-        return GiveBstr(owner_ ? owner_->LocationUrl() : std::wstring(), result);
+        const std::wstring location = owner_ ? owner_->LocationUrl() : std::wstring();
+        const HRESULT given = GiveBstr(location, result);
+        if (FAILED(given)) return given;
+        // Before its first navigation is complete the browser answers an
+        // empty string and S_FALSE: what a new window reports while its
+        // first BeforeNavigate2 is being handled.
+        return owner_ && location.empty() ? S_FALSE : S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
     }

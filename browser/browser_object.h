@@ -169,4 +169,9 @@ private:
     ~PlainSite() override = default;
 };
 
+// A browser object whose window closed with sinks still advised on it
+// while something outside held it: kept (pinned) as the browser would keep
+// it, so that the final reference check sees the leak.
+void KeepAbandonedBrowser(BrowserObject* object);
+
 }  // namespace standin

@@ -22,6 +22,7 @@ const NamedEvent kEvents[] = {
     {kNavigateComplete2, "NavigateComplete2"},
     {kOnQuit, "OnQuit"},
     {kDocumentComplete, "DocumentComplete"},
+    {kNewWindow3, "NewWindow3"},
 };
 
 BSTR AllocateBstr(const wchar_t* text, size_t length) {
@@ -133,6 +134,24 @@ std::unique_ptr<EventArgs> EventArgs::NewWindow2() {
     block->args_[0].vt = VT_BYREF | VT_BOOL;
     block->args_[0].pboolVal = &block->cancel_;
     block->Finish();
+    return block;
+}
+
+std::unique_ptr<EventArgs> EventArgs::NewWindow3(DWORD flags, const std::wstring& urlContext,
+                                                  const std::wstring& url) {
+    std::unique_ptr<EventArgs> block(new EventArgs(5));
+    EventArgs& b = *block;
+    b.args_[4].vt = VT_BYREF | VT_DISPATCH;
+    b.args_[4].ppdispVal = &b.newWindow_;
+    b.args_[3].vt = VT_BYREF | VT_BOOL;
+    b.args_[3].pboolVal = &b.cancel_;
+    b.args_[2].vt = VT_UI4;
+    b.args_[2].ulVal = flags;
+    b.args_[1].vt = VT_BSTR;
+    b.args_[1].bstrVal = AllocateBstr(urlContext.data(), urlContext.size());
+    b.args_[0].vt = VT_BSTR;
+    b.args_[0].bstrVal = AllocateBstr(url.data(), url.size());
+    b.Finish();
     return block;
 }
 

@@ -20,6 +20,7 @@ constexpr DISPID kNewWindow2 = 251;
 constexpr DISPID kNavigateComplete2 = 252;
 constexpr DISPID kOnQuit = 253;
 constexpr DISPID kDocumentComplete = 259;
+constexpr DISPID kNewWindow3 = 273;
 
 // "BeforeNavigate2" for 250 and so on; "DISPID n" for others.
 std::string EventName(DISPID dispid);
@@ -42,6 +43,10 @@ public:
                                                       const std::wstring* target);
     // ppDisp, Cancel.
     static std::unique_ptr<EventArgs> NewWindow2();
+    // ppDisp, Cancel, dwFlags (VT_UI4), bstrUrlContext, bstrUrl (VT_BSTR by
+    // value): Cancel is not the last argument here.
+    static std::unique_ptr<EventArgs> NewWindow3(DWORD flags, const std::wstring& urlContext,
+                                                 const std::wstring& url);
     // pDisp, URL: NavigateComplete2 and DocumentComplete.
     static std::unique_ptr<EventArgs> BrowserAndUrl(IDispatch* browser, const std::wstring& url);
 
@@ -49,8 +54,8 @@ public:
     // Cancel as the sinks left it (BeforeNavigate2, NewWindow2).
     VARIANT_BOOL CancelValue() const { return cancel_; }
     bool Cancelled() const { return cancel_ != VARIANT_FALSE; }
-    // NewWindow2: what a sink stored through ppDisp; the caller takes the
-    // reference.
+    // NewWindow2, NewWindow3: what a sink stored through ppDisp; the caller
+    // takes the reference.
     IDispatch* TakeNewWindowDispatch();
 
 private:

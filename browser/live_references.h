@@ -34,6 +34,13 @@ struct LiveReferences {
 // Process-wide: every session's objects together.
 LiveReferences CurrentLiveReferences();
 
+// Ends the leak of windows that closed with sinks still advised (which the
+// browser keeps, and the reference counts show): releases those sinks and
+// lets the browser objects go. Returns how many sinks there were. For test
+// programs, once the leak is recorded and no window runs any more; the
+// sinks are released on the calling thread.
+int ReleaseLeakedSinks();
+
 // For objects that keep their own count (the connection point lives inside
 // its browser object): records references given out and taken back.
 void CountReference(ObjectKind kind, long delta) noexcept;

@@ -206,10 +206,10 @@ bool RunInContext(Session& session, const std::string& context,
 
 }  // namespace
 
-bool Session::Load(const std::string& context, const std::string& url, bool holdFrames) {
+bool Session::Load(const std::string& context, const std::string& url, FrameLoad frames) {
     const std::wstring address = Widen(url);
-    return RunInContext(*this, context, [address, holdFrames](TopWindow* window, BrowsingContext* target, std::string*) {
-        window->NavigateAction(target, address, nullptr, holdFrames);
+    return RunInContext(*this, context, [address, frames](TopWindow* window, BrowsingContext* target, std::string*) {
+        window->NavigateAction(target, address, nullptr, frames);
         return true;
     });
 }
@@ -243,13 +243,22 @@ bool Session::Click(const std::string& context, const ElementSelector& element, 
     return clicked;
 }
 
-bool Session::ScriptOpen(const std::string& context, const std::string& url, const std::string& name) {
+bool Session::ScriptOpen(const std::string& context, const std::string& url, const std::string& name,
+                         bool holdNavigation) {
     const std::wstring address = Widen(url);
     const std::wstring windowName = Widen(name);
-    return RunInContext(*this, context, [address, windowName](TopWindow* window, BrowsingContext* target, std::string*) {
-        window->ScriptOpenAction(target, address, windowName);
-        return true;
-    });
+    return RunInContext(*this, context,
+                        [address, windowName, holdNavigation](TopWindow* window, BrowsingContext* target, std::string*) {
+                            window->ScriptOpenAction(target, address, windowName, holdNavigation);
+                            return true;
+                        });
+}
+
+bool Session::StartNavigation(int number) {
+    return RunInContext(*this, "w" + std::to_string(number),
+                        [](TopWindow* window, BrowsingContext*, std::string* error) {
+                            return window->StartHeldNavigation(error);
+                        });
 }
 
 bool Session::CompleteFrame(const std::string& context) {

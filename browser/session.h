@@ -25,6 +25,16 @@ enum class SiteKind {
     PlainUnknown,  // "a site that is not a browser": an object with IUnknown only
 };
 
+// Which events announce a new window: the browser's documentation has
+// NewWindow3 raised instead of NewWindow2 where it exists; some browsers
+// raise both (NewWindow2 first).
+enum class NewWindowEvents { NewWindow2, NewWindow3, Both };
+
+// How a page's frames load: with it (Complete), loaded but their
+// DocumentComplete held until CompleteFrame (Hold), or not started until
+// CompleteFrame (Defer: still loading when the session acts meanwhile).
+enum class FrameLoad { Complete, Hold, Defer };
+
 struct SessionOptions {
     std::string siteFolder;            // where http://host/path finds host\path (Windows path)
     bool connectionPoints = true;      // false: browser objects without IConnectionPointContainer
@@ -32,6 +42,7 @@ struct SessionOptions {
     bool loadHelpers = true;           // create the classes registered as browser helper objects
     std::vector<CLSID> onlyHelpers;    // not empty: only these of the registered classes
     DWORD stepTimeoutMs = 15000;       // a step still busy after this counts as stuck
+    NewWindowEvents newWindowEvents = NewWindowEvents::NewWindow2;
     FILE* echo = nullptr;              // timeline lines are also written here as they happen
 };
 
@@ -77,18 +88,25 @@ public:
     // window's number, 0 on failure.
     int Open(const std::string& url, const std::string& name = std::string());
     // The user types url into a window, or a frame is sent there ("w1",
-    // "w1/main"). holdFrames: frames load but their DocumentComplete (and so
-    // the top document's) waits for CompleteFrame.
-    bool Load(const std::string& context, const std::string& url, bool holdFrames = false);
+    // "w1/main"). frames: see FrameLoad; the top document's DocumentComplete
+    // waits for its frames.
+    bool Load(const std::string& context, const std::string& url, FrameLoad frames = FrameLoad::Complete);
     // A click on a link, image-map area or form (submit) of the document in
     // context, read at the moment of the click. Ctrl or Shift is held down
     // through a real key press for the duration of the click.
     bool Click(const std::string& context, const ElementSelector& element, Modifiers modifiers = Modifiers());
     // The page's script in context calls window.open(url, name); "" means
-    // no name.
-    bool ScriptOpen(const std::string& context, const std::string& url, const std::string& name);
+    // no name. holdNavigation: a new window is announced, created and its
+    // helpers sited, but its first navigation waits for StartNavigation, so
+    // that other events can come between (the browser navigates a new
+    // window asynchronously).
+    bool ScriptOpen(const std::string& context, const std::string& url, const std::string& name,
+                    bool holdNavigation = false);
+    // A new window whose first navigation was held makes it now.
+    bool StartNavigation(int window);
     // A held frame finishes loading: its DocumentComplete, and its parents'
-    // once all their frames are complete.
+    // once all their frames are complete. Frames deferred below it load
+    // first.
     bool CompleteFrame(const std::string& context);
     // The user closes a window (as with the close box).
     bool Close(int window);

@@ -38,9 +38,9 @@ struct Verb {
 };
 
 const Verb kVerbs[] = {
-    {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 3},
+    {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 4},
     {"complete", 1, 1},    {"close", 1, 1}, {"key", 3, 3},    {"wait", 1, 1},
-    {"fire", 2, 64},       {"expect", 1, 3},
+    {"fire", 2, 64},       {"expect", 1, 3}, {"start", 1, 1},
 };
 
 const Verb* FindVerb(const std::string& name) {
@@ -57,7 +57,11 @@ std::string CheckStep(const ScriptStep& step) {
         step.verb == "fire") {
         if (!IsContextRef(a[0])) return "\"" + a[0] + "\" is not a window or frame (w1, w1/main)";
     }
-    if (step.verb == "load" && a.size() == 3 && a[2] != "hold-frames") return "load takes only hold-frames after the address";
+    if (step.verb == "load" && a.size() == 3 && a[2] != "hold-frames" && a[2] != "defer-frames")
+        return "load takes only hold-frames or defer-frames after the address";
+    if (step.verb == "script-open" && a.size() == 4 && a[3] != "hold")
+        return "script-open takes only hold after the name";
+    if (step.verb == "start" && !IsWindowRef(a[0], &number)) return "start wants a window";
     if (step.verb == "click") {
         ElementSelector selector;
         std::string error;
@@ -292,6 +296,11 @@ bool ParseScript(const std::string& text, const std::string& baseFolder, Script*
                 long ms = 0;
                 if (!ParseNumber(value, &ms) || ms < 100 || ms > 600000) fail("timeout wants 100 to 600000 ms");
                 else result.options.stepTimeoutMs = static_cast<DWORD>(ms);
+            } else if (name == "new-window" && tokens.size() == 2 &&
+                       (value == "newwindow2" || value == "newwindow3" || value == "both")) {
+                result.options.newWindowEvents = value == "newwindow2"   ? NewWindowEvents::NewWindow2
+                                                 : value == "newwindow3" ? NewWindowEvents::NewWindow3
+                                                                         : NewWindowEvents::Both;
             } else if (name == "leak-check" && tokens.size() == 2 && (value == "on" || value == "off")) {
                 result.leakCheck = value == "on";
             } else {
@@ -350,7 +359,11 @@ bool Runner::Step(const ScriptStep& step) {
     const std::vector<std::string>& a = step.args;
     const std::string& verb = step.verb;
     if (verb == "open") return session_.Open(Unquote(a[0]), a.size() > 1 ? Unquote(a[1]) : std::string()) != 0;
-    if (verb == "load") return session_.Load(a[0], Unquote(a[1]), a.size() == 3);
+    if (verb == "load") {
+        FrameLoad frames = FrameLoad::Complete;
+        if (a.size() == 3) frames = a[2] == "hold-frames" ? FrameLoad::Hold : FrameLoad::Defer;
+        return session_.Load(a[0], Unquote(a[1]), frames);
+    }
     if (verb == "click") {
         ElementSelector selector;
         std::string error;
@@ -362,7 +375,9 @@ bool Runner::Step(const ScriptStep& step) {
         }
         return session_.Click(a[0], selector, modifiers);
     }
-    if (verb == "script-open") return session_.ScriptOpen(a[0], Unquote(a[1]), a.size() > 2 ? Unquote(a[2]) : "");
+    if (verb == "script-open")
+        return session_.ScriptOpen(a[0], Unquote(a[1]), a.size() > 2 ? Unquote(a[2]) : "", a.size() == 4);
+    if (verb == "start") return session_.StartNavigation(std::atoi(a[0].c_str() + 1));
     if (verb == "complete") return session_.CompleteFrame(a[0]);
     if (verb == "close") {
         if (a[0] == "all") return session_.CloseAll();
@@ -523,6 +538,9 @@ RunSummary RunScript(Session& session, const Script& script) {
                        ", over-releases " + std::to_string(overReleases) + ")";
         session.timeline().Add(entry);
     }
+    // Reported above; ended now so that the process can play another
+    // session with clean counts.
+    if (!summary.stuck) ReleaseLeakedSinks();
     return summary;
 }
 

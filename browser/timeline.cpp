@@ -21,7 +21,7 @@ const char* TimelineKindName(TimelineKind kind) {
     case TimelineKind::BrowserCall: return "browser call";
     case TimelineKind::WindowDestroyed: return "window destroyed";
     case TimelineKind::WindowClosed: return "window closed";
-    case TimelineKind::SinksDropped: return "sinks dropped";
+    case TimelineKind::SinksLeft: return "sinks left";
     case TimelineKind::Key: return "key";
     case TimelineKind::Expectation: return "expect";
     case TimelineKind::Note: return "note";

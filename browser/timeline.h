@@ -26,7 +26,7 @@ enum class TimelineKind {
     BrowserCall,         // a helper called a browser method: detail = method
     WindowDestroyed,     // the frame window was destroyed by someone else than the stand-in
     WindowClosed,        // the window is gone and its objects released
-    SinksDropped,        // sinks still advised when the window closed were released
+    SinksLeft,           // sinks still advised when the window closed (the browser keeps them)
     Key,                 // a key went down or up: detail = key and direction
     Expectation,         // passed says whether it held; detail = the expectation
     Note,

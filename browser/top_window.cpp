@@ -24,6 +24,9 @@ constexpr wchar_t kTaskClass[] = L"KorvaneStandinTasks";
 constexpr DWORD kMaxPageBytes = 64 * 1024 * 1024;
 constexpr int kMaxFrameDepth = 16;
 constexpr size_t kMaxFramesPerDocument = 1000;
+// NWMF flags of NewWindow3.
+constexpr DWORD kNewWindowUserInited = 0x2;
+constexpr DWORD kNewWindowOverrideKey = 0x8;
 
 LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
@@ -187,7 +190,7 @@ void BrowsingContext::RequestNavigation(const std::wstring& address) {
             ScopedLock hold(window->session().internals().treeLock);
             context = window->FindContext(path);
         }
-        if (context) window->NavigateAction(context, address, nullptr, false);
+        if (context) window->NavigateAction(context, address, nullptr);
     });
 }
 
@@ -262,9 +265,16 @@ void TopWindow::Run() {
         opened.detail = request_.openedByPage ? "opened by " + request_.opener : "opened by the user";
         Record(opened);
         LoadHelpers();
-        if (!request_.url.empty() && !closing_) {
-            NavigateAction(top_.get(), request_.url, request_.hasTarget ? &request_.targetArgument : nullptr,
-                           false);
+        if (request_.holdNavigation && !closing_) {
+            navigationHeld_ = true;
+            TimelineEntry held;
+            held.kind = TimelineKind::Note;
+            held.context = top_->Label();
+            held.url = Narrow(request_.url);
+            held.detail = "first navigation held";
+            Record(held);
+        } else if (!request_.url.empty() && !closing_) {
+            NavigateAction(top_.get(), request_.url, request_.hasTarget ? &request_.targetArgument : nullptr);
         }
     } else {
         TimelineEntry failed;
@@ -500,22 +510,33 @@ void TopWindow::Teardown() {
             }
         }
         helpers_.clear();
-        // A sink still advised now would keep its helper, and the helper
-        // the browser, alive for ever: the browser lets go of them when its
-        // window closes.
-        int dropped = 0;
+        // The browser does not unadvise anyone's sink: a sink still advised
+        // now keeps its helper alive, and a helper that holds the browser
+        // keeps it alive too, for as long as the process runs. Such a
+        // browser object is kept where the final reference check finds it;
+        // one that nothing else holds goes, and its sinks with it.
+        int left = 0;
+        int kept = 0;
         std::vector<BrowsingContext*> pending{top_.get()};
         while (!pending.empty()) {
             BrowsingContext* context = pending.back();
             pending.pop_back();
-            if (context->browser()->Events()) dropped += context->browser()->Events()->DropAll();
             for (auto& frame : context->frames) pending.push_back(frame.get());
+            EventConnectionPoint* events = context->browser()->Events();
+            const int sinks = events ? events->SinkCount() : 0;
+            if (sinks == 0) continue;
+            left += sinks;
+            if (context->browser()->ExternalReferences() + events->ExternalReferences() == 0) continue;
+            KeepAbandonedBrowser(context->browser());
+            ++kept;
         }
-        if (dropped > 0) {
+        if (left > 0) {
             TimelineEntry entry;
-            entry.kind = TimelineKind::SinksDropped;
+            entry.kind = TimelineKind::SinksLeft;
             entry.window = number_;
-            entry.detail = std::to_string(dropped) + " still advised";
+            entry.detail = std::to_string(left) + " still advised" +
+                           (kept > 0 ? ", keeping " + std::to_string(kept) + " browser object(s) alive"
+                                     : ", released with the browser");
             Record(entry);
         }
         std::unique_ptr<BrowsingContext> top;
@@ -668,7 +689,7 @@ void TopWindow::FireEvent(BrowsingContext* context, DISPID dispid, DISPPARAMS* p
     if (!cancel || *cancel == VARIANT_FALSE) return;
     session_.timeline().MarkCancelled(index);
     // BeforeNavigate2 and NewWindow2 say so where the browser acts on it.
-    if (dispid == kBeforeNavigate2 || dispid == kNewWindow2) return;
+    if (dispid == kBeforeNavigate2 || dispid == kNewWindow2 || dispid == kNewWindow3) return;
     TimelineEntry set;
     set.kind = TimelineKind::Note;
     set.context = context->Label();
@@ -677,7 +698,7 @@ void TopWindow::FireEvent(BrowsingContext* context, DISPID dispid, DISPPARAMS* p
 }
 
 void TopWindow::NavigateAction(BrowsingContext* context, const std::wstring& url, const std::wstring* target,
-                               bool holdFrames) {
+                               FrameLoad frames) {
     BusyScope busy(this);
     if (closing_) return;
     const bool first = context->IsTop() && !firstNavigationDone_;
@@ -686,13 +707,13 @@ void TopWindow::NavigateAction(BrowsingContext* context, const std::wstring& url
         firstNavigationDone_ = true;
         firstUrl_ = url;
     }
-    const bool loaded = LoadContext(context, url, target);
+    const bool loaded = LoadContext(context, url, target, frames == FrameLoad::Defer);
     if (first && !loaded) {
         ScopedLock hold(stateLock_);
         firstNavigationCancelled_ = true;
     }
     if (!loaded || closing_) return;
-    if (holdFrames) {
+    if (frames == FrameLoad::Hold) {
         // Every frame below waits for CompleteFrame; a frameset completes
         // once all its frames have.
         ScopedLock hold(session_.internals().treeLock);
@@ -748,7 +769,8 @@ void TopWindow::DiscardFrames(BrowsingContext* context) {
     old.clear();  // each frame's browser object is detached and unpinned
 }
 
-bool TopWindow::LoadContext(BrowsingContext* context, const std::wstring& url, const std::wstring* target) {
+bool TopWindow::LoadContext(BrowsingContext* context, const std::wstring& url, const std::wstring* target,
+                            bool deferFrames) {
     auto before = EventArgs::BeforeNavigate2(context->browser()->Dispatch(), url, target);
     FireEvent(context, kBeforeNavigate2, before->Params(), url, target, true);
     if (before->Cancelled()) {
@@ -788,13 +810,31 @@ bool TopWindow::LoadContext(BrowsingContext* context, const std::wstring& url, c
         context->loaded = true;
         context->completed = false;
         context->held = false;
+        context->deferredFrames.clear();
         context->state = READYSTATE_INTERACTIVE;
     }
     auto navigated = EventArgs::BrowserAndUrl(context->browser()->Dispatch(), url);
     FireEvent(context, kNavigateComplete2, navigated->Params(), url, nullptr, false);
     if (closing_) return true;
-    // Frames load after their frameset has navigated, in document order.
     const std::vector<DeclaredFrame> declared = document->Frames();
+    if (deferFrames && !declared.empty()) {
+        {
+            ScopedLock hold(session_.internals().treeLock);
+            context->deferredFrames = declared;
+        }
+        TimelineEntry note;
+        note.kind = TimelineKind::Note;
+        note.context = context->Label();
+        note.detail = std::to_string(declared.size()) + " frame(s) not loading yet";
+        Record(note);
+        return true;
+    }
+    LoadFrames(context, declared);
+    return true;
+}
+
+void TopWindow::LoadFrames(BrowsingContext* context, const std::vector<DeclaredFrame>& declared) {
+    // Frames load after their frameset has navigated, in document order.
     int depth = 0;
     for (const BrowsingContext* c = context; c->parent(); c = c->parent()) ++depth;
     size_t index = 0;
@@ -827,11 +867,11 @@ bool TopWindow::LoadContext(BrowsingContext* context, const std::wstring& url, c
         }
         LoadContext(child, source, nullptr);
     }
-    return true;
 }
 
 void TopWindow::CompleteContext(BrowsingContext* context) {
     if (closing_ || !context->loaded || context->completed) return;
+    if (!context->deferredFrames.empty()) return;  // its frames have not even begun
     // A frameset completes after all its frames: each frame's own
     // DocumentComplete first, in document order, the top document's last.
     for (size_t i = 0; i < context->frames.size(); ++i) {
@@ -874,6 +914,15 @@ bool TopWindow::CompleteAction(BrowsingContext* context, std::string* error) {
     if (context->completed) {
         *error = context->Label() + " has already completed";
         return false;
+    }
+    if (!context->deferredFrames.empty()) {
+        std::vector<DeclaredFrame> declared;
+        {
+            ScopedLock hold(session_.internals().treeLock);
+            declared.swap(context->deferredFrames);
+        }
+        LoadFrames(context, declared);
+        if (closing_) return true;
     }
     // Its own frames complete with it.
     std::vector<BrowsingContext*> stack{context};
@@ -918,27 +967,33 @@ bool TopWindow::ClickAction(BrowsingContext* context, const ElementSelector& ele
     Record(note);
     if (modifiers.Any() && element.tag != "form") {
         // A link clicked with Ctrl or Shift opens in a new window.
-        OpenNewWindow(context, url, std::wstring(), L"_blank");
+        OpenNewWindow(context, url, std::wstring(), L"_blank", kNewWindowUserInited | kNewWindowOverrideKey);
         return true;
     }
-    FollowTarget(context, url, target);
+    FollowTarget(context, url, target, kNewWindowUserInited, false);
     return true;
 }
 
-void TopWindow::FollowTarget(BrowsingContext* source, const std::wstring& url, const std::wstring& target) {
-    const std::wstring* targetArgument = target.empty() ? nullptr : &target;
+void TopWindow::FollowTarget(BrowsingContext* source, const std::wstring& url, const std::wstring& target,
+                             DWORD newWindowFlags, bool holdNavigation) {
+    // TargetFrameName is null when no named frame is targeted: a navigation
+    // that stays where it is, whatever keyword brought it there. A keyword
+    // that leads to another frame, and every name, is passed as written.
+    auto navigate = [&](BrowsingContext* context) {
+        NavigateAction(context, url, context == source ? nullptr : &target);
+    };
     switch (ClassifyTarget(Narrow(target))) {
     case TargetKind::Self:
-        NavigateAction(source, url, targetArgument, false);
+        navigate(source);
         return;
     case TargetKind::Parent:
-        NavigateAction(source->parent() ? source->parent() : source, url, targetArgument, false);
+        navigate(source->parent() ? source->parent() : source);
         return;
     case TargetKind::Top:
-        NavigateAction(top_.get(), url, targetArgument, false);
+        navigate(top_.get());
         return;
     case TargetKind::Blank:
-        OpenNewWindow(source, url, std::wstring(), L"_blank");
+        OpenNewWindow(source, url, std::wstring(), L"_blank", newWindowFlags, holdNavigation);
         return;
     case TargetKind::Named:
         break;
@@ -949,7 +1004,7 @@ void TopWindow::FollowTarget(BrowsingContext* source, const std::wstring& url, c
         here = FindByName(target);
     }
     if (here) {
-        NavigateAction(here, url, targetArgument, false);
+        NavigateAction(here, url, &target);
         return;
     }
     TopWindow* other = nullptr;
@@ -962,14 +1017,15 @@ void TopWindow::FollowTarget(BrowsingContext* source, const std::wstring& url, c
                 ScopedLock hold(other->session().internals().treeLock);
                 context = other->FindContext(path);
             }
-            if (context) other->NavigateAction(context, url, &name, false);
+            if (context) other->NavigateAction(context, url, &name);
         });
         return;
     }
-    OpenNewWindow(source, url, target, target);
+    OpenNewWindow(source, url, target, target, newWindowFlags, holdNavigation);
 }
 
-void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name) {
+void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name,
+                                 bool holdNavigation) {
     BusyScope busy(this);
     std::wstring address = url.empty() ? L"about:blank" : Widen(ResolveUrl(Narrow(context->url), Narrow(url)));
     TimelineEntry note;
@@ -979,21 +1035,49 @@ void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& u
     note.target = Narrow(name);
     note.detail = "window.open";
     Record(note);
+    // The page's own doing: no NWMF flag says a user asked for it.
     if (name.empty()) {
-        OpenNewWindow(context, address, std::wstring(), L"_blank");
+        OpenNewWindow(context, address, std::wstring(), L"_blank", 0, holdNavigation);
         return;
     }
-    FollowTarget(context, address, name);
+    FollowTarget(context, address, name, 0, holdNavigation);
+}
+
+bool TopWindow::StartHeldNavigation(std::string* error) {
+    if (!navigationHeld_) {
+        *error = "w" + std::to_string(number_) + " has no navigation waiting";
+        return false;
+    }
+    navigationHeld_ = false;
+    NavigateAction(top_.get(), request_.url, request_.hasTarget ? &request_.targetArgument : nullptr);
+    return true;
+}
+
+bool TopWindow::AnnounceNewWindow(BrowsingContext* source, const std::wstring& url, DWORD flags,
+                                  ComPtr<IDispatch>* given) {
+    const NewWindowEvents events = session_.options().newWindowEvents;
+    if (events != NewWindowEvents::NewWindow3) {
+        auto args = EventArgs::NewWindow2();
+        FireEvent(source, kNewWindow2, args->Params(), url, nullptr, true);
+        // Not Attach: mingw-w64's ComPtr::Attach adds a reference of its own.
+        *given->ReleaseAndGetAddressOf() = args->TakeNewWindowDispatch();
+        if (args->Cancelled()) return false;
+    }
+    if (events != NewWindowEvents::NewWindow2) {
+        auto args = EventArgs::NewWindow3(flags, source->url, url);
+        FireEvent(source, kNewWindow3, args->Params(), url, nullptr, true);
+        ComPtr<IDispatch> third;
+        *third.ReleaseAndGetAddressOf() = args->TakeNewWindowDispatch();
+        if (third) *given = third;
+        if (args->Cancelled()) return false;
+    }
+    return true;
 }
 
 void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, const std::wstring& name,
-                              const std::wstring& targetArgument) {
-    auto args = EventArgs::NewWindow2();
-    FireEvent(source, kNewWindow2, args->Params(), url, nullptr, true);
-    // Not Attach: mingw-w64's ComPtr::Attach adds a reference of its own.
+                              const std::wstring& targetArgument, DWORD flags, bool holdNavigation) {
     ComPtr<IDispatch> given;
-    *given.ReleaseAndGetAddressOf() = args->TakeNewWindowDispatch();
-    if (args->Cancelled()) {
+    if (!AnnounceNewWindow(source, url, flags, &given)) {
         TimelineEntry cancelled;
         cancelled.kind = TimelineKind::NewWindowCancelled;
         cancelled.context = source->Label();
@@ -1013,7 +1097,7 @@ void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, 
             Record(note);
             const std::wstring argument = targetArgument;
             chosen->Post([chosen, url, argument]() {
-                if (chosen->Top()) chosen->NavigateAction(chosen->Top(), url, &argument, false);
+                if (chosen->Top()) chosen->NavigateAction(chosen->Top(), url, &argument);
             });
             return;
         }
@@ -1027,6 +1111,7 @@ void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, 
     request.targetArgument = targetArgument;
     request.openedByPage = true;
     request.opener = source->Label();
+    request.holdNavigation = holdNavigation;
     session_.internals().CreateTopWindow(request);
 }
 

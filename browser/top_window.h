@@ -57,6 +57,9 @@ public:
     bool loaded = false;      // has a document whose DocumentComplete is due or done
     bool completed = false;   // DocumentComplete fired for the current document
     bool held = false;        // DocumentComplete waits for CompleteFrame
+    // Frames the document declared that have not started loading yet
+    // (FrameLoad::Defer); they load at CompleteFrame.
+    std::vector<DeclaredFrame> deferredFrames;
     std::vector<std::unique_ptr<BrowsingContext>> frames;
 
 private:
@@ -72,6 +75,7 @@ struct NewWindowRequest {
     std::wstring targetArgument;
     bool openedByPage = false;
     std::string opener;          // label of the context that asked for it
+    bool holdNavigation = false; // the first navigation waits for StartHeldNavigation
 };
 
 class TopWindow {
@@ -104,10 +108,12 @@ public:
 
     // Actions, run on the window's thread through Post.
     void NavigateAction(BrowsingContext* context, const std::wstring& url, const std::wstring* target,
-                        bool holdFrames);
+                        FrameLoad frames = FrameLoad::Complete);
     bool ClickAction(BrowsingContext* context, const ElementSelector& element, Modifiers modifiers,
                      std::string* error);
-    void ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name);
+    void ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name,
+                          bool holdNavigation);
+    bool StartHeldNavigation(std::string* error);
     bool CompleteAction(BrowsingContext* context, std::string* error);
     void FireAction(BrowsingContext* context, DISPID dispid, const std::vector<RawArg>& args, bool noParams);
     void FocusAndSendKey(UINT virtualKey, bool down);
@@ -129,14 +135,22 @@ private:
     void LeaveBusy();
 
     // Navigation.
-    bool LoadContext(BrowsingContext* context, const std::wstring& url, const std::wstring* target);
+    bool LoadContext(BrowsingContext* context, const std::wstring& url, const std::wstring* target,
+                     bool deferFrames = false);
+    void LoadFrames(BrowsingContext* context, const std::vector<DeclaredFrame>& declared);
     void CompleteContext(BrowsingContext* context);
     void CompleteUpward(BrowsingContext* context);
     void DiscardFrames(BrowsingContext* context);
     std::shared_ptr<PageDocument> ReadPage(BrowsingContext* context, const std::wstring& url);
-    void FollowTarget(BrowsingContext* source, const std::wstring& url, const std::wstring& target);
+    void FollowTarget(BrowsingContext* source, const std::wstring& url, const std::wstring& target,
+                      DWORD newWindowFlags, bool holdNavigation);
+    // flags: the NWMF flags NewWindow3 carries.
     void OpenNewWindow(BrowsingContext* source, const std::wstring& url, const std::wstring& name,
-                       const std::wstring& targetArgument);
+                       const std::wstring& targetArgument, DWORD flags, bool holdNavigation = false);
+    // NewWindow2 and/or NewWindow3, as the session's options say; false when
+    // a sink cancelled. given: what a sink stored through ppDisp.
+    bool AnnounceNewWindow(BrowsingContext* source, const std::wstring& url, DWORD flags,
+                           korvane::ComPtr<IDispatch>* given);
 
     // Fires an event concerning context: through the frame's own connection
     // point first when it is a frame, then through the window's.
@@ -174,6 +188,7 @@ private:
     // For WindowInfo.
     std::wstring firstUrl_;
     bool firstNavigationDone_ = false;
+    bool navigationHeld_ = false;
     bool firstNavigationCancelled_ = false;
     bool quitCalled_ = false;
     bool destroyedExternally_ = false;

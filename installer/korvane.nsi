@@ -49,11 +49,11 @@ RequestExecutionLevel admin
 ; get a list of their own, cut off from what the folder passes on.
 !define SDDL_LOCKED "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
 ; The white list ("WhiteList.txt") lives beside the library, and any user may
-; save it: a save writes "WhiteList.tmp" and moves it over the list. So users
-; may add files to the folder (0x2), and the files created there are theirs
-; to change, replace and delete (0x1301bf, inherited by files only). Nothing
-; lets them delete what is already there (no FILE_DELETE_CHILD), so the
-; locked files stay out of their reach.
+; save it: a save writes a new "WhiteList.<hex>.tmp" and puts it in place of
+; the list. So users may add files to the folder (0x2), and the files created
+; there are theirs to change, replace and delete (0x1301bf, inherited by
+; files only). Nothing lets them delete what is already there (no
+; FILE_DELETE_CHILD), so the locked files stay out of their reach.
 !define SDDL_FOLDER_OPEN "D:(A;;0x2;;;BU)(A;OIIO;0x1301bf;;;BU)"
 ; Only what the folder inherits from its parent.
 !define SDDL_FOLDER_CLOSED "D:"
@@ -455,8 +455,9 @@ Section "Uninstall"
   ; The new library of an upgrade still waiting for a restart is not in use;
   ; without it the queued replacement does nothing.
   Delete "$INSTDIR\Korvane.dll.new"
-  ; Left by a save of the white list that did not finish; never the list.
-  Delete "$INSTDIR\WhiteList.tmp"
+  ; Left by saves of the white list that did not finish ("WhiteList.tmp"
+  ; of old, "WhiteList.<number>.tmp" now); never the list.
+  Delete "$INSTDIR\WhiteList*.tmp"
   ${If} $RemoveWhiteList == 1
     Delete "$INSTDIR\WhiteList.txt"
     ${Log} "Removed the white list."

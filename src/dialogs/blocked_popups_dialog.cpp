@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "dialogs/white_list_dialog.h"
 #include "dialogs/whitelist_entry_rules.h"
 #include "helper/string_ring.h"
 #include "module/shared_state.h"
@@ -45,9 +46,9 @@ INT_PTR BlockedPopupsDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam
 }
 
 INT_PTR BlockedPopupsDialog::OnInit() {
-    // The dialog adds to the white list and saves it: the store must hold
-    // the file's entries first, or the save would drop them.
-    TheWhiteList().LoadIfEmpty();
+    // The dialog adds to the white list: to the newest, should another
+    // browser process have saved it since this one read it.
+    TheWhiteList().ReloadIfChanged();
 
     // Above all ordinary windows, at the top-left corner, at template size.
     SetWindowPos(Window(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE);
@@ -112,7 +113,7 @@ void BlockedPopupsDialog::AddToWhiteList(bool siteOnly) {
     // Refused only if the store filled up while the question was open; the
     // file is then left as it is.
     if (!store.Append(entry.c_str())) return;
-    store.Save();
+    SaveWhiteList(Window());
 }
 
 void BlockedPopupsDialog::Finish() {

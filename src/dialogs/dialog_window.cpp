@@ -42,6 +42,40 @@ AnsiString LoadResourceString(UINT id) {
     return AnsiString(buffer, static_cast<size_t>(length));
 }
 
+AnsiString SystemMessage(DWORD error) {
+    char buffer[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, buffer, sizeof buffer, nullptr);
+    while (length > 0 && (buffer[length - 1] == '\r' || buffer[length - 1] == '\n' ||
+                          buffer[length - 1] == ' '))
+        --length;
+    if (length > 0) return AnsiString(buffer, length);
+    char digits[16];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + error % 10);
+        error /= 10;
+    } while (error != 0);
+    AnsiString number;
+    number.Allocate(count);
+    for (size_t i = 0; i < count; ++i) number.data()[i] = digits[count - 1 - i];
+    const AnsiString parts[] = {AnsiString("Error "), number, AnsiString(".")};
+    return Concatenate(parts, 3);
+}
+
+AnsiString Concatenate(const AnsiString* parts, size_t count) {
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += parts[i].length();
+    AnsiString text;
+    text.Allocate(total);
+    char* out = text.data();
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(out, parts[i].c_str(), parts[i].length());
+        out += parts[i].length();
+    }
+    return text;
+}
+
 int ListCount(HWND listBox) noexcept {
     const LRESULT count = SendMessageA(listBox, LB_GETCOUNT, 0, 0);
     return count == LB_ERR ? 0 : static_cast<int>(count);

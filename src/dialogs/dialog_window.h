@@ -43,6 +43,11 @@ private:
 
 // A string of the module's string table (empty when it is missing).
 AnsiString LoadResourceString(UINT id);
+// The system's text for an error code, without its line end; "Error N."
+// when the system has none.
+AnsiString SystemMessage(DWORD error);
+// The texts one after the other.
+AnsiString Concatenate(const AnsiString* parts, size_t count);
 
 // List box helpers. Texts of any length are read whole.
 int ListCount(HWND listBox) noexcept;

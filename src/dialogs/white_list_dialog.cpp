@@ -13,6 +13,9 @@ char SiteEditBuffer[kPathBufferSize] = {};
 
 namespace {
 
+// Marks a dialog whose changes "Close" has saved already.
+constexpr LONG_PTR kSaved = 1;
+
 // The index of the item whose text is exactly text, looking at hint first;
 // LB_ERR when there is none. (LB_FINDSTRINGEXACT ignores case.)
 int FindItem(HWND list, int hint, const char* text) {
@@ -24,6 +27,20 @@ int FindItem(HWND list, int hint, const char* text) {
 }
 
 }  // namespace
+
+void SaveWhiteList(HWND owner) {
+    WhiteListStore& store = TheWhiteList();
+    DWORD reason = ERROR_SUCCESS;
+    if (store.Save(&reason)) return;
+    const AnsiString path = store.FilePath();
+    const AnsiString explanation = SystemMessage(reason);
+    const AnsiString parts[] = {LoadResourceString(IDS_SAVE_FAILED_TEXT), AnsiString("\r\n\r\n"),
+                                path, AnsiString("\r\n\r\n"), explanation, AnsiString("\r\n\r\n"),
+                                LoadResourceString(IDS_SAVE_FAILED_KEPT)};
+    const AnsiString caption = LoadResourceString(IDS_SAVE_FAILED_CAPTION);
+    MessageBoxA(owner, Concatenate(parts, sizeof parts / sizeof parts[0]).c_str(), caption.c_str(),
+                MB_ICONEXCLAMATION | MB_OK);
+}
 
 // ---- White List dialog ----
 
@@ -38,12 +55,17 @@ INT_PTR WhiteListDialog::Show(HINSTANCE instance) {
 
 HWND WhiteListDialog::List() const noexcept { return Item(IDC_SITE_LIST); }
 
+INT_PTR WhiteListDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY && GetWindowLongPtrA(Window(), DWLP_USER) != kSaved)
+        SaveWhiteList(Window());
+    return DialogWindow::Dispatch(message, wParam, lParam);
+}
+
 INT_PTR WhiteListDialog::OnInit() {
-    // The dialog saves the store when it closes: it must hold the file's
-    // entries first, or the save would drop them. (A list the user emptied
-    // here is still saved empty: the store is loaded only at opening.)
+    // Another browser process may have saved the list since this one read
+    // it: the user edits the newest list.
     WhiteListStore& store = TheWhiteList();
-    store.LoadIfEmpty();
+    store.ReloadIfChanged();
     HWND list = List();
     // Each at the top: the store's last entry ends up first.
     const std::vector<AnsiString> entries = store.Snapshot();
@@ -135,7 +157,9 @@ bool WhiteListDialog::TakeOverList() {
 }
 
 void WhiteListDialog::SaveAndEnd() {
-    TheWhiteList().Save();
+    // Saved here, while the dialog is still on screen to own a message box.
+    SaveWhiteList(Window());
+    SetWindowLongPtrA(Window(), DWLP_USER, kSaved);
     End(0);
 }
 

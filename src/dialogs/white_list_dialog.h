@@ -14,6 +14,11 @@ namespace korvane {
 // text back. At most 259 bytes and the terminator.
 extern char SiteEditBuffer[kPathBufferSize];
 
+// Saves the process's white list when it holds changes. When that fails,
+// tells the user in a message box owned by owner, with the file's path and
+// the system's reason; the store keeps the changes for a later save.
+void SaveWhiteList(HWND owner);
+
 class WhiteListDialog : public DialogWindow {
 public:
     using DialogWindow::DialogWindow;
@@ -21,6 +26,11 @@ public:
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // Dialog 216 of instance, modal, no owner; returns 0 when it ends.
     static INT_PTR Show(HINSTANCE instance);
+
+    // Saves the changes when the window goes, however the dialog ends: its
+    // modal loop also ends, without "Close", when WM_QUIT arrives (the
+    // thread's browser window closed).
+    INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 protected:
     INT_PTR OnInit() override;

@@ -27,6 +27,7 @@ constexpr DWORD kBeepDuration = 600;
 // Argument counts of the events whose arguments are read.
 constexpr UINT kBeforeNavigate2Args = 7;
 constexpr UINT kNewWindow2Args = 2;
+constexpr UINT kNewWindow3Args = 5;
 constexpr UINT kDocumentCompleteArgs = 2;
 
 // Loaded the first time a wave file is played; without it there is no sound.
@@ -95,6 +96,15 @@ VARIANT_BOOL* CancelArgument(const DISPPARAMS& params) {
     return V_BOOLREF(&value);
 }
 
+// Whether the browser or frame shows nothing yet, and so may be a popup. A
+// browser that cannot tell its location counts as showing a page: no window
+// is closed on a guess.
+bool BrowserShowsNoPageYet(IWebBrowser2* browser) {
+    UniqueBstr location;
+    if (FAILED(browser->get_LocationURL(location.put()))) return false;
+    return ShowsNoPageYet(ToAnsi(location.get()).c_str());
+}
+
 // Brings this process's tray icon in line with the shared switches once
 // after each hand-over: the first event after a process with a visible icon
 // unloaded, or after start-up.
@@ -148,6 +158,12 @@ void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBloc
 
 HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
     SynchroniseTray();
+    // A closing window is let go of whatever the switches say: a connection
+    // left behind would keep this helper, and it the browser, alive.
+    if (dispId == DISPID_ONQUIT) {
+        self.DetachEvents();
+        return S_OK;
+    }
     if (!sharedState->helperActive) return S_OK;
     // No event is handled while popups are allowed, and no page is scanned.
     if (sharedState->popupsAllowed) return S_OK;
@@ -174,8 +190,11 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
             // navigation is judged instead.
             newWindowPending = 1;
             return S_OK;
-        case DISPID_ONQUIT:
-            self.DetachEvents();
+        case DISPID_NEWWINDOW3:
+            // Raised where NewWindow2 was by newer browsers, and besides it by
+            // some: either marks the window, and both only mark it once.
+            if (params->cArgs < kNewWindow3Args) return S_OK;
+            newWindowPending = 1;
             return S_OK;
         case DISPID_DOCUMENTCOMPLETE: {
             if (params->cArgs < kDocumentCompleteArgs) return S_OK;
@@ -196,9 +215,13 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
 }
 
 HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
-    if (params.cArgs < kBeforeNavigate2Args) return S_OK;
-    VARIANT_BOOL* cancel = CancelArgument(params);
-    if (!cancel) return S_OK;
+    VARIANT_BOOL* cancel = params.cArgs >= kBeforeNavigate2Args ? CancelArgument(params) : nullptr;
+    if (!cancel) {
+        // Nothing can be judged, but the announced window must not wait for
+        // whatever the user does next.
+        newWindowPending = 0;
+        return S_OK;
+    }
 
     const AnsiString url = StringArgument(params, 1);
     const AnsiString target = StringArgument(params, 3);
@@ -227,6 +250,7 @@ bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const An
     if (!self.eventBrowser) return false;
     const bool inFrame = self.eventBrowser.Get() != self.siteBrowser.Get();
     if (IsFrameBlankTarget(inFrame, target.c_str())) return false;
+    if (!BrowserShowsNoPageYet(self.eventBrowser.Get())) return false;
 
     *cancel = VARIANT_TRUE;
     SHANDLE_PTR handle = 0;

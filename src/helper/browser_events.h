@@ -17,14 +17,18 @@ public:
     // Handles one event of the browser self is sited in; self.Invoke passes
     // every call here. Arguments come from the browser and are checked
     // before use: a call too short for its event, or whose Cancel is not a
-    // by-reference VARIANT_BOOL, changes nothing. Exceptions other than an
-    // abandoned page scan are caught by the caller.
+    // by-reference VARIANT_BOOL, judges and scans nothing; such a
+    // BeforeNavigate2 still ends the wait for an announced window. OnQuit
+    // drops the event connection even while the helper is switched off or
+    // popups are allowed. Exceptions other than an abandoned page scan are
+    // caught by the caller.
     static HRESULT Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params);
 
 private:
     static HRESULT OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params);
     // Cancels and closes the new window when it is a popup; true when it
-    // was blocked and logged, so the user is to be told.
+    // was blocked and logged, so the user is to be told. A browser or frame
+    // that already shows a page is never a popup.
     static bool JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
                               const AnsiString& target, VARIANT_BOOL* cancel);
 };

@@ -31,12 +31,15 @@ bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry)
     if (!colon) return false;
     // The https twin, "https" followed by the entry from its colon on, is
     // compared in two pieces rather than built: it can be longer than any
-    // entry, and the list is tested on every navigation.
+    // entry, and the list is tested on every navigation. It is compared over
+    // its own length, not the entry's: over the entry's, a short entry such
+    // as "a:" would compare "ht" and match every address.
     static const char kSecure[] = "https";
     constexpr size_t kSecureLength = sizeof kSecure - 1;
-    if (n <= kSecureLength) return BeginsAlike(url, kSecure, n);
+    const size_t secureN = std::min(urlLength, kSecureLength + std::strlen(colon));
+    if (secureN <= kSecureLength) return BeginsAlike(url, kSecure, secureN);
     return BeginsAlike(url, kSecure, kSecureLength) &&
-           BeginsAlike(url + kSecureLength, colon, n - kSecureLength);
+           BeginsAlike(url + kSecureLength, colon, secureN - kSecureLength);
 }
 
 bool IsJavascriptUrl(const char* url) {
@@ -52,6 +55,11 @@ bool MayBePopup(LONG popupOverride, LONG newWindowPending, const char* targetFra
     if (popupOverride != 0 || newWindowPending == 0) return false;
     if (!targetFrameName || !*targetFrameName) return false;
     return std::strcmp(targetFrameName, kUnspecifiedFrame) != 0;
+}
+
+bool ShowsNoPageYet(const char* locationUrl) {
+    if (!locationUrl || !*locationUrl) return true;
+    return _mbsicmp(U(locationUrl), U("about:blank")) == 0;
 }
 
 bool IsFrameBlankTarget(bool navigatesInFrame, const char* targetFrameName) {

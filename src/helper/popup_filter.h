@@ -13,9 +13,10 @@ constexpr char kBlankTarget[] = "_blank";
 
 // A white list entry e matches an address u when, over n = the shorter of the
 // two lengths, u begins like e, ignoring letter case; or, when e has a
-// colon, like e with its scheme replaced by "https". So an entry matches
-// every address that begins with it, every address that is itself a
-// beginning of it, and its https twin.
+// colon, when u begins like e's https twin (e with its scheme replaced by
+// "https") over the shorter of u's and the twin's lengths. So an entry
+// matches every address that begins with it, every address that is itself
+// a beginning of it, and the same for its https twin.
 bool MatchesWhiteListEntry(const char* url, const char* entry);
 // The same, for an address whose length is known: the list is tested entry
 // by entry against one address.
@@ -30,6 +31,12 @@ bool JavascriptUrlSetsOverride(const char* url);
 // The first conditions of the judgement: nothing overrides, a new window was
 // announced, and the target names a frame.
 bool MayBePopup(LONG popupOverride, LONG newWindowPending, const char* targetFrameName);
+
+// Whether the browser or frame whose navigation is judged shows nothing yet:
+// its location is empty (the browser's answer before a new window's first
+// navigation) or "about:blank". Only such a window can be a popup; one that
+// already shows a page is the user's, and is never closed for a popup.
+bool ShowsNoPageYet(const char* locationUrl);
 
 // A "_blank" target inside a frame of the page is the page's own doing with
 // the user's click, and is let through.

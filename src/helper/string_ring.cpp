@@ -16,7 +16,25 @@ std::unique_ptr<char[]> CopyOf(const char* text) {
     return copy;
 }
 
+// The length of the longest beginning of text that fits in limit bytes
+// without splitting a double-byte character.
+size_t BoundedLength(const char* text, size_t limit) {
+    size_t length = 0;
+    while (text[length]) {
+        const size_t next = _ismbblead(static_cast<unsigned char>(text[length])) && text[length + 1]
+                                ? length + 2
+                                : length + 1;
+        if (next > limit) break;
+        length = next;
+    }
+    return length;
+}
+
 }  // namespace
+
+bool StringRing::Keeps(const char* text) {
+    return !text || strnlen(text, kLongestRingEntry + 1) <= kLongestRingEntry;
+}
 
 bool StringRing::ContainsLocked(const char* text) const {
     const int last = start_ > end_ ? end_ + kRingSlots : end_;
@@ -31,12 +49,14 @@ bool StringRing::ContainsLocked(const char* text) const {
 
 bool StringRing::Contains(const char* text) const {
     if (!text) text = "";
+    if (!Keeps(text)) return false;
     ScopedLock hold(lock_);
     return ContainsLocked(text);
 }
 
 bool StringRing::Add(const char* text) {
     if (!text) text = "";
+    if (!Keeps(text)) return false;
     // Copy first: if that fails the ring is untouched.
     std::unique_ptr<char[]> copy = CopyOf(text);
     ScopedLock hold(lock_);
@@ -75,13 +95,19 @@ int StringRing::End() const {
     return end_;
 }
 
+bool BlockedPopupLog::Contains(const char* url) const {
+    if (!url) url = "";
+    return ring_.Contains(AnsiString(url, BoundedLength(url, kLongestRingEntry)).c_str());
+}
+
 bool BlockedPopupLog::Add(const char* url) {
-    if (!ring_.Add(url)) return false;
+    if (!url) url = "";
+    const AnsiString kept(url, BoundedLength(url, kLongestRingEntry));
+    if (!ring_.Add(kept.c_str())) return false;
     // Sent after the ring's lock is released: the dialog's thread may itself
     // be waiting for that lock while it lists the log.
     HWND listBox = logListBox;
-    if (listBox)
-        SendMessageA(listBox, LB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(url ? url : ""));
+    if (listBox) SendMessageA(listBox, LB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(kept.c_str()));
     return true;
 }
 

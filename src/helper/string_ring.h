@@ -13,6 +13,10 @@
 namespace korvane {
 
 constexpr int kRingSlots = 100;  // one slot always stays empty: at most 99 entries
+// The longest string a ring keeps, in bytes: the browser's own limit on an
+// address. Pages choose what the rings are given, and each ring lives as
+// long as the browser process.
+constexpr size_t kLongestRingEntry = 2083;
 
 // Entries are added, never removed, and each is kept once; when a new
 // distinct string arrives at a full ring the oldest is dropped. Every
@@ -24,10 +28,13 @@ public:
     StringRing(const StringRing&) = delete;
     StringRing& operator=(const StringRing&) = delete;
 
-    // Exact, case-sensitive comparison.
+    // Exact, case-sensitive comparison. A string too long to keep is never
+    // contained.
     bool Contains(const char* text) const;
-    // Returns true when text was stored, false when it was already present.
+    // Returns true when text was stored, false when it was already present
+    // or is longer than kLongestRingEntry (then it is not kept at all).
     bool Add(const char* text);
+    static bool Keeps(const char* text);
 
     // The entries from the oldest to the newest.
     std::vector<AnsiString> Snapshot() const;
@@ -48,9 +55,11 @@ private:
 // address at the top of an open Blocked Popups dialog.
 class BlockedPopupLog {
 public:
-    // Returns true when the address was new to the log.
+    // Keeps at most the first kLongestRingEntry bytes of the address, cut
+    // at a character boundary; returns true when that was new to the log.
     bool Add(const char* url);
-    bool Contains(const char* url) const { return ring_.Contains(url); }
+    // Whether the address, cut as Add cuts it, is in the log.
+    bool Contains(const char* url) const;
     std::vector<AnsiString> Snapshot() const { return ring_.Snapshot(); }
     const StringRing& Ring() const { return ring_; }
 

@@ -123,6 +123,10 @@ ULONG ViewSource::Release() { return controllingUnknown->Release(); }
 
 HRESULT ViewSource::SetSite(IUnknown* site) {
     try {
+        // Whatever the switches say: the browser unsites its helpers as a
+        // window closes, and a helper still connected then keeps itself and
+        // the browser alive; a helper sited again must not connect twice.
+        LetGoOfSite();
         if (!sharedState->helperActive) return S_OK;
         siteBrowser = QueryFor<IWebBrowser2>(site, IID_IWebBrowser2);
         if (!siteBrowser) return E_INVALIDARG;
@@ -143,6 +147,15 @@ HRESULT ViewSource::GetSite(REFIID, void** site) {
     } catch (...) {
         return E_UNEXPECTED;
     }
+}
+
+void ViewSource::LetGoOfSite() {
+    // Only a connection this object made is unadvised: the browser may have
+    // given its cookie to another sink since.
+    if (eventsConnected) DisconnectEvents();
+    connectionPoints.Reset();
+    eventBrowser.Reset();
+    siteBrowser.Reset();
 }
 
 HRESULT ViewSource::DetachEvents() {
@@ -172,7 +185,10 @@ HRESULT ViewSource::ConnectEvents() {
     const HRESULT advised = point->Advise(static_cast<IViewSource*>(this), &cookie);
     // A failed Advise must not overwrite the cookie of a connection that
     // still exists.
-    if (SUCCEEDED(advised)) adviseCookie = cookie;
+    if (SUCCEEDED(advised)) {
+        adviseCookie = cookie;
+        eventsConnected = true;
+    }
     return advised;
 }
 
@@ -180,6 +196,7 @@ HRESULT ViewSource::DisconnectEvents() {
     ComPtr<IConnectionPoint> point;
     const HRESULT found = FindEventsPoint(connectionPoints.Get(), point);
     if (FAILED(found)) return found;
+    eventsConnected = false;
     return point->Unadvise(adviseCookie);
 }
 

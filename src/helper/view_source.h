@@ -38,12 +38,14 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
-    // IObjectWithSite. SetSite does nothing (S_OK) while the helper is
-    // switched off; otherwise takes the site's IWebBrowser2 (E_INVALIDARG
-    // when there is none, a NULL site included, which also lets go of the
-    // previous browser) and its IConnectionPointContainer (E_POINTER when
-    // there is none), and returns what ConnectEvents returns. It never
-    // disconnects. GetSite always answers NULL and E_FAIL.
+    // IObjectWithSite. SetSite first lets go of the previous site, whatever
+    // the switches say: the event connection it made is unadvised and the
+    // browser, event browser and connection point container are released.
+    // Then it does nothing more (S_OK) while the helper is switched off;
+    // otherwise takes the site's IWebBrowser2 (E_INVALIDARG when there is
+    // none, a NULL site included) and its IConnectionPointContainer
+    // (E_POINTER when there is none), and returns what ConnectEvents
+    // returns. GetSite always answers NULL and E_FAIL.
     STDMETHODIMP SetSite(IUnknown* site) override;
     STDMETHODIMP GetSite(REFIID riid, void** site) override;
 
@@ -55,7 +57,8 @@ public:
     // object has no connection point container.
     virtual HRESULT STDMETHODCALLTYPE ConnectEvents();
     // Unadvises adviseCookie on the same connection point and returns what
-    // Unadvise returns. The cookie is kept, so a second call repeats it.
+    // Unadvise returns. The cookie is kept, so a second call repeats it; but
+    // the object no longer counts itself connected.
     virtual HRESULT STDMETHODCALLTYPE DisconnectEvents();
     // The page scan of eventBrowser. Lets std::bad_alloc through: the event
     // handler decides what an abandoned scan means.
@@ -93,6 +96,9 @@ private:
     ~ViewSource();
 
     HRESULT OwnQueryInterface(REFIID riid, void** object);
+    // Unadvises the connection this object made, if any, and releases the
+    // three browser pointers.
+    void LetGoOfSite();
     ULONG OwnAddRef();
     ULONG OwnRelease();
 
@@ -111,6 +117,8 @@ private:
     BYTE inDocumentComplete = 0;
     // From Advise; kept after Unadvise.
     DWORD adviseCookie = 0;
+    // Advised and not unadvised since.
+    bool eventsConnected = false;
 
     NonDelegatingUnknown ownUnknown;
     // The outer object when aggregated, else ownUnknown. Not owned.

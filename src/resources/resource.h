@@ -64,3 +64,7 @@
 #define IDS_SOUND_FILTER_NAME 1007
 #define IDS_SOUND_FILTER_PATTERN 1008
 #define IDS_SOUND_TITLE 1009
+// The message of a white list that could not be saved.
+#define IDS_SAVE_FAILED_TEXT 1010
+#define IDS_SAVE_FAILED_KEPT 1011
+#define IDS_SAVE_FAILED_CAPTION 1012

@@ -207,12 +207,24 @@ void WriteTarget(Element* element, const char* target) {
     element->put_target(value.get());
 }
 
+// Whether a name of the scan's making for target could be kept in
+// KnownTargetNames. One that could not is never written: the element keeps
+// the page's own target, and the window it opens is judged like any other.
+bool RewrittenNameFits(const AnsiString& target) {
+    return target.length() + kRewrittenTargetPrefixLength <= kLongestRingEntry;
+}
+
 Next ApplyBaseTarget(Scan& scan, IHTMLBaseElement* base) {
     UniqueBstr original;
     AnsiString target = ReadTarget(base, &original);
     if (!*target.c_str()) return Next::Continue;
 
-    switch (ClassifyTarget(target.c_str(), scan.isTopLevel)) {
+    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
+    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) {
+        scan.defaultTarget = CopyBstr(original.get());
+        return Next::Continue;
+    }
+    switch (decision) {
     case TargetDecision::StopScan:
         return Next::StopScan;
     case TargetDecision::Rewrite: {
@@ -242,7 +254,9 @@ Next ApplyTarget(const Scan& scan, Element* element) {
         return Next::Continue;
     }
 
-    switch (ClassifyTarget(target.c_str(), scan.isTopLevel)) {
+    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
+    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) return Next::Continue;
+    switch (decision) {
     case TargetDecision::StopScan:
         return Next::StopScan;
     case TargetDecision::Rewrite:

@@ -32,6 +32,41 @@ bool ReadClassesDefault(const char* subKey, AnsiString* value) {
     return true;
 }
 
+// The address with every byte that could end or split an argument on a
+// command line percent-escaped: white space and control characters, double
+// quotes, and the backslashes directly before its end (before a closing
+// quote they would escape it). Browsers read the escapes as the same
+// address; the shell puts the address into the command registered for its
+// scheme, which may not quote it.
+AnsiString WebSafeAddress(const char* address) {
+    const size_t length = std::strlen(address);
+    size_t trailing = 0;
+    while (trailing < length && address[length - 1 - trailing] == '\\') ++trailing;
+    auto escaped = [&](size_t i) {
+        const unsigned char c = static_cast<unsigned char>(address[i]);
+        return c <= ' ' || c == 0x7F || c == '"' || i >= length - trailing;
+    };
+    size_t extra = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (escaped(i)) extra += 2;
+    static const char kHex[] = "0123456789ABCDEF";
+    AnsiString result;
+    result.Allocate(length + extra);
+    char* out = result.data();
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(address[i]);
+        if (!escaped(i)) {
+            *out++ = static_cast<char>(c);
+            continue;
+        }
+        *out++ = '%';
+        *out++ = kHex[c >> 4];
+        *out++ = kHex[c & 15];
+    }
+    result.Truncate(length + extra);
+    return result;
+}
+
 AnsiString Concatenate(const char* first, size_t firstLength, const char* second,
                        size_t secondLength, const char* third, size_t thirdLength) {
     AnsiString result;
@@ -72,14 +107,24 @@ AnsiString BrowserCommandLine(const char* registeredCommand, const char* address
     } else if (const char* bare = std::strstr(registeredCommand, "%1")) {
         keep = static_cast<size_t>(bare - registeredCommand);
     }
-    return Concatenate(registeredCommand, keep, " ", 1, address, std::strlen(address));
+    const AnsiString safe = WebSafeAddress(address);
+    const AnsiString quoted = Concatenate("\"", 1, safe.c_str(), safe.length(), "\"", 1);
+    return Concatenate(registeredCommand, keep, " ", 1, quoted.c_str(), quoted.length());
+}
+
+bool IsWebAddress(const char* address) {
+    if (!address) return false;
+    return _strnicmp(address, "http://", 7) == 0 || _strnicmp(address, "https://", 8) == 0;
 }
 
 void BrowserLauncher::OpenUrl(const char* address) {
-    if (!address) return;
-    if (strnlen(address, kLongestShellAddress + 1) <= kLongestShellAddress) {
+    // A page chose this address; any other scheme may name a program, a
+    // share or a script, which the shell would run for it.
+    if (!IsWebAddress(address)) return;
+    const AnsiString safe = WebSafeAddress(address);
+    if (safe.length() <= kLongestShellAddress) {
         const INT_PTR shell = reinterpret_cast<INT_PTR>(
-            ShellExecuteA(nullptr, "open", address, nullptr, nullptr, SW_HIDE));
+            ShellExecuteA(nullptr, "open", safe.c_str(), nullptr, nullptr, SW_HIDE));
         if (shell > 32) return;
     }
 

@@ -1,6 +1,7 @@
 #include "whitelist/whitelist_store.h"
 
 #include <cstring>
+#include <new>
 
 #include "base/unique_resource.h"
 #include "module/module_path.h"
@@ -10,12 +11,75 @@ namespace korvane {
 namespace {
 
 constexpr char kCtrlZ = 0x1A;
+// A UTF-8 token may take up to three bytes for each byte of its ANSI form
+// (the Western code page's euro sign, for one), so tokens are gathered up
+// to this many units before they are converted and measured.
+constexpr size_t kTokenUnits = 3 * kWhiteListEntryMax + 3;
+// How often a save tries another temporary name when one is taken, and
+// how often, and how far apart, it tries to replace a list that a reader
+// holds without sharing it for deletion.
+constexpr DWORD kTempNameAttempts = 100;
+constexpr int kReplaceAttempts = 10;
+constexpr DWORD kReplaceDelayMs = 50;
+// WC_ERR_INVALID_CHARS, from Vista on; passed only when the ANSI code page
+// is UTF-8, which no earlier Windows offers.
+constexpr DWORD kWcErrInvalidChars = 0x80;
 
-bool IsListSpace(char c) noexcept {
+bool IsListSpace(unsigned c) noexcept {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// Collects tokens from text that may arrive in pieces.
+bool IsMissing(DWORD error) noexcept {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+DWORD LastErrorOr(DWORD fallback) noexcept {
+    const DWORD error = GetLastError();
+    return error ? error : fallback;
+}
+
+bool SameEntry(const AnsiString& a, const AnsiString& b) noexcept {
+    return a.length() == b.length() && std::memcmp(a.c_str(), b.c_str(), a.length()) == 0;
+}
+
+bool SameList(const std::vector<AnsiString>& a, const std::vector<AnsiString>& b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!SameEntry(a[i], b[i])) return false;
+    return true;
+}
+
+// Removes the first entry equal to entry; false when there is none.
+bool RemoveOne(std::vector<AnsiString>& list, const AnsiString& entry) {
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (SameEntry(*it, entry)) {
+            list.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+enum class ListEncoding { Ansi, Utf8, Utf16 };
+
+// The ANSI form of a UTF-16 token, or an empty string when it has none
+// that converts back to the same text: a best-fit or default character
+// would turn "www.ex\u0101mple.com" into another site's name.
+AnsiString ExactAnsi(const wchar_t* text, int length) {
+    char buffer[kWhiteListEntryMax + 1];
+    const bool utf8 = GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    // UTF-8 has a form for every character; it refuses only broken
+    // surrogates, and takes no default-character arguments.
+    const DWORD flags = utf8 ? kWcErrInvalidChars : WC_NO_BEST_FIT_CHARS;
+    const int written = WideCharToMultiByte(CP_ACP, flags, text, length, buffer, sizeof buffer - 1,
+                                            nullptr, utf8 ? nullptr : &usedDefault);
+    if (written <= 0 || usedDefault) return AnsiString();
+    return AnsiString(buffer, static_cast<size_t>(written));
+}
+
+// Collects tokens from text that may arrive in pieces, in the encoding that
+// the first piece's byte-order mark names.
 class Tokenizer {
 public:
     explicit Tokenizer(std::vector<AnsiString>& out) : out_(out) {}
@@ -23,19 +87,30 @@ public:
     // Returns false once no more input is wanted (end of text, or the list
     // is full).
     bool Feed(const char* data, size_t size) {
+        if (!started_) {
+            started_ = true;
+            if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+                encoding_ = ListEncoding::Utf8;
+                data += 3;
+                size -= 3;
+            } else if (size >= 2 && std::memcmp(data, "\xFF\xFE", 2) == 0) {
+                encoding_ = ListEncoding::Utf16;
+                data += 2;
+                size -= 2;
+            }
+        }
         for (size_t i = 0; i < size; ++i) {
-            const char c = data[i];
-            if (c == kCtrlZ) {
-                Finish();
-                return false;
+            unsigned unit = static_cast<unsigned char>(data[i]);
+            if (encoding_ == ListEncoding::Utf16) {
+                if (!haveLowByte_) {
+                    lowByte_ = unit;
+                    haveLowByte_ = true;
+                    continue;
+                }
+                haveLowByte_ = false;
+                unit = lowByte_ | (unit << 8);
             }
-            if (IsListSpace(c)) {
-                EndToken();
-                if (Full()) return false;
-                continue;
-            }
-            if (length_ < kWhiteListEntryMax) token_[length_] = c;
-            ++length_;
+            if (!Take(unit)) return false;
         }
         return !Full();
     }
@@ -45,18 +120,56 @@ public:
 private:
     bool Full() const { return out_.size() >= static_cast<size_t>(kWhiteListCapacity); }
 
+    bool Take(unsigned unit) {
+        if (unit == static_cast<unsigned>(kCtrlZ)) {
+            Finish();
+            return false;
+        }
+        if (IsListSpace(unit)) {
+            EndToken();
+            return !Full();
+        }
+        if (length_ < kTokenUnits) token_[length_] = static_cast<wchar_t>(unit);
+        ++length_;
+        return true;
+    }
+
     void EndToken() {
-        const size_t length = length_;
+        size_t length = length_;
         length_ = 0;
-        if (length == 0 || length > kWhiteListEntryMax || Full()) return;
+        if (length == 0 || length > kTokenUnits || Full()) return;
+        if (encoding_ == ListEncoding::Ansi && length > kWhiteListEntryMax) return;
         // A NUL inside a token ends the entry's text there.
-        const size_t text = strnlen(token_, length);
-        if (text == 0) return;
-        out_.emplace_back(token_, text);
+        for (size_t i = 0; i < length; ++i) {
+            if (token_[i] == 0) {
+                length = i;
+                break;
+            }
+        }
+        if (length == 0) return;
+        AnsiString entry = Convert(length);
+        if (IsStorableEntry(entry.c_str())) out_.push_back(std::move(entry));
+    }
+
+    // The token's ANSI form; empty when it has none or is too long.
+    AnsiString Convert(size_t length) const {
+        if (encoding_ == ListEncoding::Utf16) return ExactAnsi(token_, static_cast<int>(length));
+        char bytes[kTokenUnits];
+        for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(token_[i]);
+        if (encoding_ == ListEncoding::Ansi) return AnsiString(bytes, length);
+        wchar_t wide[kTokenUnits];
+        const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes,
+                                              static_cast<int>(length), wide, kTokenUnits);
+        if (count <= 0) return AnsiString();
+        return ExactAnsi(wide, count);
     }
 
     std::vector<AnsiString>& out_;
-    char token_[kWhiteListEntryMax] = {};
+    bool started_ = false;
+    ListEncoding encoding_ = ListEncoding::Ansi;
+    bool haveLowByte_ = false;
+    unsigned lowByte_ = 0;
+    wchar_t token_[kTokenUnits] = {};
     size_t length_ = 0;
 };
 
@@ -64,17 +177,79 @@ bool WriteAll(HANDLE file, const char* data, size_t size) {
     while (size > 0) {
         const DWORD chunk = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
         data += written;
         size -= written;
     }
     return true;
 }
 
+// Whether CreateFile's error means that the name is in use: by a file, or
+// by a folder or a file waiting to be deleted (a reader still holds it),
+// which answer "access denied" as a folder closed to the user does.
+bool NameTaken(DWORD error, const char* path) noexcept {
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return true;
+    if (error != ERROR_ACCESS_DENIED) return false;
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ||
+           GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// "WhiteList." + serial in eight hexadecimal digits + ".tmp".
+AnsiString TempFileName(DWORD serial) {
+    char name[sizeof kWhiteListTempPrefix + 8 + sizeof kWhiteListTempSuffix] = {};
+    const size_t prefix = sizeof kWhiteListTempPrefix - 1;
+    std::memcpy(name, kWhiteListTempPrefix, prefix);
+    for (int i = 0; i < 8; ++i)
+        name[prefix + i] = "0123456789abcdef"[(serial >> (28 - 4 * i)) & 0xF];
+    std::memcpy(name + prefix + 8, kWhiteListTempSuffix, sizeof kWhiteListTempSuffix);
+    return AnsiString(name);
+}
+
+// Puts the complete new list (temp) in place of the list (path). A list
+// that exists is replaced with ReplaceFile, which, unlike a move, succeeds
+// while readers that share deletion hold the old file open. Its old
+// version goes to backup first, so that it survives any failure: without a
+// backup, a replacement that cannot be renamed leaves no list at all.
+// *backupHoldsList is set when the old list could not be put back from
+// backup: it must then stay.
+DWORD PutInPlace(const char* temp, const char* path, const char* backup, bool* backupHoldsList) {
+    *backupHoldsList = false;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+        if (attempt > 0) Sleep(kReplaceDelayMs);
+        const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+        const BOOL done = exists ? ReplaceFileA(path, temp, backup, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                                nullptr, nullptr)
+                                 : MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH);
+        if (done) return ERROR_SUCCESS;
+        error = LastErrorOr(ERROR_WRITE_FAULT);
+        switch (error) {
+        case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+            // The old list went to backup and the new one stayed where it
+            // was: the old one goes back. Should another process have put a
+            // list in place meanwhile, that newer list stays.
+            *backupHoldsList = !MoveFileExA(backup, path, MOVEFILE_WRITE_THROUGH);
+            return error;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_UNABLE_TO_REMOVE_REPLACED:
+        // The list appeared or went between the look and the move.
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_FILE_EXISTS:
+        case ERROR_FILE_NOT_FOUND:
+            continue;
+        default:
+            return error;
+        }
+    }
+    return error;
+}
+
 }  // namespace
 
 bool IsStorableEntry(const char* text) noexcept {
-    return text && strnlen(text, kWhiteListEntryMax + 1) <= kWhiteListEntryMax;
+    if (!text || !*text) return false;
+    return strnlen(text, kWhiteListEntryMax + 1) <= kWhiteListEntryMax;
 }
 
 std::vector<AnsiString> ParseWhiteList(const char* data, size_t size) {
@@ -98,6 +273,33 @@ AnsiString FormatWhiteList(const std::vector<AnsiString>& entries) {
         *out++ = '\n';
     }
     return image;
+}
+
+bool MergeWhiteLists(const std::vector<AnsiString>& base, const std::vector<AnsiString>& ours,
+                     const std::vector<AnsiString>& theirs, std::vector<AnsiString>* merged) {
+    // Each entry counts as often as it occurs: one of two equal entries can
+    // be deleted or added.
+    std::vector<AnsiString> added(ours);
+    std::vector<AnsiString> result(theirs);
+    for (const AnsiString& entry : base)
+        if (!RemoveOne(added, entry)) RemoveOne(result, entry);
+    if (result.size() + added.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
+    for (AnsiString& entry : added) result.push_back(std::move(entry));
+    merged->swap(result);
+    return true;
+}
+
+HANDLE OpenWhiteListForReading(const char* path) noexcept {
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool WhiteListStore::FileStamp::operator==(const FileStamp& other) const noexcept {
+    if (exists != other.exists) return false;
+    if (!exists) return true;
+    return lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
+           lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime && size == other.size &&
+           volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
 }
 
 WhiteListStore::WhiteListStore(const char* directory) {
@@ -126,71 +328,247 @@ AnsiString WhiteListStore::PathOf(const char* fileName) const {
 
 AnsiString WhiteListStore::FilePath() const { return PathOf(kWhiteListFileName); }
 
+DWORD WhiteListStore::ReadListFile(const FileStamp* known, bool* unchanged, FileStamp* stamp,
+                                   std::vector<AnsiString>* entries) const {
+    *unchanged = false;
+    const AnsiString path = FilePath();
+    if (path.empty()) return ERROR_BAD_PATHNAME;
+    UniqueFile file(OpenWhiteListForReading(path.c_str()));
+    if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) return LastErrorOr(ERROR_READ_FAULT);
+    stamp->exists = true;
+    stamp->lastWrite = info.ftLastWriteTime;
+    stamp->size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp->volume = info.dwVolumeSerialNumber;
+    stamp->indexHigh = info.nFileIndexHigh;
+    stamp->indexLow = info.nFileIndexLow;
+    if (known && *known == *stamp) {
+        *unchanged = true;
+        return ERROR_SUCCESS;
+    }
+
+    Tokenizer tokens(*entries);
+    char chunk[4096];
+    for (;;) {
+        DWORD read = 0;
+        // Half a list must never pass for the list.
+        if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr))
+            return LastErrorOr(ERROR_READ_FAULT);
+        if (read == 0) {
+            tokens.Finish();
+            return ERROR_SUCCESS;
+        }
+        if (!tokens.Feed(chunk, read)) return ERROR_SUCCESS;
+    }
+}
+
 void WhiteListStore::LoadIfEmpty() {
     {
         ScopedLock hold(lock_);
-        if (!entries_.empty()) return;
+        // Empty with entries in the file's version: the user emptied it.
+        if (!entries_.empty() || !fileEntries_.empty()) return;
     }
-    const AnsiString path = FilePath();
-    if (path.empty()) return;
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-
-    std::vector<AnsiString> loaded;
-    Tokenizer tokens(loaded);
-    char chunk[4096];
-    bool more = true;
-    while (more) {
-        DWORD read = 0;
-        if (!ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) || read == 0) {
-            tokens.Finish();
-            break;
-        }
-        more = tokens.Feed(chunk, read);
-    }
-
-    ScopedLock hold(lock_);
-    // Another thread may have filled the store while the file was read.
-    if (entries_.empty()) entries_ = std::move(loaded);
-}
-
-bool WhiteListStore::Save() {
-    const AnsiString path = FilePath();
-    const AnsiString temp = PathOf(kWhiteListTempFileName);
-    if (path.empty() || temp.empty()) return false;
-
-    AnsiString image;
+    ScopedLock file(fileLock_);
+    FileStamp known;
+    bool haveKnown = false;
     {
         ScopedLock hold(lock_);
-        image = FormatWhiteList(entries_);
+        known = stamp_;
+        haveKnown = stampKnown_;
     }
+    FileStamp stamp;
+    bool unchanged = false;
+    std::vector<AnsiString> loaded;
+    const DWORD error = ReadListFile(haveKnown ? &known : nullptr, &unchanged, &stamp, &loaded);
+    if (unchanged || (error != ERROR_SUCCESS && !IsMissing(error))) return;
 
+    ScopedLock hold(lock_);
+    // A dialog may have changed the store while the file was read.
+    if (!entries_.empty() || !fileEntries_.empty()) return;
+    entries_ = loaded;
+    fileEntries_ = std::move(loaded);
+    stamp_ = error == ERROR_SUCCESS ? stamp : FileStamp();
+    stampKnown_ = true;
+}
+
+DWORD WhiteListStore::TakeInChangesOnDisk() {
+    FileStamp known;
+    bool haveKnown = false;
     {
-        // No sharing: a second process saving at the same moment fails here
-        // instead of writing into the same temporary file.
-        UniqueFile file(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        if (!WriteAll(file.get(), image.c_str(), image.length()) || !FlushFileBuffers(file.get())) {
-            file.reset();
-            DeleteFileA(temp.c_str());
-            return false;
-        }
+        ScopedLock hold(lock_);
+        known = stamp_;
+        haveKnown = stampKnown_;
     }
+    FileStamp stamp;
+    bool unchanged = false;
+    std::vector<AnsiString> theirs;
+    const DWORD error = ReadListFile(haveKnown ? &known : nullptr, &unchanged, &stamp, &theirs);
+    if (IsMissing(error)) {
+        // A list file that went away holds no one's edits: the store keeps
+        // its list, and the file is written again with the next change.
+        ScopedLock hold(lock_);
+        stamp_ = FileStamp();
+        stampKnown_ = true;
+        return ERROR_SUCCESS;
+    }
+    if (error != ERROR_SUCCESS || unchanged) return error;
+
+    ScopedLock hold(lock_);
+    if (SameList(entries_, fileEntries_)) {
+        entries_ = theirs;
+    } else if (!SameList(theirs, fileEntries_)) {
+        // This process's unsaved edits meet another process's save. Both
+        // are the users' work: the edits are applied to the newer list.
+        // Should that not fit the store, the edits win.
+        std::vector<AnsiString> merged;
+        if (MergeWhiteLists(fileEntries_, entries_, theirs, &merged)) entries_.swap(merged);
+    }
+    fileEntries_ = std::move(theirs);
+    stamp_ = stamp;
+    stampKnown_ = true;
+    return ERROR_SUCCESS;
+}
+
+void WhiteListStore::ReloadIfChanged() {
+    ScopedLock file(fileLock_);
+    try {
+        TakeInChangesOnDisk();
+    } catch (const std::bad_alloc&) {
+        // The store stays as it was.
+    }
+}
+
+bool WhiteListStore::HasUnsavedChanges() const {
+    ScopedLock hold(lock_);
+    return !SameList(entries_, fileEntries_);
+}
+
+DWORD WhiteListStore::TempNameSeed() {
+    static LONG calls = 0;
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return (GetCurrentProcessId() * 2654435761u) ^ counter.LowPart ^ GetTickCount() ^
+           (static_cast<DWORD>(InterlockedIncrement(&calls)) << 20);
+}
+
+DWORD WhiteListStore::WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp) {
+    const AnsiString path = FilePath();
+    if (path.empty()) return ERROR_BAD_PATHNAME;
     // A list the user made read-only stays as it is. Windows refuses to
     // replace such a file anyway; this makes the rule hold everywhere.
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        DeleteFileA(temp.c_str());
-        return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        return ERROR_ACCESS_DENIED;
+    const AnsiString image = FormatWhiteList(entries);
+
+    // Only a file this save creates is ever written: CREATE_NEW refuses any
+    // name that exists, a leftover, a planted file or a link included (and,
+    // with FILE_FLAG_OPEN_REPARSE_POINT, a link to nowhere too).
+    const DWORD seed = TempNameSeed();
+    AnsiString temp;
+    AnsiString backup;
+    UniqueFile file;
+    DWORD serial = 0;
+    for (; serial < kTempNameAttempts && !file; ++serial) {
+        temp = PathOf(TempFileName(seed + serial).c_str());
+        file.reset(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file) break;
+        const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
+        if (!NameTaken(error, temp.c_str())) return error;
     }
-    if (!MoveFileExA(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temp.c_str());
-        return false;
+    if (!file) return ERROR_CANNOT_MAKE;
+    // The old list's name while it is replaced: one more name no one uses,
+    // held by an empty file of this save's own.
+    for (++serial; serial < kTempNameAttempts; ++serial) {
+        backup = PathOf(TempFileName(seed + serial).c_str());
+        UniqueFile held(CreateFileA(backup.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (held) break;
+        backup = AnsiString();
     }
-    return true;
+    auto discard = [&] {
+        file.reset();
+        DeleteFileA(temp.c_str());
+        if (!backup.empty()) DeleteFileA(backup.c_str());
+    };
+    if (backup.empty()) {
+        discard();
+        return ERROR_CANNOT_MAKE;
+    }
+
+    if (!WriteAll(file.get(), image.c_str(), image.length()) || !FlushFileBuffers(file.get())) {
+        const DWORD error = LastErrorOr(ERROR_WRITE_FAULT);
+        discard();
+        return error;
+    }
+    // The stamp of this version is taken from the file itself: after the
+    // move, another process's save could already stand in its place.
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    SetFileTime(file.get(), nullptr, nullptr, &now);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(file.get(), &info)) {
+        stamp->exists = true;
+        stamp->lastWrite = info.ftLastWriteTime;
+        stamp->size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        stamp->volume = info.dwVolumeSerialNumber;
+        stamp->indexHigh = info.nFileIndexHigh;
+        stamp->indexLow = info.nFileIndexLow;
+    }
+    file.reset();
+
+    bool backupHoldsList = false;
+    const DWORD error = PutInPlace(temp.c_str(), path.c_str(), backup.c_str(), &backupHoldsList);
+    // The old list, or nothing: a reader may still hold it, which the
+    // deletion does not disturb.
+    if (!backupHoldsList) DeleteFileA(backup.c_str());
+    if (error != ERROR_SUCCESS) DeleteFileA(temp.c_str());
+    return error;
+}
+
+bool WhiteListStore::Save(DWORD* reason) {
+    DWORD error = ERROR_SUCCESS;
+    try {
+        error = SaveChanges();
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (reason) *reason = error;
+    return error == ERROR_SUCCESS;
+}
+
+DWORD WhiteListStore::SaveChanges() {
+    ScopedLock file(fileLock_);
+    if (!HasUnsavedChanges()) return ERROR_SUCCESS;
+    // A file this process cannot read is not overwritten either: it may
+    // hold entries that would be lost.
+    DWORD error = TakeInChangesOnDisk();
+    if (error != ERROR_SUCCESS) return error;
+    std::vector<AnsiString> image;
+    {
+        ScopedLock hold(lock_);
+        if (SameList(entries_, fileEntries_)) return ERROR_SUCCESS;
+        image = entries_;
+    }
+    FileStamp stamp;
+    error = WriteListFile(image, &stamp);
+    if (error != ERROR_SUCCESS) return error;
+    ScopedLock hold(lock_);
+    fileEntries_ = std::move(image);
+    stamp_ = stamp;
+    stampKnown_ = true;
+    return ERROR_SUCCESS;
+}
+
+void WhiteListStore::Reset() {
+    ScopedLock file(fileLock_);
+    ScopedLock hold(lock_);
+    entries_.clear();
+    fileEntries_.clear();
+    stamp_ = FileStamp();
+    stampKnown_ = false;
 }
 
 bool WhiteListStore::Append(const char* text) {
@@ -205,7 +583,7 @@ bool WhiteListStore::Append(const char* text) {
 bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
     if (entries.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
     for (const AnsiString& entry : entries)
-        if (entry.length() > kWhiteListEntryMax) return false;
+        if (entry.empty() || entry.length() > kWhiteListEntryMax) return false;
     // Copy before taking the lock, so a failed allocation leaves the store whole.
     std::vector<AnsiString> copy(entries);
     ScopedLock hold(lock_);

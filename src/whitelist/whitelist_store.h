@@ -15,11 +15,16 @@ constexpr int kWhiteListCapacity = 800;
 // An entry must fit a 260-byte buffer with its terminator.
 constexpr size_t kWhiteListEntryMax = 259;
 constexpr char kWhiteListFileName[] = "WhiteList.txt";
-// Written first and moved over the list only when complete, so a failed save
-// never leaves a half-written list behind.
-constexpr char kWhiteListTempFileName[] = "WhiteList.tmp";
+// A save writes the list to a new file of a name no one else uses, beside
+// the list, and moves it over the list only when complete: a failed save
+// never leaves a half-written list behind, and a name planted in the folder
+// (a hard link to someone else's file) is never opened. The names are
+// "WhiteList." + 8 hexadecimal digits + ".tmp".
+constexpr char kWhiteListTempPrefix[] = "WhiteList.";
+constexpr char kWhiteListTempSuffix[] = ".tmp";
 
-// Whether the store can hold text as one entry.
+// Whether the store can hold text as one entry: not empty, and not longer
+// than an entry may be.
 bool IsStorableEntry(const char* text) noexcept;
 
 // Splits file contents into entries the way the list has always been read:
@@ -28,36 +33,75 @@ bool IsStorableEntry(const char* text) noexcept;
 // mode. A token longer than an entry may be is dropped whole (a cut entry
 // would match more addresses than the user meant), and tokens beyond the
 // capacity are dropped.
+// A file that Notepad marked as UTF-8 (EF BB BF) or saved as "Unicode"
+// (UTF-16LE, FF FE) is read as such and converted to the ANSI code page;
+// a token that has no exact ANSI form is dropped rather than turned into an
+// entry that names another site.
 std::vector<AnsiString> ParseWhiteList(const char* data, size_t size);
 
 // The file image of a list: every entry followed by CR LF, or a single CR LF
 // for an empty list.
 AnsiString FormatWhiteList(const std::vector<AnsiString>& entries);
 
+// Applies one process's unsaved changes to the list that another process
+// saved meanwhile: theirs without the entries this process deleted, then the
+// entries it added, in its order. base is the list as this process last read
+// or wrote the file, ours its list now. False, with merged untouched, when
+// the result would hold more entries than the store can.
+bool MergeWhiteLists(const std::vector<AnsiString>& base, const std::vector<AnsiString>& ours,
+                     const std::vector<AnsiString>& theirs, std::vector<AnsiString>* merged);
+
+// Opens the list file for reading the way every reader must: sharing read,
+// write and delete, so that a reader never makes another process's save
+// fail.
+HANDLE OpenWhiteListForReading(const char* path) noexcept;
+
 // One store per process. Every operation takes the store's lock, so the
 // popup decision on a browser thread never sees an entry that a dialog is
 // freeing or replacing.
+//
+// The file is shared by every browser process, the stores are not. So the
+// store writes the file only when this process changed the list, and before
+// it writes, or when a dialog that can change the list opens, it takes in
+// what another process saved since this one last read or wrote the file.
 class WhiteListStore {
 public:
     // directory: the folder that holds the file, with or without a trailing
     // backslash. Empty: the folder of the loaded "Korvane.dll", found when
     // the path is first needed.
     explicit WhiteListStore(const char* directory = nullptr);
+    virtual ~WhiteListStore() = default;
 
     WhiteListStore(const WhiteListStore&) = delete;
     WhiteListStore& operator=(const WhiteListStore&) = delete;
 
-    // Loads the file when the store holds no entries; a store with entries
-    // is never reloaded. A missing or unreadable file leaves it empty.
+    // Loads the file when the store holds no entries and no change of this
+    // process: a store with entries is not reloaded, and neither is a list
+    // the user emptied and that is not saved yet. A missing or unreadable
+    // file leaves it as it is.
     void LoadIfEmpty();
 
-    // Writes the file whole: to a temporary file beside it, which then
-    // replaces the old one. Returns false, and leaves the old file as it
-    // was, when that cannot be done.
-    bool Save();
+    // For a dialog that can change the list, when it opens: when the file
+    // changed on disk (its last-write time, size or identity) since this
+    // process last read or wrote it, the store takes the file's list, with
+    // this process's unsaved changes applied to it (MergeWhiteLists). A
+    // missing or unreadable file leaves the store as it is.
+    void ReloadIfChanged();
 
-    // Both refuse what the store cannot hold (an entry over 259 bytes, or
-    // more than 800 entries), returning false and changing nothing.
+    // Whether the store holds changes that the file does not.
+    bool HasUnsavedChanges() const;
+
+    // Writes the list when it holds unsaved changes (after taking in, as
+    // ReloadIfChanged does, what another process saved meanwhile); with
+    // none, the file is left as it is. True when the file then holds the
+    // list. False when it could not be written, with the system's reason in
+    // *reason: the old file is then as it was, and the store keeps its
+    // changes for a later save.
+    bool Save(DWORD* reason = nullptr);
+
+    // Both refuse what the store cannot hold (an empty entry, one over 259
+    // bytes, or more than 800 entries), returning false and changing
+    // nothing.
     bool Append(const char* text);
     bool ReplaceAll(const std::vector<AnsiString>& entries);
 
@@ -79,11 +123,47 @@ public:
     // The full path of the list file (empty when it cannot be determined).
     AnsiString FilePath() const;
 
-private:
-    AnsiString PathOf(const char* fileName) const;
+    // Back to the state of a store that was never used: empty, with nothing
+    // read or changed. For tests, which share one process's store.
+    void Reset();
 
-    mutable CriticalSection lock_;
+protected:
+    // Where the names of the temporary files start; a save tries this
+    // number and the ones after it until it can create a new file.
+    virtual DWORD TempNameSeed();
+
+private:
+    // What identifies one version of the file.
+    struct FileStamp {
+        bool exists = false;
+        FILETIME lastWrite{};
+        ULONGLONG size = 0;
+        DWORD volume = 0;
+        DWORD indexHigh = 0;
+        DWORD indexLow = 0;
+        bool operator==(const FileStamp& other) const noexcept;
+    };
+
+    AnsiString PathOf(const char* fileName) const;
+    // Reads the file, unless its stamp is known: *unchanged then says so.
+    DWORD ReadListFile(const FileStamp* known, bool* unchanged, FileStamp* stamp,
+                       std::vector<AnsiString>* entries) const;
+    // The three below run with fileLock_ held.
+    DWORD TakeInChangesOnDisk();
+    DWORD WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp);
+    DWORD SaveChanges();
+
+    mutable CriticalSection lock_;  // the fields below
     std::vector<AnsiString> entries_;
+    // The list as this process last read or wrote the file, and that
+    // version's stamp (none yet when stampKnown_ is false).
+    std::vector<AnsiString> fileEntries_;
+    FileStamp stamp_;
+    bool stampKnown_ = false;
+
+    // Held through every file operation, so the process reads and writes
+    // its list one operation at a time. Never taken inside lock_.
+    CriticalSection fileLock_;
     AnsiString directory_;
 };
 

@@ -38,8 +38,10 @@ protected:
         SetSoundFilePath("");
     }
 
+    // The store of a process that has just started, and no file.
     static void ResetList() {
-        TheWhiteList().ReplaceAll({});
+        TheWhiteList().Reset();
+        SetFileAttributesA(TheWhiteList().FilePath().c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(TheWhiteList().FilePath().c_str());
     }
     static void SetList(std::initializer_list<const char*> entries) {

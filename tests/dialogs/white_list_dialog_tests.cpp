@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/unique_resource.h"
 #include "dialog_fixture.h"
 #include "dialogs/white_list_dialog.h"
 #include "resource.h"
@@ -14,6 +15,7 @@ using namespace korvane::test;
 namespace {
 
 constexpr char kTitle[] = "Vantrell White List";
+constexpr char kPeerSwitch[] = "--white-list-peer";
 constexpr char kEditorTitle[] = "Vantrell Web Site Editor";
 
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_SITE_LIST); }
@@ -161,15 +163,75 @@ TEST_F(WhiteListDialogTest, DeleteAsksAndOnlyYesDeletes) {
     EXPECT_EQ("\r\n", FileText());
 }
 
-// The dialog loads the file when the store is still empty; closing then
-// saves what it loaded, not an empty list.
-TEST_F(WhiteListDialogTest, LoadsTheFileWhenOpened) {
-    WriteFileBytes(listFile_, "http://a http://b\r\n\r\nhttp://c");
+// The dialog shows the file as it is when it opens; closed without a
+// change, by "Close" or the close box, it leaves the file as it is.
+TEST_F(WhiteListDialogTest, LoadsTheFileWhenOpenedAndLeavesItWithoutAChange) {
+    const std::string handMade = "http://a http://b\r\n\r\nhttp://c";
+    WriteFileBytes(listFile_, handMade);
     Open([](HWND dialog) {
         EXPECT_EQ(Lines({"http://c", "http://b", "http://a"}), ListItems(List(dialog)));
         Press(dialog, IDC_CLOSE);
     });
-    EXPECT_EQ("http://a\r\nhttp://b\r\nhttp://c\r\n", FileText());
+    Open([](HWND dialog) { SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); });
+    EXPECT_EQ(handMade, FileText());
+}
+
+// Two browser processes read the list at their start. This one adds a site;
+// the other's White List dialog then shows it, and closing that dialog
+// without a change leaves the file as this one saved it.
+TEST_F(WhiteListDialogTest, AnotherProcessNeitherHidesNorRevertsAChange) {
+    WriteFileBytes(listFile_, "http://a.example\r\n");
+    const std::string id = std::to_string(GetCurrentProcessId());
+    UniqueHandle loaded(CreateEventA(nullptr, TRUE, FALSE, ("korvane-peer-loaded-" + id).c_str()));
+    UniqueHandle go(CreateEventA(nullptr, TRUE, FALSE, ("korvane-peer-go-" + id).c_str()));
+    ChildProcess peer("\"" + ProgramDirectory() + "korvane_dialogs_tests.exe\" " + kPeerSwitch +
+                      " " + id + " http://a.example|http://b.example");
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(loaded.get(), 60000));
+    Open([](HWND dialog) {
+        Add(dialog, "b.example");
+        Press(dialog, IDC_CLOSE);
+    });
+    SetEvent(go.get());
+    EXPECT_EQ(0, peer.Wait()) << "the other process showed another list";
+    EXPECT_EQ("http://b.example\r\nhttp://a.example\r\n", FileText());
+}
+
+// The dialog's loop also ends without "Close" when WM_QUIT arrives, as when
+// the thread's browser window closes: the change is saved all the same.
+TEST_F(WhiteListDialogTest, AChangeIsSavedHoweverTheDialogEnds) {
+    Open([](HWND dialog) {
+        Add(dialog, "quit.example");
+        PostThreadMessageA(ModalThreadId(), WM_QUIT, 0, 0);
+        EXPECT_TRUE(WaitForWindowGone(dialog));
+    });
+    // The loop hands WM_QUIT on to the thread's own loop.
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ("http://quit.example\r\n", FileText());
+}
+
+// A save that fails says so, with the file and the system's reason; the
+// change stays, and the next close saves it. (Wine enforces no file ACLs: a
+// read-only list stands for a folder the user may not write to.)
+TEST_F(WhiteListDialogTest, AFailedSaveIsReportedAndTheChangeKept) {
+    WriteFileBytes(listFile_, "http://old.example\r\n");
+    SetFileAttributesA(listFile_.c_str(), FILE_ATTRIBUTE_READONLY);
+    char reason[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, ERROR_ACCESS_DENIED, 0, reason, 255,
+                   nullptr);
+    Open([&](HWND dialog) {
+        Add(dialog, "new.example");
+        PressLater(dialog, IDC_CLOSE);
+        HWND box = WaitForOwnWindow("#32770", "White List Not Saved");
+        ASSERT_NE(nullptr, box);
+        EXPECT_NE(std::string::npos, MessageBoxText(box).find(listFile_));
+        EXPECT_NE(std::string::npos, MessageBoxText(box).find(std::string(reason, 10)));
+        Answer(box, IDOK);
+    });
+    EXPECT_EQ("http://old.example\r\n", FileText());
+    SetFileAttributesA(listFile_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    Open([](HWND dialog) { Press(dialog, IDC_CLOSE); });
+    EXPECT_EQ("http://new.example\r\nhttp://old.example\r\n", FileText());
 }
 
 TEST_F(WhiteListDialogTest, TheEditorTakesNoMoreThanTheBufferHolds) {
@@ -236,4 +298,31 @@ TEST_F(WhiteListDialogTest, AFullListTakesNoMore) {
         EXPECT_EQ("http://full799", ListItems(List(dialog))[0]);
         Press(dialog, IDC_CLOSE);
     });
+}
+
+// The other process of AnotherProcessNeitherHidesNorRevertsAChange: it reads
+// the list at its start, as its first helper does, and once told, opens its
+// White List dialog and closes it without a change. 0 when the dialog showed
+// the items expected, joined by "|".
+int RunPeer(const std::string& id, const std::string& expected) {
+    PrepareUserInterface();
+    TheWhiteList().LoadIfEmpty();
+    UniqueHandle loaded(CreateEventA(nullptr, TRUE, FALSE, ("korvane-peer-loaded-" + id).c_str()));
+    UniqueHandle go(CreateEventA(nullptr, TRUE, FALSE, ("korvane-peer-go-" + id).c_str()));
+    SetEvent(loaded.get());
+    std::string shown;
+    if (WaitForSingleObject(go.get(), 60000) != WAIT_OBJECT_0) return 2;
+    RunWhileModal([] { WhiteListDialog::Show(moduleInstance); }, [&] {
+        HWND dialog = WaitForOwnWindow("#32770", kTitle);
+        for (const std::string& item : ListItems(List(dialog)))
+            shown += (shown.empty() ? "" : "|") + item;
+        Press(dialog, IDC_CLOSE);
+    });
+    return shown == expected ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], kPeerSwitch) == 0) return RunPeer(argv[2], argv[3]);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -443,6 +443,29 @@ TEST_F(BrowserEventsTest, QuitDropsTheEventConnection) {
     EXPECT_TRUE(browser.point.sinks.empty());
 }
 
+// The fake browser shows nothing yet unless told otherwise.
+TEST_F(BrowserEventsTest, ABrowserThatShowsAPageOrCannotTellIsNeverClosed) {
+    for (const HRESULT result : {S_OK, E_FAIL}) {
+        browser.location = result == S_OK ? L"http://news.example/" : L"";
+        browser.locationResult = result;
+        ASSERT_EQ(S_OK, NewWindow2());
+        EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2(Unique("http://x.example/"), "z9zneverMet"));
+        EXPECT_FALSE(Blocked());
+        EXPECT_EQ(0, newWindowPending);
+    }
+}
+
+TEST_F(BrowserEventsTest, NewWindow3MarksTheWindowAsNewWindow2DoesAndNothingElse) {
+    VARIANT none;
+    VariantInit(&none);
+    EventArgs args;
+    args.Raw(none).Cancel().Raw(none).Raw(none).Raw(none);
+    EXPECT_EQ(S_OK, Fire(DISPID_NEWWINDOW3, args.Build()));
+    EXPECT_EQ(1, newWindowPending);
+    EXPECT_EQ(VARIANT_FALSE, args.cancel);
+    EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://ads.example/"), "_blank"));
+}
+
 TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
     EXPECT_EQ(E_INVALIDARG, Fire(DISPID_BEFORENAVIGATE2, nullptr));
     EXPECT_EQ(E_INVALIDARG, Fire(DISPID_NEWWINDOW2, nullptr));
@@ -460,8 +483,9 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         args.Dispatch(browser.browser()).String(L"http://a.example/").Cancel();
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
         EXPECT_EQ(VARIANT_FALSE, args.cancel);
-        EXPECT_EQ(1, newWindowPending);
+        EXPECT_EQ(0, newWindowPending);  // not left for the user's next click
     }
+    newWindowPending = 1;
     // Cancel that is not a by-reference VARIANT_BOOL.
     {
         EventArgs args;
@@ -471,7 +495,7 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         args.Dispatch(browser.browser()).String(L"http://a.example/").Int(0).String(L"_blank")
             .NullString().NullString().Raw(notByRef);
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
-        EXPECT_EQ(1, newWindowPending);
+        EXPECT_EQ(0, newWindowPending);
         EXPECT_FALSE(Blocked());
     }
     // Strings of the wrong type or null count as empty: no target, no block.

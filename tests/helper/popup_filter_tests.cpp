@@ -19,9 +19,16 @@ TEST(WhiteListMatch, HttpEntryAlsoMatchesItsHttpsTwin) {
     EXPECT_TRUE(MatchesWhiteListEntry("https://www.example.com/news/anything?x=1", entry));
     EXPECT_TRUE(MatchesWhiteListEntry("HTTPS://WWW.EXAMPLE.COM/NEWS", entry));
     EXPECT_FALSE(MatchesWhiteListEntry("https://www.other.com/news", entry));
-    // The twin is compared over the same length as the entry, so an https
-    // address exactly as long as the entry is enough.
     EXPECT_TRUE(MatchesWhiteListEntry("https://a.com/", "http://a.com/"));
+}
+
+// The twin is compared over its own length (or the address's, if shorter),
+// never over a shorter entry's: a short entry lets nothing else through.
+TEST(WhiteListMatch, TheTwinIsComparedOverItsOwnLength) {
+    EXPECT_FALSE(MatchesWhiteListEntry("http://any.example/", "a:"));
+    EXPECT_FALSE(MatchesWhiteListEntry("http://any.example/", "x:y"));
+    EXPECT_FALSE(MatchesWhiteListEntry("https://a.comX/", "http://a.com/"));
+    EXPECT_TRUE(MatchesWhiteListEntry("https://a.c", "http://a.com/"));
 }
 
 TEST(WhiteListMatch, AnAddressThatIsABeginningOfTheEntryMatches) {
@@ -84,4 +91,11 @@ TEST(Judgement, BlankTargetIsLetThroughOnlyInsideAFrame) {
     EXPECT_FALSE(IsFrameBlankTarget(false, "_blank"));
     EXPECT_FALSE(IsFrameBlankTarget(true, "_BLANK"));
     EXPECT_FALSE(IsFrameBlankTarget(true, "main"));
+}
+
+TEST(PopupFilter, OnlyABrowserThatShowsNothingYetCanBeAPopup) {
+    for (const char* nothing : {static_cast<const char*>(nullptr), "", "about:blank", "About:Blank"})
+        EXPECT_TRUE(ShowsNoPageYet(nothing)) << (nothing ? nothing : "null");
+    for (const char* page : {"http://news.example/", "about:blank#x", "about:blanket"})
+        EXPECT_FALSE(ShowsNoPageYet(page)) << page;
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <mbctype.h>
+
 #include <atomic>
 #include <cstring>
 #include <set>
@@ -65,12 +67,25 @@ TEST(StringRing, LetterCaseMakesADifferentEntryAndEmptyIsAnEntry) {
     EXPECT_EQ(3, ring.Count());
 }
 
-TEST(StringRing, LongStringsAreStoredWhole) {
+// Pages choose these strings; the rings live as long as the browser.
+TEST(StringRing, NamesTooLongToKeepAreNeverKnownAndAddressesAreCut) {
     StringRing ring;
-    std::string huge(1 << 20, 'u');
-    EXPECT_TRUE(ring.Add(huge.c_str()));
-    EXPECT_TRUE(ring.Contains(huge.c_str()));
-    EXPECT_EQ(huge.size(), std::strlen(ring.Snapshot()[0].c_str()));
+    const std::string longest(kLongestRingEntry, 'n');
+    EXPECT_TRUE(ring.Add(longest.c_str()));
+    EXPECT_FALSE(ring.Add((longest + "n").c_str()));
+    EXPECT_FALSE(ring.Contains((longest + "n").c_str()));
+
+    BlockedPopupLog log;
+    const std::string huge = "http://x.example/" + std::string(16 << 20, 'u');
+    EXPECT_TRUE(log.Add(huge.c_str()));
+    EXPECT_FALSE(log.Add((huge + "v").c_str()));  // the same first 2,083 bytes
+    EXPECT_EQ(huge.substr(0, kLongestRingEntry), log.Snapshot().at(0).c_str());
+    // Nor is a double-byte character cut in two.
+    const int codePage = _getmbcp();
+    ASSERT_EQ(0, _setmbcp(932));
+    log.Add((std::string(kLongestRingEntry - 1, 'a') + "\x82\xA0").c_str());
+    _setmbcp(codePage);
+    EXPECT_EQ(kLongestRingEntry - 1, std::strlen(log.Snapshot().at(1).c_str()));
 }
 
 // Four threads add overlapping sets of strings while two others look them up.

@@ -103,18 +103,23 @@ TEST_F(ViewSourceSite, ReleaseDoesNotDisconnectAndTheConnectionKeepsTheObject) {
     EXPECT_EQ(1, browser.refs);
 }
 
-TEST_F(ViewSourceSite, NullSiteReleasesTheBrowserButLeavesTheSinkConnected) {
-    FakeBrowser browser;
-    ASSERT_EQ(S_OK, helper->SetSite(browser.browser()));
-    EXPECT_EQ(E_INVALIDARG, helper->SetSite(nullptr));
-    EXPECT_EQ(2, browser.refs);  // the connection point container is still held
-    EXPECT_EQ(1u, browser.point.sinks.size());
-    EXPECT_TRUE(browser.point.unadvisedCookies.empty());
-
-    EXPECT_EQ(S_OK, self().DetachEvents());
-    EXPECT_TRUE(browser.point.sinks.empty());
+TEST_F(ViewSourceSite, SitingAgainOrUnsitingDisconnectsAndReleasesWhateverTheSwitchesSay) {
+    for (const LONG active : {1, 0}) {
+        SCOPED_TRACE(active);
+        FakeBrowser browser;
+        sharedState->helperActive = 1;
+        ASSERT_EQ(S_OK, helper->SetSite(browser.browser()));
+        ASSERT_EQ(S_OK, helper->SetSite(browser.browser()));  // connected once, not twice
+        EXPECT_EQ(1u, browser.point.sinks.size());
+        EXPECT_EQ(3, browser.refs);
+        sharedState->helperActive = active;
+        EXPECT_EQ(active ? E_INVALIDARG : S_OK, helper->SetSite(nullptr));
+        EXPECT_TRUE(browser.point.sinks.empty());
+        EXPECT_EQ(1, browser.refs);
+        helper->SetSite(nullptr);  // no cookie is unadvised twice
+        EXPECT_EQ(2u, browser.point.unadvisedCookies.size());
+    }
     ExpectFinalRelease();
-    EXPECT_EQ(1, browser.refs);
 }
 
 TEST_F(ViewSourceSite, SiteThatIsNoBrowserIsRefused) {

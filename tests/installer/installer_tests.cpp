@@ -525,9 +525,10 @@ TEST_F(Installer, TheWhiteListSurvivesReinstallAndRemoval) {
     EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
     ExpectInstalled();
 
-    // A save that did not finish left its temporary file; removal takes it
-    // and keeps the list, silently.
+    // Saves that did not finish left their temporary files; removal takes
+    // them and keeps the list, silently.
     ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.tmp"), "http://half.example/\r\n"));
+    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.0badf00d.tmp"), "http://half.example/\r\n"));
     ASSERT_EQ(kDone, RunUninstaller());
     ExpectNothingRegistered();
     EXPECT_EQ(std::vector<std::string>{"WhiteList.txt"}, FolderContents(kFolder));

@@ -125,6 +125,15 @@ TEST_F(ScanTest, TopDocumentNamesEveryNewWindowAndAFrameOnlyBlankOnes) {
         EXPECT_TRUE(TheKnownTargetNames().Contains(name)) << name;
 }
 
+// The filter could never recognise a name longer than it keeps, so none is
+// written: the window is judged as the page named it.
+TEST_F(ScanTest, TargetWhoseNewNameWouldBeTooLongToKeepIsLeftAlone) {
+    const std::string name(kLongestRingEntry - 2, 'n');  // one byte too many with "z9z"
+    auto top = Parse("<a href=\"/1\" target=\"" + name + "\">1</a>");
+    EXPECT_EQ(S_OK, Scan(*top));
+    EXPECT_EQ(Lines{}, WritesWith(*top, " target = "));
+}
+
 TEST_F(ScanTest, SecondScanOfTheTopDocumentStopsAtTheFirstRewrittenTarget) {
     const char html[] =
         "<a href=\"/1\" target=\"_blank\">1</a>"

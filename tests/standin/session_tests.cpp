@@ -228,7 +228,7 @@ TEST_F(SessionTest, HeldFramesCompleteWhenTheSessionSaysSo) {
     auto session = NewSession();
     ASSERT_EQ(1, session->Open("about:blank"));
     RecorderReset();
-    ASSERT_TRUE(session->Load("w1", kFrames, true));
+    ASSERT_TRUE(session->Load("w1", kFrames, FrameLoad::Hold));
     for (const RecorderRecord& call : Invokes()) EXPECT_NE(259, call.dispid);
     ASSERT_TRUE(session->CompleteFrame("w1/main"));
     ASSERT_EQ(259, Invokes().back().dispid);
@@ -262,6 +262,7 @@ TEST_F(SessionTest, SendsFrameEventsThroughTheWindowWithTheFramesBrowser) {
     RecorderReset();
     ASSERT_TRUE(session->Click("w1/left", Id("top")));
     EXPECT_EQ(BrowserOf(*session, "w1"), Invokes().at(0).disp[6]);
+    EXPECT_EQ("_top", Text(Invokes().at(0), 3));  // a keyword that leaves the frame
     EXPECT_EQ(kIndex, session->Window(1).url);
 }
 
@@ -442,17 +443,24 @@ TEST_F(SessionTest, ClosesThePopupWhenTheHelperOnlyQuits) {
                                                            : nullptr));
 }
 
-TEST_F(SessionTest, LetsGoOfSinksStillAdvisedWhenTheWindowCloses) {
-    Configure(RECORDER_KEEP_SINK);
-    auto session = NewSession();
-    ASSERT_EQ(1, session->Open(kIndex));
-    ASSERT_TRUE(session->Close(1));
-    bool dropped = false;
-    for (const TimelineEntry& entry : session->timeline().Entries())
-        if (entry.kind == TimelineKind::SinksDropped) dropped = true;
-    EXPECT_TRUE(dropped);
-    EXPECT_EQ(0, RecorderLiveObjects());
-    EXPECT_EQ(0, CurrentLiveReferences().Total());
+// The browser unadvises nobody's sink when a window closes: a helper that
+// holds nothing of the browser's goes with the browser, one that still
+// holds its browser keeps it, and itself, alive until ended by hand.
+TEST_F(SessionTest, KeepsSinksStillAdvisedWhenTheWindowClosesAsTheBrowserDoes) {
+    for (const unsigned mode : {0u + RECORDER_KEEP_SINK, 0u + (RECORDER_KEEP_SINK | RECORDER_LEAK_SITE)}) {
+        Configure(mode);
+        auto session = NewSession();
+        ASSERT_EQ(1, session->Open(kIndex));
+        ASSERT_TRUE(session->Close(1));
+        EXPECT_NE(std::string::npos, session->timeline().Text().find(
+                                         mode & RECORDER_LEAK_SITE ? "1 still advised, keeping 1 browser"
+                                                                   : "1 still advised, released with"));
+    }
+    EXPECT_EQ(1, RecorderLiveObjects());
+    EXPECT_LT(0, CurrentLiveReferences().Total());
+    EXPECT_EQ(1, ReleaseLeakedSinks());
+    RecorderReleaseLeaks();
+    EXPECT_EQ(0, CurrentLiveReferences().objects);
 }
 
 TEST_F(SessionTest, CountsAReferenceAHelperNeverGaveBack) {
@@ -689,6 +697,34 @@ TEST_F(SessionTest, NavigatesTheWindowASinkHandsOverForNewWindow2) {
         container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.GetAddressOf());
         EXPECT_EQ(S_OK, point->Unadvise(cookie));
     });
+}
+
+TEST_F(SessionTest, PassesNoTargetNameForANavigationThatStaysWhereItIs) {
+    auto session = NewSession();
+    ASSERT_EQ(1, session->Open("http://news.example/based.html"));
+    RecorderReset();
+    ASSERT_TRUE(session->Click("w1", Id("plain")));  // <base target="_self">
+    EXPECT_TRUE(Invokes().at(0).textNull[3]);
+}
+
+TEST_F(SessionTest, ANewWindowShowsNoLocationUntilItsHeldNavigationStarts) {
+    auto session = NewSession();
+    ASSERT_EQ(1, session->Open(kIndex));
+    ASSERT_TRUE(session->ScriptOpen("w1", "http://ads.example/pop.html", "", true));
+    auto location = [&]() {
+        std::string text = "?";
+        session->RunOn("w2", [&](IWebBrowser2* browser) {
+            BSTR value = nullptr;
+            const HRESULT result = browser->get_LocationURL(&value);
+            text = std::to_string(result) + " " + Narrow(value ? value : L"");
+            SysFreeString(value);
+        });
+        return text;
+    };
+    EXPECT_EQ("1 ", location());  // S_FALSE
+    EXPECT_FALSE(session->StartNavigation(1));  // nothing waits there
+    ASSERT_TRUE(session->StartNavigation(2));
+    EXPECT_EQ("0 http://ads.example/pop.html", location());
 }
 
 TEST_F(SessionTest, RefusesActionsOnWindowsThatAreNotThere) {

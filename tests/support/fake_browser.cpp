@@ -63,6 +63,14 @@ HRESULT FakeBrowser::get_HWND(SHANDLE_PTR* handle) {
     return window ? S_OK : E_FAIL;
 }
 
+HRESULT FakeBrowser::get_LocationURL(BSTR* url) {
+    if (!url) return E_POINTER;
+    *url = nullptr;
+    if (FAILED(locationResult)) return locationResult;
+    *url = SysAllocString(location);
+    return *location ? S_OK : S_FALSE;
+}
+
 HRESULT FakeBrowser::get_Document(IDispatch** document) {
     if (documentThrows) throw std::bad_alloc();
     if (document) *document = nullptr;

@@ -58,6 +58,10 @@ public:
     // The browser window: get_HWND answers it, or fails while it is null.
     HWND window = nullptr;
     int quitCalls = 0;
+    // What get_LocationURL answers: empty with S_FALSE, as a new window
+    // before its first navigation, unless locationResult is a failure.
+    const wchar_t* location = L"";
+    HRESULT locationResult = S_OK;
     // get_Document raises std::bad_alloc, as a scan that runs out of memory
     // does deep inside the document.
     bool documentThrows = false;
@@ -104,7 +108,7 @@ public:
     STDMETHODIMP get_Height(LONG *pl) override { return E_NOTIMPL; }
     STDMETHODIMP put_Height(LONG Height) override { return E_NOTIMPL; }
     STDMETHODIMP get_LocationName(BSTR *LocationName) override { return E_NOTIMPL; }
-    STDMETHODIMP get_LocationURL(BSTR *LocationURL) override { return E_NOTIMPL; }
+    STDMETHODIMP get_LocationURL(BSTR *LocationURL) override;
     STDMETHODIMP get_Busy(VARIANT_BOOL *pBool) override { return E_NOTIMPL; }
     STDMETHODIMP Quit() override {
         ++quitCalls;

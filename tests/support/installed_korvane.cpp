@@ -137,7 +137,8 @@ std::vector<std::string> InstalledKorvane::BlockedPopupsShown() {
     if (!tray) return lines;
     PostMessageA(tray, WM_COMMAND, kBlockedPopupsCommand, 0);
     HWND dialog = nullptr;
-    if (!WaitUntil([&] { return (dialog = FindOwnDialog("Vantrell Log")) != nullptr; }, 10000))
+    // A modal dialog shows once WM_INITDIALOG has filled it, not before.
+    if (!WaitUntil([&] { return (dialog = FindOwnDialog("Vantrell Log")) && IsWindowVisible(dialog); }, 10000))
         return lines;
     HWND list = GetDlgItem(dialog, kLogListBox);
     const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);

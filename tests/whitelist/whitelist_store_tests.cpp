@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
+#include "base/unique_resource.h"
 #include "support/test_support.h"
 #include "whitelist/whitelist_store.h"
 
@@ -14,17 +16,36 @@ using korvane::test::WriteFileBytes;
 
 namespace {
 
-std::vector<std::string> Entries(const WhiteListStore& store) {
+std::vector<std::string> Texts(const std::vector<AnsiString>& entries) {
     std::vector<std::string> out;
-    for (const AnsiString& entry : store.Snapshot()) out.emplace_back(entry.c_str());
+    for (const AnsiString& entry : entries) out.emplace_back(entry.c_str());
     return out;
 }
+std::vector<std::string> Entries(const WhiteListStore& store) { return Texts(store.Snapshot()); }
 
 std::vector<AnsiString> List(std::initializer_list<const char*> items) {
     std::vector<AnsiString> out;
     for (const char* item : items) out.emplace_back(item);
     return out;
 }
+
+// A file as Notepad saves it in "Unicode": the mark, then UTF-16LE.
+template <size_t N>
+std::string Utf16(const wchar_t (&text)[N]) {
+    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text), 2 * (N - 1));
+}
+
+// Opens path the way another program might, sharing only what share says.
+HANDLE Hold(const std::string& path, DWORD share) {
+    return CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Saves of this store try "WhiteList.00000000.tmp", "WhiteList.00000001.tmp"
+// ... in turn, so a test can take those names first.
+class KnownNamesStore : public WhiteListStore {
+    using WhiteListStore::WhiteListStore;
+    DWORD TempNameSeed() override { return 0; }
+};
 
 }  // namespace
 
@@ -66,6 +87,20 @@ TEST(WhiteListFile, ANulInsideATokenEndsTheEntryThere) {
     EXPECT_STREQ("ok", entries[1].c_str());
 }
 
+TEST(WhiteListFile, FilesMarkedAsUtf8OrUtf16AreReadAsSuch) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the cases are written for the Western code page";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"\xEF\xBB\xBFhttp://a/ b", {"http://a/", "b"}},
+        {"\xEF\xBB\xBF" "caf\xC3\xA9 bad\xC3 ok", {"caf\xE9", "ok"}},
+        {Utf16(L"http://a/\r\n b\tc\0d e\x1a f") + "x", {"http://a/", "b", "c", "e"}},
+        // No exact ANSI form: a best-fit "a" or a "?" would name another site.
+        {Utf16(L"ex\x0101mple.com caf\x00e9 half\xD800 last"), {"caf\xE9", "last"}},
+        {"caf\xE9", {"caf\xE9"}},
+    };
+    for (const auto& [bytes, entries] : cases)
+        EXPECT_EQ(entries, Texts(ParseWhiteList(bytes.data(), bytes.size()))) << bytes;
+}
+
 TEST(WhiteListFile, FormatWritesOneEntryPerCrLfLine) {
     EXPECT_STREQ("\r\n", FormatWhiteList({}).c_str());
     EXPECT_STREQ("a\r\nb\r\n", FormatWhiteList(List({"a", "b"})).c_str());
@@ -89,8 +124,10 @@ TEST_F(WhiteListStoreTest, RoundTripKeepsEntriesAndOrderWithCrLfLines) {
     WhiteListStore store(dir.path().c_str());
     store.LoadIfEmpty();
     ASSERT_EQ(3, store.Count());
+    ASSERT_TRUE(store.Append("http://four/") && store.ReplaceAll(store.Snapshot()));
     ASSERT_TRUE(store.Save());
-    EXPECT_EQ("http://one/\r\nhttp://two/\r\nhttp://three/path?q=1\r\n", ReadFileBytes(file));
+    EXPECT_EQ("http://one/\r\nhttp://two/\r\nhttp://three/path?q=1\r\nhttp://four/\r\n",
+              ReadFileBytes(file));
 
     WhiteListStore again(dir.path().c_str());
     again.LoadIfEmpty();
@@ -98,8 +135,10 @@ TEST_F(WhiteListStoreTest, RoundTripKeepsEntriesAndOrderWithCrLfLines) {
 }
 
 TEST_F(WhiteListStoreTest, EmptyStoreSavesOneLineEndAndLoadsEmpty) {
+    ASSERT_TRUE(WriteFileBytes(file, "x"));
     WhiteListStore store(dir.path().c_str());
-    ASSERT_TRUE(store.Save());
+    store.LoadIfEmpty();
+    ASSERT_TRUE(store.ReplaceAll({}) && store.Save());
     EXPECT_EQ("\r\n", ReadFileBytes(file));
     WhiteListStore again(dir.path().c_str());
     again.LoadIfEmpty();
@@ -117,6 +156,47 @@ TEST_F(WhiteListStoreTest, EntriesAreStoredAsGivenAndABlankSplitsThemOnReload) {
     again.LoadIfEmpty();
     EXPECT_EQ((std::vector<std::string>{"http://same/", "http://same/", "two", "words"}),
               Entries(again));
+}
+
+// Two stores on one folder stand for two browser processes that read the
+// list at their start. A changes the list and saves; B makes its own
+// changes, unsaved, and opens a dialog, which reloads a changed file; then
+// B saves.
+TEST_F(WhiteListStoreTest, ProcessesNeverRevertOrLoseEachOthersChanges) {
+    using Change = std::function<void(WhiteListStore&)>;
+    const auto keep = [](std::vector<AnsiString> list) {
+        return [list](WhiteListStore& s) { s.ReplaceAll(list); };
+    };
+    const Change none = [](WhiteListStore&) {}, addD = [](WhiteListStore& s) { s.Append("d"); };
+    const std::string handMade = "a b\n\nc";
+    const struct {
+        Change a, b;
+        std::vector<std::string> result;
+    } cases[] = {
+        {none, none, {"a", "b", "c"}},
+        {addD, none, {"a", "b", "c", "d"}},
+        {addD, [](WhiteListStore& s) { s.Append("e"); }, {"a", "b", "c", "d", "e"}},
+        {keep(List({"a", "c"})), keep(List({"b", "c"})), {"c"}},
+        // B's user emptied the list; a helper created then does not load it.
+        {addD, [](WhiteListStore& s) { s.ReplaceAll({}), s.LoadIfEmpty(); }, {"d"}},
+        {keep({}), keep(List({"b2", "a", "c"})), {"b2"}},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(file, handMade));
+        WhiteListStore a(dir.path().c_str()), b(dir.path().c_str());
+        a.LoadIfEmpty();
+        b.LoadIfEmpty();
+        c.a(a);
+        c.b(b);
+        ASSERT_TRUE(a.Save());
+        b.ReloadIfChanged();
+        EXPECT_EQ(c.result, Entries(b));
+        ASSERT_TRUE(b.Save());
+        std::vector<AnsiString> result;
+        for (const std::string& entry : c.result) result.emplace_back(entry.c_str());
+        // Nothing changed, nothing written.
+        EXPECT_EQ(&c == cases ? handMade : FormatWhiteList(result).c_str(), ReadFileBytes(file));
+    }
 }
 
 TEST_F(WhiteListStoreTest, AStoreWithEntriesIsNeverReloaded) {
@@ -159,33 +239,91 @@ TEST_F(WhiteListStoreTest, OverLongAdditionsAreRefusedAndChangeNothing) {
     EXPECT_EQ(2, store.Count());
     EXPECT_STREQ("http://kept/", store.EntryAt(0).c_str());
     EXPECT_FALSE(store.Append(nullptr));
+    // Nor an empty entry, which would match every address.
+    EXPECT_FALSE(store.Append("") || store.ReplaceAll(List({"ok", ""})));
+    EXPECT_EQ(2, store.Count());
 }
 
+// A failed save says why, and leaves the old file and the store's changes
+// for a later save. (Wine enforces no file ACLs: a read-only list and
+// sharing modes stand for a list the user may not write or read.)
 TEST_F(WhiteListStoreTest, SaveOverAReadOnlyFileFailsAndLeavesItWhole) {
     ASSERT_TRUE(WriteFileBytes(file, "http://old/\r\n"));
     ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
     WhiteListStore store(dir.path().c_str());
     store.Append("http://new/");
-    EXPECT_FALSE(store.Save());
+    DWORD reason = 0;
+    EXPECT_FALSE(store.Save(&reason));
+    EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, reason);
     SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ("http://old/\r\n", ReadFileBytes(file));
-    EXPECT_FALSE(test::FileExists(dir.File(kWhiteListTempFileName)));
-    EXPECT_EQ(1, store.Count());  // the store keeps its entry
+    ASSERT_TRUE(store.Save());
+    EXPECT_EQ("http://old/\r\nhttp://new/\r\n", ReadFileBytes(file));
+    {
+        // A list this process cannot read is not overwritten either. (This
+        // holder shares deletion only: the list could be replaced, not read.)
+        UniqueFile holder(Hold(file, FILE_SHARE_DELETE));
+        WhiteListStore blind(dir.path().c_str());
+        blind.Append("x");
+        EXPECT_FALSE(blind.Save(&reason));
+        EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, reason);
+    }
+    EXPECT_EQ("http://old/\r\nhttp://new/\r\n", ReadFileBytes(file));
 }
 
 TEST_F(WhiteListStoreTest, SaveIntoAFolderThatCannotTakeTheNewFileFailsAndLeavesTheOldOne) {
-    ASSERT_TRUE(WriteFileBytes(file, "http://old/\r\n"));
-    // The temporary file's name is taken by a folder, so the new list cannot
-    // be written; the same happens in a folder the user may not write to.
-    ASSERT_TRUE(CreateDirectoryA(dir.File(kWhiteListTempFileName).c_str(), nullptr));
-    WhiteListStore store(dir.path().c_str());
-    store.Append("http://new/");
-    EXPECT_FALSE(store.Save());
-    EXPECT_EQ("http://old/\r\n", ReadFileBytes(file));
-
     WhiteListStore gone((dir.path() + "no-such-folder\\").c_str());
     gone.Append("x");
-    EXPECT_FALSE(gone.Save());
+    DWORD reason = 0;
+    EXPECT_FALSE(gone.Save(&reason));
+    EXPECT_EQ(DWORD{ERROR_PATH_NOT_FOUND}, reason);
+}
+
+// Anyone may add files to the folder. What they plant where saves write
+// (hard links to a file only an administrator may change, the fixed name of
+// old among them, or a folder) is never written through and stops no save.
+TEST_F(WhiteListStoreTest, ASaveWritesOnlyAFileItCreated) {
+    const std::string victim = dir.File("victim.dat");
+    ASSERT_TRUE(WriteFileBytes(victim, "victim"));
+    for (const char* name : {"WhiteList.tmp", "WhiteList.00000000.tmp", "WhiteList.00000001.tmp"})
+        ASSERT_TRUE(CreateHardLinkA(dir.File(name).c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(dir.File("WhiteList.00000002.tmp").c_str(), nullptr));
+    KnownNamesStore store(dir.path().c_str());
+    store.Append("http://new/");
+    ASSERT_TRUE(store.Save());
+    EXPECT_EQ("http://new/\r\n", ReadFileBytes(file));
+    EXPECT_EQ("victim", ReadFileBytes(victim));
+    // The new list's file was moved, the old one's deleted.
+    EXPECT_FALSE(test::FileExists(dir.File("WhiteList.00000003.tmp")) ||
+                 test::FileExists(dir.File("WhiteList.00000004.tmp")));
+}
+
+// Readers share deletion, so they never make a save fail. A program that
+// holds the list without sharing it (an editor) makes a save wait a little,
+// and fail only if it holds on, leaving neither of its files behind.
+TEST_F(WhiteListStoreTest, ReadersNeverMakeASaveFailAndABusyListIsWaitedFor) {
+    ASSERT_TRUE(WriteFileBytes(file, "http://old/\r\n"));
+    KnownNamesStore store(dir.path().c_str());
+    {
+        UniqueFile reader(OpenWhiteListForReading(file.c_str()));
+        store.Append("http://1/");
+        EXPECT_TRUE(store.Save());
+    }
+    HANDLE editor = Hold(file, FILE_SHARE_READ);
+    std::thread closeSoon([editor] {
+        Sleep(50);
+        CloseHandle(editor);
+    });
+    store.Append("http://2/");
+    EXPECT_TRUE(store.Save());
+    closeSoon.join();
+    UniqueFile holdsOn(Hold(file, FILE_SHARE_READ));
+    store.Append("http://3/");
+    EXPECT_FALSE(store.Save());
+    holdsOn.reset();
+    EXPECT_EQ("http://old/\r\nhttp://1/\r\nhttp://2/\r\n", ReadFileBytes(file));
+    EXPECT_FALSE(test::FileExists(dir.File("WhiteList.00000000.tmp")) ||
+                 test::FileExists(dir.File("WhiteList.00000001.tmp")));
 }
 
 TEST_F(WhiteListStoreTest, FilePathIsInTheGivenFolder) {
