@@ -9,6 +9,7 @@
 #else
 #include <cstdint>
 
+typedef std::int32_t LONG;
 typedef std::uint32_t DWORD;
 
 struct HKEY__;

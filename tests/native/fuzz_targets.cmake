@@ -2,8 +2,10 @@
 # seeds in corpus/<name>/, and what each one checks, for the figures. Read
 # by the native project, which builds them, and by the main one, which runs
 # them under ctest.
-set(KORVANE_FUZZ_TARGETS target_rules banner_rules registry_script entry_rules)
+set(KORVANE_FUZZ_TARGETS popup_filter target_rules banner_rules registry_script entry_rules)
 
+set(KORVANE_FUZZ_ABOUT_popup_filter
+    "white list match (rule W, the https twin built whole), javascript: links, the judgement's first conditions, against the rules written plainly")
 set(KORVANE_FUZZ_ABOUT_target_rules
     "link targets: ClassifyTarget and the z9z names against the rules written plainly")
 set(KORVANE_FUZZ_ABOUT_banner_rules
