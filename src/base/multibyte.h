@@ -1,6 +1,6 @@
 // The C runtime's multibyte-aware string routines that the rules compare
-// and search with. On Windows they are msvcrt's, which step over the lead
-// and trail bytes of the ANSI code page. Elsewhere (the native build that
+// and search with, and its _strnicmp. On Windows they are msvcrt's, which
+// step over the lead and trail bytes of the ANSI code page. Elsewhere (the native build that
 // runs the rules under sanitizers and a fuzzer, tests/native) the same names
 // are declared here and defined as for a single-byte code page with the "C"
 // locale: every byte is one character and only A to Z change case, which is

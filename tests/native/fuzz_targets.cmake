@@ -2,7 +2,8 @@
 # seeds in corpus/<name>/, and what each one checks, for the figures. Read
 # by the native project, which builds them, and by the main one, which runs
 # them under ctest.
-set(KORVANE_FUZZ_TARGETS popup_filter target_rules banner_rules registry_script entry_rules)
+set(KORVANE_FUZZ_TARGETS popup_filter target_rules banner_rules registry_script entry_rules
+                          browser_command_line)
 
 set(KORVANE_FUZZ_ABOUT_popup_filter
     "white list match (rule W, the https twin built whole), javascript: links, the judgement's first conditions, against the rules written plainly")
@@ -14,6 +15,8 @@ set(KORVANE_FUZZ_ABOUT_registry_script
     "registration script parser: limits kept, and what it reads is read back the same when printed")
 set(KORVANE_FUZZ_ABOUT_entry_rules
     "Add Link, Add Site and typed-site entries against the rules written plainly")
+set(KORVANE_FUZZ_ABOUT_browser_command_line
+    "launcher: web addresses, their escaping, the command line split as a C runtime splits it, against a plain address")
 
 # Longest input each target is given (libFuzzer's -max_len).
 set(KORVANE_FUZZ_MAX_LEN_registry_script 16384)
