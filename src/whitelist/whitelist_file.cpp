@@ -114,7 +114,9 @@ AnsiString WhiteListTokenizer::Convert(size_t length) const {
 
 bool IsStorableEntry(const char* text) noexcept {
     if (!text || !*text) return false;
-    return strnlen(text, kWhiteListEntryMax + 1) <= kWhiteListEntryMax;
+    for (size_t i = 0; text[i]; ++i)
+        if (i == kWhiteListEntryMax || text[i] == kCtrlZ) return false;
+    return true;
 }
 
 std::vector<AnsiString> ParseWhiteList(const char* data, size_t size) {
@@ -126,11 +128,20 @@ std::vector<AnsiString> ParseWhiteList(const char* data, size_t size) {
 
 AnsiString FormatWhiteList(const std::vector<AnsiString>& entries) {
     if (entries.empty()) return AnsiString("\r\n");
-    size_t total = 0;
+    // A first entry that begins like a byte-order mark would make the file
+    // read back as UTF-8 or UTF-16: a line end before it keeps it an entry.
+    const unsigned char* first = reinterpret_cast<const unsigned char*>(entries.front().c_str());
+    const bool marked = (first[0] == 0xEF && first[1] == 0xBB && first[2] == 0xBF) ||
+                        (first[0] == 0xFF && first[1] == 0xFE);
+    size_t total = marked ? 2 : 0;
     for (const AnsiString& entry : entries) total += entry.length() + 2;
     AnsiString image;
     image.Allocate(total);
     char* out = image.data();
+    if (marked) {
+        *out++ = '\r';
+        *out++ = '\n';
+    }
     for (const AnsiString& entry : entries) {
         std::memcpy(out, entry.c_str(), entry.length());
         out += entry.length();

@@ -14,8 +14,9 @@ namespace korvane {
 constexpr int kWhiteListCapacity = 800;
 // An entry must fit a 260-byte buffer with its terminator.
 constexpr size_t kWhiteListEntryMax = 259;
-// Whether the store can hold text as one entry: not empty, and not longer
-// than an entry may be.
+// Whether the store can hold text as one entry: not empty, not longer than
+// an entry may be, and without a Ctrl-Z, which would end the file's text
+// when it is read back and lose every entry after it.
 bool IsStorableEntry(const char* text) noexcept;
 
 // Splits file contents into entries the way the list has always been read:
@@ -31,7 +32,8 @@ bool IsStorableEntry(const char* text) noexcept;
 std::vector<AnsiString> ParseWhiteList(const char* data, size_t size);
 
 // The file image of a list: every entry followed by CR LF, or a single CR LF
-// for an empty list.
+// for an empty list. When the first entry begins like a UTF-8 or UTF-16
+// byte-order mark, a CR LF comes first, so the file reads back as written.
 AnsiString FormatWhiteList(const std::vector<AnsiString>& entries);
 
 // Applies one process's unsaved changes to the list that another process

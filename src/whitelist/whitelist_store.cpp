@@ -394,7 +394,7 @@ bool WhiteListStore::Append(const char* text) {
 bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
     if (entries.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
     for (const AnsiString& entry : entries)
-        if (entry.empty() || entry.length() > kWhiteListEntryMax) return false;
+        if (!IsStorableEntry(entry.c_str()) || entry.length() > kWhiteListEntryMax) return false;
     // Copy before taking the lock, so a failed allocation leaves the store whole.
     std::vector<AnsiString> copy(entries);
     ScopedLock hold(lock_);

@@ -2,9 +2,11 @@
 # seeds in corpus/<name>/, and what each one checks, for the figures. Read
 # by the native project, which builds them, and by the main one, which runs
 # them under ctest.
-set(KORVANE_FUZZ_TARGETS popup_filter target_rules banner_rules registry_script entry_rules
+set(KORVANE_FUZZ_TARGETS whitelist_file popup_filter target_rules banner_rules registry_script entry_rules
                           browser_command_line)
 
+set(KORVANE_FUZZ_ABOUT_whitelist_file
+    "white list file: tokens and limits against a plain split, read in pieces, lists written and read back, merges")
 set(KORVANE_FUZZ_ABOUT_popup_filter
     "white list match (rule W, the https twin built whole), javascript: links, the judgement's first conditions, against the rules written plainly")
 set(KORVANE_FUZZ_ABOUT_target_rules
@@ -20,3 +22,4 @@ set(KORVANE_FUZZ_ABOUT_browser_command_line
 
 # Longest input each target is given (libFuzzer's -max_len).
 set(KORVANE_FUZZ_MAX_LEN_registry_script 16384)
+set(KORVANE_FUZZ_MAX_LEN_whitelist_file 16384)
