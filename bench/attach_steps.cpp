@@ -5,15 +5,18 @@
 //
 //   korvane_attach_steps first|later
 //
-// "first" does what only the first process does (keyboard hook, settings,
-// the browser's script debugger setting, the icon shown at once). Prints
-// "attach: <step>\t<milliseconds>" lines, "detach: ..." for detach, and
-// "use: ..." for what is left until something first needs it.
+// "first" does what only the hook's owner does (keyboard hook, settings,
+// the browser's script debugger setting, the icon shown at once); "later"
+// runs while a browser holds the library, whose thread owns the hook.
+// Prints "attach: <step>\t<milliseconds>" lines, "detach: ..." for detach,
+// and "use: ..." for what is left until something first needs it.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "bench_program.h"
+#include "module/hook_owner.h"
 #include "module/module_lifetime.h"
 #include "module/module_rules.h"
 #include "module/settings.h"
@@ -27,6 +30,7 @@ using bench::Step;
 int main(int argc, char** argv) {
     const bool first = argc > 1 && std::strcmp(argv[1], "first") == 0;
     HINSTANCE instance = GetModuleHandleA(nullptr);
+    moduleInstance = instance;
     // The global hook needs its procedure in a DLL, as the library's is.
     HMODULE hookLibrary = LoadLibraryA("korvane_bench_hook.dll");
     auto hookProc = reinterpret_cast<HOOKPROC>(
@@ -55,7 +59,14 @@ int main(int argc, char** argv) {
         Step step("attach: session switches mapped");
         MapSessionSharedState();
     }
-    if (first) {
+    bool owner = false;
+    {
+        Step step("attach: hook owner claimed");
+        OpenHookOwner();
+        owner = ClaimHook() != HookClaim::None;
+    }
+    if (first != owner) std::fprintf(stderr, "attach steps: the hook's owner is not as expected\n");
+    if (owner) {
         {
             Step step("attach: keyboard hook (first process)");
             hook = SetWindowsHookExA(WH_KEYBOARD, hookProc, hookLibrary, 0);
@@ -73,22 +84,12 @@ int main(int argc, char** argv) {
         CloseHandle(lock);
     }
     {
-        Step step("attach: sound-file read");
-        AnsiString file = ReadSoundFile();
-        if (!file.empty()) SetSoundFilePath(file.c_str());
-    }
-    HICON blocking = nullptr;
-    {
-        Step step("attach: icons");
-        blocking = LoadIconA(instance, MAKEINTRESOURCEA(209));
-        LoadIconA(instance, MAKEINTRESOURCEA(210));
-    }
-    {
         Step step("attach: tray window");
-        tray->Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, blocking, TrayIconId, TRUE);
+        tray->Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
     }
-    if (first) {
-        Step step("attach: tray icon shown (first process)");
+    if (owner) {
+        Step step("attach: tray icon shown, its icon loaded (first process)");
+        tray->ShowPopupState(false);
         tray->ShowInTray();
     }
     bench::PumpUntilIdle();
@@ -97,21 +98,21 @@ int main(int argc, char** argv) {
         ITypeInfo* info = nullptr;
         if (SUCCEEDED(GetViewSourceTypeInfo(&info))) info->Release();
     }
-
     {
-        Step step("detach: instance lock");
-        lock = CreateMutexA(SessionObjectSecurity(), FALSE,
-                            SessionObjectName(kInstanceLockName).c_str());
-        WaitForSingleObject(lock, 5000);
+        // Already there in the first process, which showed its icon.
+        Step step("use: icons");
+        BlockingIcon();
+        AllowingIcon();
     }
+    {
+        Step step("use: sound-file read");
+        char path[MAX_PATH];
+        GetSoundFilePath(path, sizeof path);
+    }
+
     if (hook) {
         Step step("detach: keyboard hook removed (first process)");
         UnhookWindowsHookEx(hook);
-    }
-    {
-        Step step("detach: instance lock");
-        ReleaseMutex(lock);
-        CloseHandle(lock);
     }
     {
         Step step("detach: tray window and icon removed");

@@ -10,15 +10,15 @@
 #include "helper/popup_filter.h"
 #include "helper/string_ring.h"
 #include "helper/view_source.h"
+#include "module/module_lifetime.h"
 #include "module/shared_state.h"
+#include "resource.h"
 #include "tray/tray_icon.h"
 #include "whitelist/whitelist_store.h"
 
 namespace korvane {
 namespace {
 
-constexpr UINT kBlockingIconId = 209;
-constexpr UINT kAllowingIconId = 210;
 constexpr UINT kFlashInterval = 200;  // milliseconds
 constexpr int kFlashDuration = 1;     // seconds
 constexpr DWORD kBeepFrequency = 600;
@@ -107,17 +107,11 @@ bool BrowserShowsNoPageYet(IWebBrowser2* browser) {
 
 // Brings this process's tray icon in line with the shared switches once
 // after each hand-over: the first event after a process with a visible icon
-// unloaded, or after start-up.
+// unloaded, or after start-up. Carried out on the tray window's thread.
 void SynchroniseTray() {
     if (sharedState->trayIconSynced) return;
     if (TrayIcon* tray = ProcessTrayIcon()) {
-        if (!sharedState->popupsAllowed) {
-            tray->ChangeIcon(iconBlocking);
-            tray->ChangeTooltip(kBlockingTooltip);
-        } else {
-            tray->ChangeIcon(iconAllowing);
-            tray->ChangeTooltip(kAllowingTooltip);
-        }
+        tray->ShowPopupState(sharedState->popupsAllowed != 0);
         if (sharedState->trayIconHidden)
             tray->HideFromTray();
         else
@@ -129,7 +123,7 @@ void SynchroniseTray() {
 void AnnounceBlock() {
     if (sharedState->flashOn) {
         if (TrayIcon* tray = ProcessTrayIcon()) {
-            tray->LoadFlashIcons(kBlockingIconId, kAllowingIconId);
+            tray->LoadFlashIcons(IDI_BLOCKING, IDI_ALLOWING);
             tray->StartFlash(kFlashInterval, kFlashDuration);
         }
     }
@@ -157,6 +151,8 @@ BlockSound& RealBlockSound() { return systemBlockSound; }
 void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBlockSound; }
 
 HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
+    // The hook's owner or the tray window may have ended with their thread.
+    AdoptOrphanedHookAndTray();
     SynchroniseTray();
     // A closing window is let go of whatever the switches say: a connection
     // left behind would keep this helper, and it the browser, alive.

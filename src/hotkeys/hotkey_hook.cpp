@@ -27,21 +27,12 @@ void ApplyHotKey(HotKey key) {
             // Not stored: the next start comes back with "Sound" as stored.
             sharedState->soundOn = sharedState->soundOn ? 0 : 1;
             return;
-        case HotKey::ToggleBlocking:
-            if (sharedState->popupsAllowed) {
-                sharedState->popupsAllowed = 0;
-                if (tray) {
-                    tray->ChangeIcon(iconBlocking);
-                    tray->ChangeTooltip(kBlockingTooltip);
-                }
-            } else {
-                sharedState->popupsAllowed = 1;
-                if (tray) {
-                    tray->ChangeIcon(iconAllowing);
-                    tray->ChangeTooltip(kAllowingTooltip);
-                }
-            }
+        case HotKey::ToggleBlocking: {
+            const bool allowed = sharedState->popupsAllowed == 0;
+            sharedState->popupsAllowed = allowed ? 1 : 0;
+            if (tray) tray->ShowPopupState(allowed);
             return;
+        }
         case HotKey::Override:
             // Stays set until the next page completes in any window.
             sharedState->popupOverride = 1;
@@ -51,13 +42,58 @@ void ApplyHotKey(HotKey key) {
     }
 }
 
+namespace {
+
+// A keystroke on its way down the hook chain.
+struct Keystroke {
+    int code;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// The thread-local slot that holds, while a thread is inside CallNextHookEx
+// from here, the keystroke it is passing on. There can be more than one of
+// our hooks in the chain: Wine keeps the hook of a thread that has ended
+// (Windows removes it), and the hook's next owner sets its own. Each of them
+// calls HotKeyProc with the same keystroke, nested inside the one before;
+// only the outermost acts. A TLS slot rather than thread_local, which would
+// bring the runtime's thread support into the DLL; taken the first time the
+// procedure runs, so processes that never get a key pay nothing.
+DWORD volatile passingSlot = TLS_OUT_OF_INDEXES;
+
+DWORD PassingSlot() noexcept {
+    const DWORD known = passingSlot;
+    if (known != TLS_OUT_OF_INDEXES) return known;
+    const DWORD slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES) return slot;
+    const DWORD earlier = static_cast<DWORD>(InterlockedCompareExchange(
+        reinterpret_cast<volatile LONG*>(&passingSlot), static_cast<LONG>(slot),
+        static_cast<LONG>(TLS_OUT_OF_INDEXES)));
+    if (earlier == TLS_OUT_OF_INDEXES) return slot;
+    TlsFree(slot);
+    return earlier;
+}
+
+}  // namespace
+
 LRESULT CALLBACK HotKeyProc(int code, WPARAM wParam, LPARAM lParam) {
-    try {
-        ApplyHotKey(ClassifyHotKey(code, wParam, lParam));
-    } catch (...) {
-        // A key is never lost to a failure of ours.
+    const DWORD slot = PassingSlot();
+    const auto* passing =
+        slot != TLS_OUT_OF_INDEXES ? static_cast<const Keystroke*>(TlsGetValue(slot)) : nullptr;
+    const bool again =
+        passing && passing->code == code && passing->wParam == wParam && passing->lParam == lParam;
+    if (!again) {
+        try {
+            ApplyHotKey(ClassifyHotKey(code, wParam, lParam));
+        } catch (...) {
+            // A key is never lost to a failure of ours.
+        }
     }
-    return CallNextHookEx(sharedState->keyboardHook, code, wParam, lParam);
+    Keystroke key{code, wParam, lParam};
+    if (slot != TLS_OUT_OF_INDEXES) TlsSetValue(slot, &key);
+    const LRESULT result = CallNextHookEx(sharedState->keyboardHook, code, wParam, lParam);
+    if (slot != TLS_OUT_OF_INDEXES) TlsSetValue(slot, const_cast<Keystroke*>(passing));
+    return result;
 }
 
 }  // namespace korvane

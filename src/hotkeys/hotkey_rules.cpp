@@ -3,7 +3,9 @@
 namespace korvane {
 
 HotKey ClassifyHotKey(int code, WPARAM virtualKey, LPARAM keystrokeFlags) noexcept {
-    if (code < 0) return HotKey::None;
+    // HC_NOREMOVE is a program peeking at the key without taking it: the
+    // same key comes again with HC_ACTION when it is taken.
+    if (code != HC_ACTION) return HotKey::None;
     const DWORD flags = static_cast<DWORD>(keystrokeFlags);
     constexpr DWORD kReleased = 1u << 31;
     constexpr DWORD kRepeated = 1u << 30;

@@ -13,8 +13,9 @@ enum class HotKey {
     Override,        // Ctrl or Shift: let the next new window through
 };
 
-// Only the first key-down of a press acts: a negative hook code, a release
-// (bit 31 of the flags) or an auto-repeat (bit 30) gives None.
+// Only the first key-down of a press, taken from the queue, acts: any code
+// but HC_ACTION, a release (bit 31 of the flags) or an auto-repeat (bit 30)
+// gives None.
 HotKey ClassifyHotKey(int code, WPARAM virtualKey, LPARAM keystrokeFlags) noexcept;
 
 }  // namespace korvane

@@ -82,6 +82,8 @@ HRESULT ComModuleInit(HINSTANCE instance) noexcept {
 
 void ComModuleTerm() noexcept { ReleaseTypeInfoCache(); }
 
+void ComModuleAbandon() noexcept { AbandonTypeInfoCache(); }
+
 HMODULE ServerModule() noexcept {
     return serverModule ? serverModule : reinterpret_cast<HMODULE>(&__ImageBase);
 }

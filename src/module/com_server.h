@@ -16,6 +16,10 @@ class Registrar;
 // Term drops what the module support holds (the cached type information).
 HRESULT ComModuleInit(HINSTANCE instance) noexcept;
 void ComModuleTerm() noexcept;
+// Term for a process that is ending: forgets what it holds without a lock
+// and without releasing it. The DLLs that own those objects may be half torn
+// down, and the process's memory goes with it anyway.
+void ComModuleAbandon() noexcept;
 
 // The module given to ComModuleInit, or, before that, the image this code
 // is linked into.

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "base/unique_resource.h"
-#include "hotkeys/hotkey_hook.h"
 #include "module/com_server.h"
+#include "module/hook_owner.h"
 #include "module/module_rules.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
@@ -13,8 +13,6 @@
 namespace korvane {
 namespace {
 
-constexpr UINT kBlockingIconId = 209;
-constexpr UINT kAllowingIconId = 210;
 // How long a load waits for another process's load or unload to finish
 // before going on without the lock: never for ever, because a process that
 // hangs in the middle must not stop every other program from starting.
@@ -22,7 +20,9 @@ constexpr DWORD kInstanceLockTimeout = 5000;
 
 // Set once this process's attach has been accepted; a refused attach is
 // followed by a detach that must not count anything.
-bool attached = false;
+bool volatile attached = false;
+// Set while a thread makes the tray window again.
+volatile LONG rehomingTray = 0;
 
 // Holds the instance lock for a scope, when it can be had.
 class InstanceLock {
@@ -60,15 +60,6 @@ bool HostPath(std::vector<char>& path) {
         }
         if (path.size() >= 32768) return false;
         path.assign(path.size() * 2, '\0');
-    }
-}
-
-void LoadSoundFile() {
-    try {
-        AnsiString file = ReadSoundFile();
-        if (!file.empty()) SetSoundFilePath(file.c_str());
-    } catch (...) {
-        // Out of memory at start-up: no wave file, the rest works.
     }
 }
 
@@ -110,48 +101,80 @@ BOOL AttachProcess(HINSTANCE instance) {
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(&AttachProcess), &pinned);
 
-    bool first = false;
+    // The process whose loading thread becomes the hook's owner does what
+    // the first process of a session does: the hook, the stored settings,
+    // the browser's script debugger, the icon shown at once. That is the
+    // first process, or the first one after the owner's thread has ended.
+    bool owner = false;
     {
         InstanceLock lock;
-        first = sharedState->instanceCount == 0;
-        if (first) {
-            sharedState->keyboardHook = SetWindowsHookExA(WH_KEYBOARD, HotKeyProc, instance, 0);
+        OpenHookOwner();
+        const HookClaim claim = ClaimHook();
+        owner = claim != HookClaim::None;
+        // No process of the session's browsers is left of the owner's time
+        // (a browser restarted, or killed): start again as after a restart.
+        // When only the owner's thread ended, its process goes on with the
+        // switches as they are.
+        if (claim == HookClaim::ProcessEnded) ResetSwitches(sharedState);
+        if (owner) {
+            SetClaimedHook(instance);
             LoadSettingsInto(sharedState);
             DisableScriptDebugger();
         }
-        // Counted here, with the decision, so a process unloading at the
-        // same time cannot take the hook away from under a new first one.
         InterlockedIncrement(&sharedState->instanceCount);
     }
     attached = true;
 
-    LoadSoundFile();
-    iconBlocking = LoadIconA(instance, MAKEINTRESOURCEA(kBlockingIconId));
-    iconAllowing = LoadIconA(instance, MAKEINTRESOURCEA(kAllowingIconId));
-
+    // Every process has its hidden window, which receives what the icon and
+    // other threads send; the icon itself is loaded when first shown. The
+    // sound file is read when first played.
     TrayIcon& tray = TheTrayIcon();
-    tray.Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, iconBlocking, TrayIconId,
-                 TRUE);
-    // The stored visibility is applied by the first browser event.
-    if (first) tray.ShowInTray();
+    tray.Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
+    if (owner) {
+        // The stored visibility is applied by the next browser event.
+        tray.ShowPopupState(sharedState->popupsAllowed != 0);
+        tray.ShowInTray();
+    }
     return TRUE;
 }
 
-void DetachProcess(bool /*processTerminating*/) {
+void DetachProcess(bool processTerminating) {
     if (!attached) return;
     attached = false;
-    {
-        InstanceLock lock;
-        const LONG remaining = InterlockedDecrement(&sharedState->instanceCount);
-        if (sharedState->helperActive && remaining == 0 && sharedState->keyboardHook) {
-            // keyboardHook keeps its value: only a new first process replaces it.
-            UnhookWindowsHookEx(sharedState->keyboardHook);
-        }
-    }
-    ComModuleTerm();
-    // Hand the icon over: the next browser event in another process shows
-    // that process's icon in its place.
+    InterlockedDecrement(&sharedState->instanceCount);
+    // The hook's hand-over: the owner takes its hook away with it (Windows
+    // would when its thread ends; Wine would keep it), and the next process
+    // that loads the library, or the next browser event in a process that
+    // has it, takes the hook over once the owner's thread has ended.
+    RemoveOwnHook();
+    // The icon's hand-over: the next browser event in another process shows
+    // that process's icon in its place. The icon itself is removed by the
+    // process's TrayIcon, destroyed right after this.
     if (TheTrayIcon().IsDisplayed()) sharedState->trayIconSynced = 0;
+    // When the process is ending, its other threads are gone, perhaps in the
+    // middle of a call: no lock is waited for and no COM object released.
+    if (processTerminating)
+        ComModuleAbandon();
+    else
+        ComModuleTerm();
+}
+
+void AdoptOrphanedHookAndTray() noexcept {
+    if (!attached) return;
+    const HookClaim claim = ClaimHook();
+    if (claim != HookClaim::None) {
+        SetClaimedHook(moduleInstance);
+        // A process that was killed never handed its icon over; the icon
+        // went with its window.
+        if (claim == HookClaim::ProcessEnded) sharedState->trayIconSynced = 0;
+    }
+    TrayIcon& tray = TheTrayIcon();
+    if (!tray.WindowLost()) return;
+    if (InterlockedExchange(&rehomingTray, 1) != 0) return;
+    // Made here, on a thread that lives, and shown by the synchronisation
+    // that follows if the lost one was displayed.
+    if (tray.WindowLost() && tray.Rehome()) sharedState->trayIconSynced = 0;
+    InterlockedExchange(&rehomingTray, 0);
 }
 
 }  // namespace korvane

@@ -3,6 +3,8 @@
 #include "base/ansi_string.h"
 #include "base/lock.h"
 #include "base/unique_resource.h"
+#include "module/settings.h"
+#include "resource.h"
 
 #include <sddl.h>
 
@@ -26,13 +28,28 @@ SharedState InitialSharedState() noexcept {
     initial.blockBannerAds = 0;
     initial.instanceCount = 0;
     initial.helperActive = 0;
+    initial.hookOwnerProcess = 0;
+    initial.hookOwnerThread = 0;
     return initial;
+}
+
+void ResetSwitches(SharedState& state) noexcept {
+    // Field by field: another process may be counting at the same time.
+    const SharedState initial = InitialSharedState();
+    state.trayIconSynced = initial.trayIconSynced;
+    state.popupsAllowed = initial.popupsAllowed;
+    state.trayIconHidden = initial.trayIconHidden;
+    state.popupOverride = initial.popupOverride;
+    state.soundOn = initial.soundOn;
+    state.flashOn = initial.flashOn;
+    state.soundIsBeep = initial.soundIsBeep;
+    state.blockBannerAds = initial.blockBannerAds;
 }
 
 namespace {
 
 // The switches of a process that has not opened its session's block.
-SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0};
+SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0};
 
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 
@@ -161,27 +178,65 @@ bool MapSessionSharedState() {
 }
 
 HINSTANCE moduleInstance = nullptr;
-HICON iconBlocking = nullptr;
-HICON iconAllowing = nullptr;
+HICON volatile iconBlocking = nullptr;
+HICON volatile iconAllowing = nullptr;
 volatile LONG newWindowPending = 0;
 HWND volatile logListBox = nullptr;
 
 namespace {
+
+HICON LoadOnce(HICON volatile& icon, UINT resource) noexcept {
+    if (HICON loaded = icon) return loaded;
+    HICON loaded = LoadIconA(moduleInstance, MAKEINTRESOURCEA(resource));
+    icon = loaded;
+    return loaded;
+}
+
+}  // namespace
+
+HICON BlockingIcon() noexcept { return LoadOnce(iconBlocking, IDI_BLOCKING); }
+HICON AllowingIcon() noexcept { return LoadOnce(iconAllowing, IDI_ALLOWING); }
+
+namespace {
 char soundFilePath[kPathBufferSize] = {};
+bool soundFilePathKnown = false;  // set, or "File" read
 CriticalSection soundFilePathLock;
+
+// Reads "File" the first time the path is needed. The registry is read
+// outside the lock; a path set meanwhile wins over what was read.
+void LoadSoundFilePath() noexcept {
+    {
+        ScopedLock hold(soundFilePathLock);
+        if (soundFilePathKnown) return;
+    }
+    AnsiString stored;
+    try {
+        stored = ReadSoundFile();
+    } catch (...) {
+        // Out of memory: no wave file, as with none stored.
+    }
+    ScopedLock hold(soundFilePathLock);
+    if (soundFilePathKnown) return;
+    soundFilePathKnown = true;
+    if (!stored.empty()) CopyBounded(soundFilePath, sizeof soundFilePath, stored.c_str());
+}
+
 }  // namespace
 
 void SetSoundFilePath(const char* path) noexcept {
     ScopedLock hold(soundFilePathLock);
+    soundFilePathKnown = true;
     CopyBounded(soundFilePath, sizeof soundFilePath, path);
 }
 
 void GetSoundFilePath(char* buffer, size_t size) noexcept {
+    LoadSoundFilePath();
     ScopedLock hold(soundFilePathLock);
     CopyBounded(buffer, size, soundFilePath);
 }
 
 bool HasSoundFilePath() noexcept {
+    LoadSoundFilePath();
     ScopedLock hold(soundFilePathLock);
     return soundFilePath[0] != '\0';
 }

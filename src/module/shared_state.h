@@ -27,8 +27,17 @@ struct SharedState {
     volatile BYTE flashOn;
     volatile BYTE soundIsBeep;        // 1: speaker beep, 0: the wave file
     volatile BYTE blockBannerAds;
-    volatile LONG instanceCount;      // processes that have the library loaded
+    // Processes that have the library loaded. Kept up to date, but it no
+    // longer decides anything: the hook's owner does (below).
+    volatile LONG instanceCount;
     volatile LONG helperActive;       // program-wide on switch, cleared by the tray menu's Exit
+    // The process and thread that hold the keyboard hook, for tests and
+    // diagnostics; 0 while no thread has held it. Who owns the hook is
+    // decided by a named mutex that the owning thread holds until it ends
+    // (see module/hook_owner.h), never by these: a thread or process that
+    // dies leaves them behind.
+    volatile DWORD hookOwnerProcess;
+    volatile DWORD hookOwnerThread;
 };
 
 // The layout is part of the module's contract with other processes (and with
@@ -44,7 +53,9 @@ static_assert(offsetof(SharedState, soundIsBeep) == 22, "layout");
 static_assert(offsetof(SharedState, blockBannerAds) == 23, "layout");
 static_assert(offsetof(SharedState, instanceCount) == 24, "layout");
 static_assert(offsetof(SharedState, helperActive) == 28, "layout");
-static_assert(sizeof(SharedState) == 32, "layout");
+static_assert(offsetof(SharedState, hookOwnerProcess) == 32, "layout");
+static_assert(offsetof(SharedState, hookOwnerThread) == 36, "layout");
+static_assert(sizeof(SharedState) == 40, "layout");
 
 // Where the process's code finds the switches. Until the process's attach
 // has opened the session's block (and in test programs, which link the
@@ -106,19 +117,34 @@ bool MapSessionSharedState();
 // The values sharedState holds when the first process maps it.
 SharedState InitialSharedState() noexcept;
 
+// Puts the user's switches back to their initial values, as after a
+// restart: all but the count, the on switch and the hook's record, which
+// describe the processes rather than the user's choices.
+void ResetSwitches(SharedState& state) noexcept;
+
 // Path and text buffers of the platform's classic size.
 constexpr size_t kPathBufferSize = MAX_PATH;
 
 // Process-local globals.
 extern HINSTANCE moduleInstance;
-extern HICON iconBlocking;   // icon resource 209, shown while popups are blocked
-extern HICON iconAllowing;   // icon resource 210, shown while popups are allowed
+// The tray icon's two images. Null until first needed: most processes that
+// load the library (every program the keyboard hook reaches) never show
+// an icon, so they are loaded by BlockingIcon() and AllowingIcon().
+extern HICON volatile iconBlocking;   // shown while popups are blocked
+extern HICON volatile iconAllowing;   // shown while popups are allowed
+// The images, loaded from moduleInstance the first time they are asked
+// for. LoadIconA hands out the same shared handle on every call, so two
+// threads that load one at the same time get the same icon.
+HICON BlockingIcon() noexcept;
+HICON AllowingIcon() noexcept;
 extern volatile LONG newWindowPending;
 extern HWND volatile logListBox;  // list box of the open Blocked Popups dialog, or null
 
 // soundFilePath is written by the notification dialog's thread and read by
 // browser threads when a popup is blocked; both go through these so neither
-// ever sees half a path.
+// ever sees half a path. The stored "File" is read the first time the path
+// is asked for (a process that blocks nothing never reads it), unless a
+// path was set before.
 void SetSoundFilePath(const char* path) noexcept;
 // Copies the path into buffer (at most size-1 bytes, always terminated).
 void GetSoundFilePath(char* buffer, size_t size) noexcept;

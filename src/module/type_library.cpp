@@ -100,4 +100,6 @@ void ReleaseTypeInfoCache() noexcept {
     }
 }
 
+void AbandonTypeInfoCache() noexcept { cachedTypeInfo.Detach(); }
+
 }  // namespace korvane

@@ -27,5 +27,9 @@ HRESULT GetViewSourceTypeInfo(ITypeInfo** typeInfo) noexcept;
 
 // Drops the cached type information; the next call loads it again.
 void ReleaseTypeInfoCache() noexcept;
+// At process end, when the other threads are gone: forgets the cached type
+// information without the lock and without releasing it, so that nothing
+// (the static holder's destructor included) calls into oleaut32 then.
+void AbandonTypeInfoCache() noexcept;
 
 }  // namespace korvane

@@ -8,8 +8,8 @@
 #define IDI_BLOCKING 209
 #define IDI_ALLOWING 210
 
-// The tray menu; loaded through the tray icon's identifier, which is the
-// same number.
+// The tray menu. The tray icon's identifier in the notification area
+// (TrayIconId) is the same number, but the menu is loaded by this name.
 #define IDR_TRAY_MENU 212
 
 // Dialogs.

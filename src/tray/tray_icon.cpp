@@ -4,6 +4,7 @@
 #include <new>
 
 #include "base/ansi_string.h"
+#include "module/shared_state.h"
 
 namespace korvane {
 namespace {
@@ -63,19 +64,7 @@ BOOL TrayIcon::Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessa
     if (!shellSupported_) return FALSE;
 
     instance_ = instance;
-
-    WNDCLASSEXA windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
-    windowClass.lpfnWndProc = TrayIconWindowProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = TrayIconClassName;
-    // A class this process registered before is simply used again.
-    RegisterClassExA(&windowClass);
-
-    hiddenWindow_ = CreateWindowExA(0, TrayIconClassName, "", WS_POPUP, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                    instance, nullptr);
+    MakeWindow();
 
     notifyData_.cbSize = NotifyRecordSize;
     notifyData_.hWnd = notifyWindow ? notifyWindow : hiddenWindow_;
@@ -95,7 +84,28 @@ BOOL TrayIcon::Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessa
     return added;
 }
 
+bool TrayIcon::MakeWindow() {
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    windowClass.lpfnWndProc = TrayIconWindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.lpszClassName = TrayIconClassName;
+    // A class this process registered before is simply used again.
+    RegisterClassExA(&windowClass);
+
+    hiddenWindow_ = CreateWindowExA(0, TrayIconClassName, "", WS_POPUP, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                                    instance_, nullptr);
+    return hiddenWindow_ != nullptr;
+}
+
+void TrayIcon::MakeIcon() {
+    if (!notifyData_.hIcon) notifyData_.hIcon = showsAllowing_ ? AllowingIcon() : BlockingIcon();
+}
+
 BOOL TrayIcon::ShowInTray() {
+    if (OnOtherThread()) return PostMessageA(hiddenWindow_, TrayVisibilityMessage, 1, 0);
     if (removed_) return NotifyAdd();
     if (!hidden_) return TRUE;
     NotifyAdd();
@@ -103,6 +113,7 @@ BOOL TrayIcon::ShowInTray() {
 }
 
 BOOL TrayIcon::HideFromTray() {
+    if (OnOtherThread()) return PostMessageA(hiddenWindow_, TrayVisibilityMessage, 0, 0);
     if (!shellSupported_ || removed_ || hidden_) {
         // The user wants the icon out of sight: an add the shell refused
         // earlier must not bring it back when the taskbar comes back.
@@ -115,9 +126,26 @@ BOOL TrayIcon::HideFromTray() {
 
 BOOL TrayIcon::IsDisplayed() const { return hidden_ ? FALSE : TRUE; }
 
+BOOL TrayIcon::ShowPopupState(bool allowed) {
+    if (OnOtherThread()) return PostMessageA(hiddenWindow_, TrayPopupStateMessage, allowed ? 1 : 0, 0);
+    if (!shellSupported_) return FALSE;
+    showsAllowing_ = allowed;
+    HICON icon = allowed ? AllowingIcon() : BlockingIcon();
+    BOOL shown = TRUE;
+    if (flashTimer_ != 0)
+        // The flash has the image until it ends, and then shows this one:
+        // the state the user chose last, not the one from before the flash.
+        iconBeforeFlash_ = icon;
+    else
+        shown = ChangeIcon(icon);
+    const BOOL tip = ChangeTooltip(allowed ? kAllowingTooltip : kBlockingTooltip);
+    return shown && tip;
+}
+
 BOOL TrayIcon::NotifyAdd() {
     if (!removed_) NotifyDelete();
     if (!shellSupported_) return removed_ ? FALSE : TRUE;
+    MakeIcon();
     notifyData_.uFlags = kFullFlags;
     if (platform_.Shell_NotifyIconA(NIM_ADD, &notifyData_)) {
         hidden_ = FALSE;
@@ -162,7 +190,8 @@ bool TrayIcon::OnOtherThread() const {
 }
 
 BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
-    if (first > last) return FALSE;
+    // Anything above 0xFFFF would be taken for a string's address.
+    if (first == 0 || first > last || last > 0xFFFF || last - first >= kMaxFlashIcons) return FALSE;
     if (OnOtherThread())
         return PostMessageA(hiddenWindow_, TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last));
     flashIcons_.clear();
@@ -185,6 +214,7 @@ BOOL TrayIcon::StartFlash(UINT interval, int duration) {
     flashStep_ = 0;
     flashStart_ = platform_.Time();
     flashDuration_ = duration;
+    if (shellSupported_) MakeIcon();
     iconBeforeFlash_ = CurrentIcon();
     flashTimer_ = platform_.SetTimer(hiddenWindow_, FlashTimerId, interval);
     return flashTimer_ != 0 ? TRUE : FALSE;
@@ -224,6 +254,7 @@ BOOL TrayIcon::RetryAdd() {
     // refused it. An icon the user hid, or took away with Exit, stays away.
     if (hidden_ && !addPending_) return FALSE;
 
+    MakeIcon();
     notifyData_.uFlags = savedFlags_;
     if (platform_.Shell_NotifyIconA(NIM_ADD, &notifyData_)) {
         hidden_ = FALSE;
@@ -244,6 +275,55 @@ BOOL TrayIcon::RetryAdd() {
 }
 
 HWND TrayIcon::MenuOwner() const { return menuOwner_ ? menuOwner_ : notifyData_.hWnd; }
+
+bool TrayIcon::WindowLost() const { return hiddenWindow_ && !IsWindow(hiddenWindow_); }
+
+BOOL TrayIcon::Rehome() {
+    if (!shellSupported_) return FALSE;
+    const BOOL wasDisplayed = IsDisplayed();
+    const HWND lost = hiddenWindow_;
+    // The shell knows the icon by its window and identifier, so the dead
+    // window's icon can still be deleted.
+    if (!removed_) {
+        notifyData_.uFlags = 0;
+        platform_.Shell_NotifyIconA(NIM_DELETE, &notifyData_);
+    }
+    hidden_ = TRUE;
+    removed_ = TRUE;
+    addPending_ = FALSE;
+    // The timer went with the window.
+    flashTimer_ = 0;
+    if (iconBeforeFlash_) notifyData_.hIcon = iconBeforeFlash_;
+    iconBeforeFlash_ = nullptr;
+    MakeWindow();
+    if (notifyData_.hWnd == lost) notifyData_.hWnd = hiddenWindow_;
+    if (menuOwner_ == lost) menuOwner_ = notifyData_.hWnd;
+    return wasDisplayed;
+}
+
+LRESULT TrayIcon::OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    const DWORD value = static_cast<DWORD>(lParam);
+    switch (message) {
+        case TrayLoadFlashIconsMessage:
+            LoadFlashIcons(static_cast<UINT>(wParam), static_cast<UINT>(value));
+            break;
+        case TrayStartFlashMessage:
+            if (wParam >= kMinPostedFlashInterval && wParam <= kMaxPostedFlashInterval &&
+                value >= 1 && value <= static_cast<DWORD>(kMaxPostedFlashDuration))
+                StartFlash(static_cast<UINT>(wParam), static_cast<int>(value));
+            break;
+        case TrayPopupStateMessage:
+            if (wParam <= 1 && lParam == 0) ShowPopupState(wParam == 1);
+            break;
+        case TrayVisibilityMessage:
+            if (wParam == 1 && lParam == 0) ShowInTray();
+            if (wParam == 0 && lParam == 0) HideFromTray();
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
 
 TrayIcon* ProcessTrayIcon() { return processTrayIcon; }
 

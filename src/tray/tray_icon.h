@@ -15,14 +15,29 @@ namespace korvane {
 // Identifier of the flash timer; the window procedure hands WM_TIMER with
 // this wParam to OnTimer.
 constexpr UINT_PTR FlashTimerId = 4567;
-// The icon's callback message and identifier. The identifier is also the
-// number of the tray menu resource, which is loaded through it.
+// The icon's callback message, and its identifier in the notification
+// area (the same number as the tray menu's resource, which has a name of
+// its own).
 constexpr UINT TrayCallbackMessage = WM_APP + 10;
 constexpr UINT TrayIconId = 212;
-// Private messages of the hidden window: the flash is loaded and started on
-// the window's own thread (see LoadFlashIcons and StartFlash).
-constexpr UINT TrayLoadFlashIconsMessage = WM_APP + 11;
-constexpr UINT TrayStartFlashMessage = WM_APP + 12;
+
+// Private messages of the hidden window. Everything that changes the icon
+// is done on the window's own thread (see OnOtherThread below): other
+// threads post these. Any process can post to a window, so they carry small
+// numbers that the window procedure checks, never a handle or a pointer;
+// a message whose values are out of range is ignored.
+constexpr UINT TrayLoadFlashIconsMessage = WM_APP + 11;  // first, last icon resource
+constexpr UINT TrayStartFlashMessage = WM_APP + 12;      // interval (ms), duration (s)
+constexpr UINT TrayPopupStateMessage = WM_APP + 13;      // 0 blocking, 1 allowing
+constexpr UINT TrayVisibilityMessage = WM_APP + 14;      // 0 hidden, 1 shown
+
+// The flash's limits. Integer resource identifiers have 16 bits; the flash
+// shows a handful of images. A flash asked for from another thread runs
+// at a sensible pace and always ends.
+constexpr UINT kMaxFlashIcons = 16;
+constexpr UINT kMinPostedFlashInterval = 50;     // ms
+constexpr UINT kMaxPostedFlashInterval = 10000;  // ms
+constexpr int kMaxPostedFlashDuration = 60;      // s
 
 // The record is handed to the shell in its first, 88-byte form: every
 // shell since the first one that had a notification area accepts it.
@@ -82,12 +97,21 @@ public:
     BOOL Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage, const char* tooltip,
                  HICON icon, UINT iconId, BOOL startHidden);
 
-    // TRUE when the icon is displayed afterwards.
+    // TRUE when the icon is displayed afterwards. From another thread:
+    // posted to the window's thread, TRUE when the post succeeded.
     BOOL ShowInTray();
     // TRUE when the icon is not displayed afterwards. Also forgets an add
     // that the shell refused, so the icon does not come back on its own.
+    // From another thread: posted, as ShowInTray.
     BOOL HideFromTray();
     BOOL IsDisplayed() const;
+
+    // Shows whether popups are blocked or allowed: the icon and the tip text
+    // that go with it (BlockingIcon() and kBlockingTooltip, or
+    // AllowingIcon() and kAllowingTooltip). During a flash the flash keeps
+    // the image and shows this icon when it ends. From another thread:
+    // posted, as ShowInTray.
+    BOOL ShowPopupState(bool allowed);
 
     // NIM_ADD of the record (a displayed icon is deleted first); TRUE when
     // the icon is in the notification area afterwards.
@@ -98,14 +122,17 @@ public:
 
     // Both always update the record; the shell is told only while the icon
     // is displayed (the next add shows the latest icon and text). Result:
-    // the shell's answer, or TRUE when the icon is not displayed.
+    // the shell's answer, or TRUE when the icon is not displayed. Only on
+    // the window's thread: other threads use ShowPopupState.
     BOOL ChangeIcon(HICON icon);
     // Keeps at most 63 bytes of text.
     BOOL ChangeTooltip(const char* text);
     HICON CurrentIcon() const;
 
     // Loads the icon resources first..last, in that order, as the images of
-    // the flash. FALSE, keeping the previous list, when first > last.
+    // the flash. FALSE, keeping the previous list, when first > last, when
+    // either is no integer resource identifier (0, or above 0xFFFF), or when
+    // the range holds more than kMaxFlashIcons.
     //
     // The flash belongs to the hidden window's thread: its timer can only be
     // set there, and its ticks read the icon list there. A popup is blocked
@@ -116,6 +143,8 @@ public:
     // Flashes the icon every interval milliseconds for duration seconds
     // (0 or less: until stopped), then puts back the icon shown at the
     // start. A running flash is stopped (and its icon put back) first.
+    // Asked for from another thread, a flash must end: an interval or a
+    // duration outside the kMin/kMaxPosted... limits is ignored there.
     BOOL StartFlash(UINT interval, int duration);
     // Ends the flash and puts back the icon remembered at its start. The
     // answer of KillTimer, or FALSE when no flash ran.
@@ -134,6 +163,17 @@ public:
     // The window that owns the tray menu and receives its commands.
     HWND MenuOwner() const;
 
+    // True when the hidden window was made and has gone since: a window
+    // ends with the thread that made it.
+    bool WindowLost() const;
+    // Makes the hidden window again on the calling thread, after the thread
+    // that had it ended. The icon that window showed is taken out of the
+    // notification area (the shell would keep a dead window's icon until
+    // the mouse passes over it); the record keeps its icon and text, and a
+    // flash that was running is over. TRUE when the icon was displayed, so
+    // the caller can have it shown again.
+    BOOL Rehome();
+
     // Read access for the window procedure and for tests.
     HWND HiddenWindow() const { return hiddenWindow_; }
     HINSTANCE Instance() const { return instance_; }
@@ -144,9 +184,17 @@ public:
     BOOL IsFlashing() const { return flashTimer_ != 0; }
     const std::vector<HICON>& FlashIcons() const { return flashIcons_; }
 
+    // Carries out a private message (the Tray...Message numbers above)
+    // posted to the window; values out of range are ignored. Always 0.
+    LRESULT OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
 private:
     // True when called on a thread other than the hidden window's.
     bool OnOtherThread() const;
+    bool MakeWindow();
+    // The record gets its icon when it is first needed (shown, or saved by
+    // a flash): most processes never show one.
+    void MakeIcon();
 
     TrayPlatform& platform_;
     NOTIFYICONDATAA notifyData_;
@@ -164,6 +212,7 @@ private:
     int flashDuration_ = 0;
     HICON iconBeforeFlash_ = nullptr;
     UINT savedFlags_ = 0;
+    bool showsAllowing_ = false;  // the state ShowPopupState showed last
     TrayIcon* previous_ = nullptr;
 };
 

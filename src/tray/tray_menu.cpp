@@ -27,7 +27,7 @@ void CheckItem(HMENU menu, UINT command, bool checked) {
 
 void ShowTrayMenu(TrayIcon& tray, HWND owner) {
     const NOTIFYICONDATAA& data = tray.NotifyData();
-    UniqueHmenu menu(LoadMenuA(tray.Instance(), MAKEINTRESOURCEA(LOWORD(data.uID))));
+    UniqueHmenu menu(LoadMenuA(tray.Instance(), MAKEINTRESOURCEA(IDR_TRAY_MENU)));
     if (!menu) return;
     const bool popupsAllowed = sharedState->popupsAllowed != 0;
     const bool bannersBlocked = sharedState->blockBannerAds != 0;
@@ -53,8 +53,7 @@ void ShowTrayMenu(TrayIcon& tray, HWND owner) {
 
 void SetPopupsAllowed(TrayIcon& tray, bool allowed) {
     sharedState->popupsAllowed = allowed ? 1 : 0;
-    tray.ChangeIcon(allowed ? iconAllowing : iconBlocking);
-    tray.ChangeTooltip(allowed ? kAllowingTooltip : kBlockingTooltip);
+    tray.ShowPopupState(allowed);
 }
 
 void RunTrayCommand(TrayIcon& tray, UINT command) {
@@ -138,14 +137,8 @@ LRESULT CALLBACK TrayIconWindowProc(HWND window, UINT message, WPARAM wParam, LP
             return 0;
         }
         if (message == WM_TIMER && wParam == FlashTimerId) return tray->OnTimer(wParam);
-        if (message == TrayLoadFlashIconsMessage) {
-            tray->LoadFlashIcons(static_cast<UINT>(wParam), static_cast<UINT>(lParam));
-            return 0;
-        }
-        if (message == TrayStartFlashMessage) {
-            tray->StartFlash(static_cast<UINT>(wParam), static_cast<int>(lParam));
-            return 0;
-        }
+        if (message >= TrayLoadFlashIconsMessage && message <= TrayVisibilityMessage)
+            return tray->OnPrivateMessage(message, wParam, lParam);
         if (message == WM_SETTINGCHANGE) {
             if (wParam == SPI_SETWORKAREA) tray->RetryAdd();
             return 0;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "hotkeys/hotkey_hook.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
 #include "support/installed_korvane.h"
@@ -46,6 +47,7 @@ public:
         CloseHandle(quit_);
     }
     bool started() const { return started_; }
+    DWORD Id() const { return process_ ? process_->id() : 0; }
 
     // Clicks the window, as a user does before typing into it, until a key
     // the hook ignores (F11) is seen to arrive there: Wine moves the X
@@ -229,6 +231,46 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
     test::PumpMessages(1000);
     EXPECT_EQ(0, Shared().soundOn);
     EXPECT_FALSE(later.Close()) << "the hook outlived the last process";
+}
+
+// The first browser ends while a second runs, and a third starts. The third
+// owns the hook (checked directly: Wine keeps the first one's hook, which
+// Windows removes with its thread), and F10 typed into the second one's
+// window switches blocking once.
+TEST_F(HotKeysTest, AfterTheFirstBrowserEndsTheNextOneOwnsTheHookAndKeysActOnce) {
+    KeyTarget second(600, 200, true);
+    ASSERT_TRUE(second.started());
+    browser_->Close();
+    KeyTarget third(300, 450, true);
+    ASSERT_TRUE(third.started());
+    EXPECT_EQ(third.Id(), Shared().hookOwnerProcess);
+    ASSERT_NE(nullptr, Shared().keyboardHook);
+    ASSERT_TRUE(second.Focus());
+    ASSERT_TRUE(Press("F10", [&] { return Shared().popupsAllowed == 1; }));
+    test::PumpMessages(1000);
+    EXPECT_EQ(1, Shared().popupsAllowed);
+}
+
+// Two of our hooks in one chain, as Wine leaves an ended thread's hook
+// beside its next owner's: a key acts once (twice would switch blocking
+// back at once). Shown with two thread hooks of this program's own copy of
+// the procedure, which acts on this program's switches.
+TEST(HotKeyChain, AKeyPassedOnThroughTwoOfOurHooksActsOnce) {
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 300, 200, 200, 200,
+                                  nullptr, nullptr, nullptr, nullptr);
+    HHOOK hooks[2];
+    for (HHOOK& hook : hooks) hook = SetWindowsHookExA(WH_KEYBOARD, HotKeyProc, nullptr, GetCurrentThreadId());
+    sharedState->popupsAllowed = 0;
+    // Until the window has the focus, the key goes elsewhere.
+    for (int attempt = 0; attempt < 10 && !sharedState->popupsAllowed; ++attempt) {
+        Xdotool("mousemove 400 300 click 1 key F10");
+        test::WaitUntil([] { return sharedState->popupsAllowed != 0; }, 1000);
+    }
+    test::PumpMessages(500);
+    EXPECT_EQ(1, sharedState->popupsAllowed);
+    for (HHOOK hook : hooks) UnhookWindowsHookEx(hook);
+    DestroyWindow(window);
+    sharedState->popupsAllowed = 0;
 }
 
 // A whole browsing session in a browser process of its own, with the DLL

@@ -1,21 +1,27 @@
 // Loads Korvane.dll and works on its shared switches from the command line,
 // so that tests can set processes against each other:
 //
-//   korvane_shared_probe <dll> command...
+//   korvane_shared_probe <dll> [--on-thread] command...
+//     --on-thread          load the DLL on a thread that then ends
 //     set FIELD VALUE      store VALUE into the switch
 //     expect FIELD VALUE   fail (exit 1) unless the switch holds VALUE
 //     nonzero FIELD        fail (exit 1) unless the switch is not 0
 //     signal NAME          set the named event NAME
 //     wait NAME            wait (at most 30 s) for the named event NAME
+//     event                one browser event to a new helper, on this thread
+//     owner-here           fail unless this thread owns the keyboard hook
+//     tray-here            fail unless the DLL's tray window is on this thread
 //
 // Exit codes: 0 all expectations held, 1 an expectation failed, 2 the DLL
 // could not be loaded or has no shared section, 3 bad usage.
 #include <windows.h>
+#include <exdispid.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "korvane_idl.h"
 #include "support/test_support.h"
 
 using korvane::SharedState;
@@ -40,6 +46,8 @@ const Field kFields[] = {
     {"blockBannerAds", offsetof(SharedState, blockBannerAds), 1},
     {"instanceCount", offsetof(SharedState, instanceCount), 4},
     {"helperActive", offsetof(SharedState, helperActive), 4},
+    {"hookOwnerProcess", offsetof(SharedState, hookOwnerProcess), 4},
+    {"hookOwnerThread", offsetof(SharedState, hookOwnerThread), 4},
 };
 
 const Field* FindField(const char* name) {
@@ -64,16 +72,46 @@ void Write(SharedState* state, const Field& field, long value) {
 
 HANDLE NamedEvent(const char* name) { return CreateEventA(nullptr, TRUE, FALSE, name); }
 
+DWORD WINAPI LoadOnThread(void* path) {
+    return LoadLibraryA(static_cast<const char*>(path)) ? 0 : 1;
+}
+
+// What the browser does for a new window, then one event it fires.
+bool BrowserEvent(HMODULE dll) {
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    IDispatch* events = nullptr;
+    if (!get || FAILED(get(CLSID_ViewSource, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return false;
+    factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&events));
+    factory->Release();
+    if (!events) return false;
+    DISPPARAMS none{};
+    const HRESULT result = events->Invoke(DISPID_STATUSTEXTCHANGE, IID_NULL, 0, DISPATCH_METHOD,
+                                          &none, nullptr, nullptr, nullptr);
+    events->Release();
+    return SUCCEEDED(result);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 3;
-    HMODULE dll = LoadLibraryA(argv[1]);
+    const bool onThread = argc > 2 && !std::strcmp(argv[2], "--on-thread");
+    if (onThread) {
+        HANDLE thread = CreateThread(nullptr, 0, LoadOnThread, argv[1], 0, nullptr);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    } else {
+        LoadLibraryA(argv[1]);
+    }
+    HMODULE dll = GetModuleHandleA(argv[1]);
     if (!dll) {
         std::printf("probe: cannot load %s (error %lu)\n", argv[1], GetLastError());
         return 2;
     }
-    const int first = 2;
+    const int first = onThread ? 3 : 2;
     // The block of the session the DLL took this process for.
     char prefix[korvane::kSessionPrefixSize] = {};
     const DWORD length = GetEnvironmentVariableA(korvane::kSessionPrefixVariable, prefix, sizeof prefix);
@@ -112,6 +150,20 @@ int main(int argc, char** argv) {
             const DWORD result = WaitForSingleObject(event, 30000);
             CloseHandle(event);
             if (result != WAIT_OBJECT_0) return 3;
+        } else if (!std::strcmp(command, "event")) {
+            if (!BrowserEvent(dll)) status = 1;
+        } else if (!std::strcmp(command, "owner-here")) {
+            if (state->hookOwnerProcess != GetCurrentProcessId() ||
+                state->hookOwnerThread != GetCurrentThreadId() || !state->keyboardHook) {
+                std::printf("probe: the hook is owned by %lu/%lu\n", state->hookOwnerProcess,
+                            state->hookOwnerThread);
+                status = 1;
+            }
+        } else if (!std::strcmp(command, "tray-here")) {
+            HWND tray = FindWindowA("TrayIconClass", nullptr);
+            while (tray && GetWindowThreadProcessId(tray, nullptr) != GetCurrentThreadId())
+                tray = FindWindowExA(nullptr, tray, "TrayIconClass", nullptr);
+            if (!tray) status = 1;
         } else {
             return 3;
         }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "module/module_lifetime.h"
 #include "module/settings.h"
 #include "module/shared_state.h"
 #include "support/installed_korvane.h"
@@ -103,10 +104,6 @@ TEST_F(StartupTest, TheShellIsRefusedAndNothingSharedChanges) {
     EXPECT_EQ(1, view->instanceCount);
     EXPECT_EQ(0, view->helperActive);
     EXPECT_EQ(hook, view->keyboardHook);
-    // Switched back on before the first process goes: a last process that
-    // finds the helper switched off leaves the hook in place. Windows takes
-    // a hook away with the thread that set it; Wine keeps it, and a stale
-    // hook would act on every key of the later tests a second time.
     view->helperActive = 1;
 }
 
@@ -226,4 +223,54 @@ TEST_F(StartupTest, ALoadAfterExitSwitchesTheHelperOnAgain) {
 TEST_F(StartupTest, ALoadedLibraryStaysUntilItsProcessEnds) {
     EXPECT_EQ(0, RunProcess(Quoted(test::ProgramDirectory() + "korvane_unload_probe.exe") + " " +
                             Quoted(test::KorvaneDllPath())));
+}
+
+// The hook belongs to a live thread of a live process. Windows removes a
+// hook with its thread and Wine keeps it, so the owner is checked directly.
+TEST_F(StartupTest, TheNextLoadAfterTheOwnerEndsOwnsTheHookAndStartsAfresh) {
+    Store(kSoundValue, 1);
+    Held& p1 = Hold();
+    SharedView& view = View();
+    EXPECT_EQ(p1.process->id(), view->hookOwnerProcess);
+    view->popupsAllowed = 1;  // F10 and F9: never stored
+    view->soundOn = 0;
+    Held& p2 = Hold();
+    EXPECT_EQ(p1.process->id(), view->hookOwnerProcess);
+    Release(p1);
+    Held& p3 = Hold();
+    EXPECT_EQ(p3.process->id(), view->hookOwnerProcess);
+    EXPECT_NE(0u, view->hookOwnerThread);
+    EXPECT_NE(nullptr, view->keyboardHook);
+    EXPECT_EQ(0, view->popupsAllowed);
+    EXPECT_EQ(1, view->soundOn);
+    EXPECT_EQ(2, view->instanceCount);  // counted, deciding nothing
+
+    // A browser killed: no detach runs, and the next load starts afresh.
+    view->popupsAllowed = 1;
+    p3.process.reset();
+    EXPECT_EQ(0, RunProcess(Probe() + " owner-here expect popupsAllowed 0"));
+    Release(p2);
+}
+
+// The thread that loaded the library ends (its browser window was closed)
+// while the process lives on: the next browser event's thread takes the
+// hook and the tray window over, and the switches stay as they are.
+TEST_F(StartupTest, ABrowserEventTakesOverTheHookAndTrayOfAnEndedThread) {
+    EXPECT_EQ(0, RunProcess(Probe() + " --on-thread set popupsAllowed 1 event owner-here tray-here"
+                                      " expect popupsAllowed 1 expect trayIconSynced 1"));
+}
+
+// An ending process's detach waits for no lock: the one a starting process
+// holds, for example.
+TEST_F(StartupTest, AnEndingProcessDoesNotWaitForTheInstanceLock) {
+    Held& held = Hold();
+    HANDLE lock = CreateMutexA(nullptr, FALSE, SessionObjectName(kInstanceLockName).c_str());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 5000));
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, held.release.c_str());
+    SetEvent(release);
+    EXPECT_EQ(0, held.process->Wait(3000)) << "the process waited for the lock";
+    held.process.reset();
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+    CloseHandle(release);
 }

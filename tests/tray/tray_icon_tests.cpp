@@ -7,6 +7,7 @@
 
 #include "module/shared_state.h"
 #include "recording_platform.h"
+#include "resource.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/ui_test_support.h"
@@ -476,4 +477,52 @@ TEST_F(TrayIconTest, FlashAskedForOnAnotherThreadRunsOnTheWindowsThread) {
         return false;
     }));
     tray.StopFlash();
+}
+
+// Any process can post to the window: values that no caller of ours sends
+// are ignored (a range of four billion icons would hang the thread, an
+// identifier above 0xFFFF be read as a string's address).
+TEST_F(TrayIconTest, PrivateMessagesOutOfRangeAreIgnored) {
+    InstallShown();
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    } ignored[] = {
+        {TrayLoadFlashIconsMessage, 0, static_cast<LPARAM>(0xFFFFFFFFu)},
+        {TrayLoadFlashIconsMessage, 0x10000, 0x10001},
+        {TrayStartFlashMessage, 0, 1},
+        {TrayStartFlashMessage, 200, -1},
+        {TrayPopupStateMessage, 2, 0},
+        {TrayVisibilityMessage, 0xFFFFFFFFu, 0},
+    };
+    for (const auto& c : ignored) SendMessageA(tray.HiddenWindow(), c.message, c.wParam, c.lParam);
+    EXPECT_TRUE(shell.calls.empty());
+    EXPECT_TRUE(tray.FlashIcons().empty());
+    SendMessageA(tray.HiddenWindow(), TrayLoadFlashIconsMessage, IDI_BLOCKING, IDI_ALLOWING);
+    EXPECT_EQ(2u, tray.FlashIcons().size());
+}
+
+// The hot key and the browser threads change the icon through the window's
+// thread. The icon is added once, and a state chosen during a flash is the
+// one shown when the flash ends.
+TEST_F(TrayIconTest, ChangesFromOtherThreadsRunOnTheWindowsThreadAndOutlastAFlash) {
+    Install();
+    std::thread([&] {
+        EXPECT_TRUE(tray.ShowInTray());
+        EXPECT_TRUE(tray.ShowInTray());
+    }).join();
+    EXPECT_TRUE(shell.calls.empty());
+    test::PumpMessages(0);
+    EXPECT_EQ(Names{"add"}, shell.TakeNames());
+    ASSERT_TRUE(tray.LoadFlashIcons(IDI_BLOCKING, IDI_ALLOWING));
+    ASSERT_TRUE(tray.StartFlash(200, 1));
+    std::thread([&] { EXPECT_TRUE(tray.ShowPopupState(true)); }).join();
+    test::PumpMessages(0);
+    tray.OnTimer(FlashTimerId);
+    shell.now += 2;
+    tray.OnTimer(FlashTimerId);
+    EXPECT_FALSE(tray.IsFlashing());
+    EXPECT_EQ(AllowingIcon(), tray.CurrentIcon());
+    EXPECT_STREQ(kAllowingTooltip, tray.Tooltip());
 }
