@@ -11,6 +11,8 @@
 
 typedef std::int32_t LONG;
 typedef std::uint32_t DWORD;
+typedef std::uintptr_t WPARAM;
+typedef std::intptr_t LPARAM;
 
 struct HKEY__;
 typedef HKEY__* HKEY;
@@ -21,4 +23,12 @@ typedef HKEY__* HKEY;
 
 #define REG_SZ 1u
 #define REG_DWORD 4u
+
+#define HC_ACTION 0
+#define HC_NOREMOVE 3
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_F8 0x77
+#define VK_F9 0x78
+#define VK_F10 0x79
 #endif
