@@ -4,6 +4,15 @@
 ; Built by CMake with every build (see CMakeLists.txt beside this file):
 ;   makensis -DVERSION=1.52 -DLIBRARY=<Korvane.dll> -DOUTFILE=<KorvaneSetup.exe> korvane.nsi
 ;
+; Its icon (setup.ico) and the picture of its first and last pages
+; (wizard.bmp) are drawn by src/resources/icons/make_icons.py, the red sign
+; of the library's own icon.
+;
+; On 64-bit Windows it is a 32-bit program for a 32-bit library, which only
+; the 32-bit browser loads: its files go into "Program Files (x86)" and its
+; registry entries, the library's own and Add or Remove Programs', into the
+; registry's 32-bit view, where the 32-bit browser and the uninstaller look.
+;
 ; Switches of setup and of the uninstaller:
 ;   /S          silent: no window, no question (the white list is kept)
 ;   /D=<folder> install folder; must come last, unquoted
@@ -88,6 +97,10 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "${PRODUCT}"
 ; Pages
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${__FILEDIR__}\setup.ico"
+!define MUI_UNICON "${__FILEDIR__}\setup.ico"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}\wizard.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${__FILEDIR__}\wizard.bmp"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT_REBOOT "$(RestartToFinishSetup)"
@@ -148,6 +161,7 @@ LangString RestartToFinishRemoval ${LANG_ENGLISH} \
 ; wants "un." functions for the uninstaller).
 
 Var LogFile
+Var Regsvr32
 
 ; Every step worth knowing goes to the details list and, for silent runs, to
 ; the log file.
@@ -175,6 +189,19 @@ Var LogFile
       !endif
     ${EndIf}
     ClearErrors
+  FunctionEnd
+
+  ; The 32-bit regsvr32: it writes the registration into the registry view
+  ; of 32-bit programs, where the 32-bit browser reads it. On 64-bit Windows
+  ; it is in SysWOW64, and named so: the command left for the next logon is
+  ; run by a 64-bit program, for which System32 holds the 64-bit regsvr32.
+  Function ${un}FindRegsvr32
+    System::Call 'kernel32::GetSystemWow64DirectoryW(w .R0, i ${NSIS_MAX_STRLEN}) i .R1'
+    ; 0, or "error" where the function does not exist: 32-bit Windows.
+    ${If} $R1 = 0
+      StrCpy $R0 $SYSDIR
+    ${EndIf}
+    StrCpy $Regsvr32 "$R0\regsvr32.exe"
   FunctionEnd
 
   ; Administrators only: the library goes into Program Files and registers
@@ -262,6 +289,7 @@ Var LogFile
 
 Function .onInit
   Call OpenLog
+  Call FindRegsvr32
   Push "$(NeedAdministrator)"
   Call RequireAdministrator
 FunctionEnd
@@ -357,7 +385,7 @@ Section "${PRODUCT}" SectionMain
   ; now (same path, same class), and the new one registers itself once
   ; Windows has put it in place.
   ClearErrors
-  ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\Korvane.dll"' $0
+  ExecWait '"$Regsvr32" /s "$INSTDIR\Korvane.dll"' $0
   ${If} ${Errors}
     StrCpy $0 "an error: it could not be started"
   ${EndIf}
@@ -366,8 +394,7 @@ Section "${PRODUCT}" SectionMain
   ${EndIf}
   ${Log} "Registered $INSTDIR\Korvane.dll."
   ${If} ${RebootFlag}
-    WriteRegStr HKLM "${RUNONCE_KEY}" "${PRODUCT}" \
-      '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\Korvane.dll"'
+    WriteRegStr HKLM "${RUNONCE_KEY}" "${PRODUCT}" '"$Regsvr32" /s "$INSTDIR\Korvane.dll"'
   ${Else}
     ; Left by an earlier setup that waited for a restart that has not come.
     DeleteRegValue HKLM "${RUNONCE_KEY}" "${PRODUCT}"
@@ -404,6 +431,7 @@ Var RemoveWhiteList
 
 Function un.onInit
   Call un.OpenLog
+  Call un.FindRegsvr32
   Push "$(NeedAdministratorToRemove)"
   Call un.RequireAdministrator
   ; The folder comes from where the uninstaller lies or from "_?=": a wrong
@@ -432,7 +460,7 @@ Section "Uninstall"
   ; needs.
   ${If} ${FileExists} "$INSTDIR\Korvane.dll"
     ClearErrors
-    ExecWait '"$SYSDIR\regsvr32.exe" /u /s "$INSTDIR\Korvane.dll"' $0
+    ExecWait '"$Regsvr32" /u /s "$INSTDIR\Korvane.dll"' $0
     ${If} ${Errors}
       StrCpy $0 "an error: it could not be started"
     ${EndIf}

@@ -5,9 +5,12 @@ KORVANE_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$KORVANE_ROOT/build}
 
 # Everything the build, the tests, the demonstration and the installer need.
+# wine64 beside wine32 runs the 64-bit prefix, where the 32-bit programs run
+# as on 64-bit Windows; fonts-wine draws Wine's caption buttons and its own
+# dialogs with the fonts Wine expects (without it a close box is a letter).
 # clang with its sanitizer and libFuzzer runtimes builds the rules natively.
 KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix mingw-w64-tools googletest
-  wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick nsis python3
+  wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick nsis python3
   clang libclang-rt-14-dev"
 
 say() { printf '==> %s\n' "$*"; }
@@ -51,28 +54,37 @@ configure_and_build() {
   cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 }
 
+# The tests' prefixes: 32-bit Windows, and 64-bit Windows with WoW64.
+PREFIX32=$BUILD_DIR/wineprefix
+PREFIX64=$BUILD_DIR/wineprefix64
+
 wine_env() {
-  export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
-  export WINEARCH=win32
+  export WINEPREFIX=${WINEPREFIX:-$PREFIX32}
+  export WINEARCH=${KORVANE_WINEARCH:-win32}
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
-# Creates the 32-bit prefix once; a stamp marks it complete. Settings are
-# applied whenever their stamp is missing, so an older prefix gets them too.
-#   prepare_prefix [PREFIX]   (default: $WINEPREFIX, else the tests' prefix)
-# Exports WINEPREFIX, so the Wine commands that follow use that prefix.
+# Creates a prefix once; a stamp marks it complete. Settings are applied
+# whenever their stamp is missing, so an older prefix gets them too.
+#   prepare_prefix [PREFIX [win32|win64]]
+#     (default: $WINEPREFIX, else the tests' 32-bit prefix; 32-bit)
+# Exports WINEPREFIX and WINEARCH, so the Wine commands that follow use that
+# prefix.
 prepare_prefix() {
   if [ -n "${1:-}" ]; then
     export WINEPREFIX="$1"
   fi
+  KORVANE_WINEARCH=${2:-win32}
   wine_env
   if [ ! -f "$WINEPREFIX/.korvane-ready" ]; then
-    say "creating Wine prefix $WINEPREFIX"
+    say "creating Wine prefix $WINEPREFIX ($WINEARCH)"
+    started=$(date +%s)
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.korvane-ready"
+    say "created in $(($(date +%s) - started)) s"
   fi
   if [ ! -f "$WINEPREFIX/.korvane-settings-2" ]; then
     # No crash dialog: a crashing test must fail, not wait for a click.
@@ -86,6 +98,15 @@ prepare_prefix() {
     wineserver -w
     touch "$WINEPREFIX/.korvane-settings-2"
   fi
+  # Debian's Wine looks for the fonts of fonts-wine (Marlett for caption
+  # buttons, its MS Sans Serif and Tahoma for dialogs) in a folder they are
+  # not in, and falls back to other fonts: the close box becomes the letter
+  # "r". Wine also loads every font in the prefix's Fonts folder.
+  for font in /usr/share/wine/fonts/*; do
+    [ -f "$font" ] || continue
+    target="$WINEPREFIX/drive_c/windows/Fonts/${font##*/}"
+    [ -e "$target" ] || ln -sf "$font" "$target"
+  done
 }
 
 # Starts a private X server for programs that open windows. Sets DISPLAY and
@@ -122,30 +143,41 @@ dos_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 # processes, which inherit that program's output. A test runner waits for
 # every holder of a test's output to finish, so the session is started here,
 # by a program whose output goes nowhere and that lives until the end.
+#   start_wineserver [PREFIX win32|win64]   (default: the current prefix)
+# stop_wineserver ends every session started so.
+KORVANE_SESSIONS=""
 start_wineserver() {
   wine_env
-  wineserver -p
-  ready="$BUILD_DIR/.keepalive-ready"
+  prefix=${1:-$WINEPREFIX}
+  arch=${2:-$WINEARCH}
+  WINEPREFIX=$prefix WINEARCH=$arch wineserver -p
+  ready="$prefix/.keepalive-ready"
   rm -f "$ready"
-  wine "$BUILD_DIR/bin/korvane_keepalive.exe" "$(dos_path "$ready")" \
-    </dev/null >/dev/null 2>&1 &
-  KEEPALIVE_PID=$!
+  WINEPREFIX=$prefix WINEARCH=$arch wine "$BUILD_DIR/bin/korvane_keepalive.exe" \
+    "$(dos_path "$ready")" </dev/null >/dev/null 2>&1 &
+  KORVANE_SESSIONS="$KORVANE_SESSIONS$!:$prefix
+"
   for _ in $(seq 1 300); do
     [ -e "$ready" ] && return 0
     sleep 0.1
   done
-  echo "the Wine session did not start" >&2
+  echo "the Wine session of $prefix did not start" >&2
   return 1
 }
 
 stop_wineserver() {
-  wine_env
-  if [ -n "${KEEPALIVE_PID:-}" ]; then
-    kill "$KEEPALIVE_PID" 2>/dev/null || true
-    wait "$KEEPALIVE_PID" 2>/dev/null || true
-    KEEPALIVE_PID=""
-  fi
-  wineserver -k 2>/dev/null || true
+  sessions=$KORVANE_SESSIONS
+  KORVANE_SESSIONS=""
+  saved_ifs=$IFS
+  IFS='
+'
+  for session in $sessions; do
+    pid=${session%%:*}
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    WINEPREFIX=${session#*:} wineserver -k 2>/dev/null || true
+  done
+  IFS=$saved_ifs
 }
 
 # Starts the display and the Wine session, and ends both (only those) when

@@ -44,3 +44,24 @@ while kill -0 "$gallery" 2>/dev/null; do
   sleep 0.1
 done
 wait "$gallery"
+
+# Setup's first page, with the product's icon; then cancelled (Escape, and
+# Yes to "Are you sure you want to quit?"), so nothing is installed.
+say "opening setup"
+wine "$BUILD_DIR/KorvaneSetup.exe" </dev/null >/dev/null 2>&1 &
+setup=$!
+window=""
+for _ in $(seq 1 100); do
+  window=$(xdotool search --name "^Vantrell .* Setup" 2>/dev/null | head -n 1) || true
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || { echo "setup's window did not open" >&2; exit 1; }
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+import -window root -crop "${WIDTH}x${HEIGHT}+$X+$Y" +repage "$images/setup.png"
+say "setup.png (${WIDTH}x${HEIGHT}+$X+$Y)"
+xdotool key Escape
+sleep 1
+xdotool key Return
+wait "$setup" || true

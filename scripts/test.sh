@@ -1,19 +1,24 @@
 #!/bin/sh
-# Installs what is missing, builds, prepares the Wine prefix and runs every
+# Installs what is missing, builds, prepares the Wine prefixes and runs every
 # test: the programs under Wine with a virtual display, and the rules built
 # natively under sanitizers and their fuzzers. Exits non-zero on any failure.
 # Prints what was tried and what held (scripts/figures.sh).
 #
 #   scripts/test.sh [ctest arguments...]
 #   KORVANE_FUZZ_SECONDS=60 scripts/test.sh -L fuzz   # each fuzz target 60 s
+#
+# Every test runs in the 32-bit prefix; those labelled win64 (setup, a
+# browsing session, real keys) run again in the 64-bit one.
 set -eu
 . "$(dirname "$0")/common.sh"
 
 ensure_packages
 configure_and_build
-prepare_prefix
+prepare_prefix "$PREFIX64" win64
+prepare_prefix "$PREFIX32"
 
 start_session
+start_wineserver "$PREFIX64" win64
 
 # The figures are those of this run alone.
 rm -rf "$BUILD_DIR/figures"

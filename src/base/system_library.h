@@ -9,7 +9,8 @@
 // programs. So such DLLs are not imported: they are loaded here by their
 // full path in the system folder, with that folder searched first for their
 // own imports too. Loading them when first needed also keeps their cost out
-// of every program that never plays a sound or opens a file dialog.
+// of every program that never plays a sound or opens a file dialog; the
+// shell, a known DLL but a large one, is loaded here for that reason alone.
 #pragma once
 
 #include <windows.h>

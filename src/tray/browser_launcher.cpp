@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "base/system_library.h"
 #include "base/unique_resource.h"
 #include "module/shared_state.h"
 
@@ -12,6 +13,10 @@ namespace korvane {
 namespace {
 
 constexpr char kOpenCommandSuffix[] = "\\shell\\open\\command";
+
+// Loaded when an address is first opened; without it the registered
+// program is started instead.
+SystemLibrary shell32("shell32.dll");
 
 // Longer addresses are not handed to the shell: shells have been seen to
 // overflow fixed buffers with them (Wine's breaks near 1,000 characters),
@@ -57,9 +62,10 @@ void BrowserLauncher::OpenUrl(const char* address) {
     // share or a script, which the shell would run for it.
     if (!IsWebAddress(address)) return;
     const AnsiString safe = WebSafeAddress(address);
-    if (safe.length() <= kLongestShellAddress) {
+    auto execute = shell32.Find<decltype(&::ShellExecuteA)>("ShellExecuteA");
+    if (execute && safe.length() <= kLongestShellAddress) {
         const INT_PTR shell = reinterpret_cast<INT_PTR>(
-            ShellExecuteA(nullptr, "open", safe.c_str(), nullptr, nullptr, SW_HIDE));
+            execute(nullptr, "open", safe.c_str(), nullptr, nullptr, SW_HIDE));
         if (shell > 32) return;
     }
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "base/ansi_string.h"
+#include "base/system_library.h"
 #include "module/shared_state.h"
 
 namespace korvane {
@@ -11,10 +12,16 @@ namespace {
 
 constexpr UINT kFullFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
+// The shell is loaded when an icon is first shown: the library is loaded
+// into every program that receives keyboard input, and most of those never
+// show the icon. Without it no icon is shown.
+SystemLibrary shell32("shell32.dll");
+
 class RealPlatform final : public TrayPlatform {
 public:
     BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data) override {
-        return ::Shell_NotifyIconA(message, data);
+        auto notify = shell32.Find<decltype(&::Shell_NotifyIconA)>("Shell_NotifyIconA");
+        return notify ? notify(message, data) : FALSE;
     }
     UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse) override {
         return ::SetTimer(window, id, elapse, nullptr);

@@ -233,6 +233,57 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
     EXPECT_FALSE(later.Close()) << "the hook outlived the last process";
 }
 
+// A 64-bit program the user types into: the notepad of 64-bit Windows (or
+// of Wine's 64-bit prefix). Ended by force when done: closed, it would ask
+// whether to save what was typed.
+class Notepad64 {
+public:
+    Notepad64() {
+        char windows[MAX_PATH] = {};
+        GetWindowsDirectoryA(windows, sizeof windows);
+        // Sysnative: the 64-bit system folder, as a 32-bit program names it.
+        process_.reset(new ChildProcess(Quoted(std::string(windows) + "\\Sysnative\\notepad.exe")));
+        HWND window = nullptr;
+        test::WaitUntil([&] { return (window = FindWindowA("Notepad", nullptr)) != nullptr; }, 20000);
+        MoveWindow(window, 600, 200, 300, 200, TRUE);
+        edit_ = FindWindowExA(window, nullptr, "Edit", nullptr);
+    }
+    // Another process's text is asked for: GetWindowText would not.
+    LRESULT TextLength() const { return edit_ ? SendMessageA(edit_, WM_GETTEXTLENGTH, 0, 0) : -1; }
+    // Clicks into the text and types until a letter arrives there.
+    bool Focus() {
+        for (int attempt = 0; edit_ && attempt < 10; ++attempt) {
+            Xdotool("mousemove 750 320 click 1 key x");
+            if (test::WaitUntil([&] { return TextLength() > 0; }, 1000)) return true;
+        }
+        return false;
+    }
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    HWND edit_ = nullptr;
+};
+
+// On 64-bit Windows the 32-bit library cannot be loaded into a 64-bit
+// program, so Windows calls the hook on the thread that set it, in the first
+// process that loaded the library, before the program gets the key.
+// Wine 8 does not: it calls the hook only in processes that can load the
+// library, and a 64-bit program's keys pass it by. The keys still reach the
+// program unharmed, which this shows on both.
+TEST_F(HotKeysTest, KeysActInA64BitProgram) {
+    if (!test::RunningUnderWow64()) GTEST_SKIP() << "32-bit Windows runs no 64-bit programs";
+    Notepad64 notepad;
+    ASSERT_TRUE(notepad.Focus()) << "the 64-bit program did not start or take the focus";
+    const LRESULT typed = notepad.TextLength();
+    ASSERT_EQ(1, Shared().soundOn);
+    // The letter after F9 arrives once F9 has gone through the hook.
+    Xdotool("key F9 x");
+    ASSERT_TRUE(test::WaitUntil([&] { return notepad.TextLength() == typed + 1; }, 5000));
+    if (Shared().soundOn == 1 && test::RunningOnWine())
+        GTEST_SKIP() << "Wine does not call a 32-bit hook for a 64-bit program's keys";
+    EXPECT_EQ(0, Shared().soundOn);
+}
+
 // The first browser ends while a second runs, and a third starts. The third
 // owns the hook (checked directly: Wine keeps the first one's hook, which
 // Windows removes with its thread), and F10 typed into the second one's

@@ -69,9 +69,10 @@ const std::string kFolder = ProgramFiles() + "\\Vantrell";
 std::string Installed(const std::string& name) { return kFolder + "\\" + name; }
 const std::string kLibrary = Installed("Korvane.dll");
 
-std::string SystemFolder() {
+// The folder of the 32-bit system programs: SysWOW64 on 64-bit Windows.
+std::string SystemFolder32() {
     char path[MAX_PATH] = {};
-    GetSystemDirectoryA(path, sizeof path);
+    if (!GetSystemWow64DirectoryA(path, sizeof path)) GetSystemDirectoryA(path, sizeof path);
     return path;
 }
 
@@ -218,6 +219,16 @@ void ExpectNothingRegistered() {
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
 }
 
+// On 64-bit Windows, installed or not, the 32-bit library's class, browser
+// helper entry and Add or Remove Programs entry are never in the view of
+// 64-bit programs: a 64-bit browser, which cannot load it, is not told of it.
+void ExpectNothingIn64BitView() {
+    if (!korvane::test::RunningUnderWow64()) return;
+    const std::pair<HKEY, std::string> keys[] = {
+        {HKEY_CLASSES_ROOT, kClassKey}, {HKEY_LOCAL_MACHINE, kHelperKey}, {HKEY_LOCAL_MACHINE, kUninstallKey}};
+    for (const auto& [root, key] : keys) EXPECT_FALSE(KeyExists(root, key, KEY_WOW64_64KEY)) << key;
+}
+
 void ExpectListedInAddRemovePrograms() {
     const HKEY lm = HKEY_LOCAL_MACHINE;
     ExpectString(lm, kUninstallKey, "DisplayName", "Vantrell");
@@ -249,6 +260,7 @@ void ExpectInstalled() {
     EXPECT_FALSE(FileExists(Installed("Korvane.dll.new")));
     ExpectRegisteredAt(kLibrary);
     ExpectListedInAddRemovePrograms();
+    ExpectNothingIn64BitView();
 }
 
 // The rights of BUILTIN\Users in a file's or folder's list.
@@ -513,6 +525,7 @@ TEST_F(Installer, SilentUninstallWithoutWhiteListLeavesNothing) {
     ASSERT_EQ(kDone, RunSetup());
     ASSERT_EQ(kDone, RunUninstaller());
     ExpectNothingRegistered();
+    ExpectNothingIn64BitView();
     EXPECT_FALSE(FileExists(kFolder));
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Unregistered " + kLibrary + "."));
 }
@@ -590,13 +603,15 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     ExpectRegisteredAt(kLibrary);
     ExpectListedInAddRemovePrograms();
     ExpectString(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell",
-                 "\"" + SystemFolder() + "\\regsvr32.exe\" /s \"" + kLibrary + "\"");
+                 "\"" + SystemFolder32() + "\\regsvr32.exe\" /s \"" + kLibrary + "\"");
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Korvane.dll is in use by running programs"));
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Done; Windows must restart to finish."));
     EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
 
     ASSERT_TRUE(holder.Release());
     if (!MayRestart()) return;
+    // What the restart registers is then the run-once command's own work.
+    korvane::test::PurgeProductRegistration();
     ASSERT_TRUE(Restart());
     ExpectInstalled();
     EXPECT_TRUE(PendingOperations().empty());

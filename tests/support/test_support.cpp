@@ -29,6 +29,11 @@ bool RunningOnWine() {
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool RunningUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 TempDirectory::TempDirectory() {
     char base[MAX_PATH] = {};
     GetTempPathA(sizeof base, base);
@@ -179,9 +184,9 @@ RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name
     return value;
 }
 
-bool KeyExists(HKEY root, const std::string& key) {
+bool KeyExists(HKEY root, const std::string& key, REGSAM view) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
     RegCloseKey(handle);
     return true;
 }

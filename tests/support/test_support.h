@@ -21,6 +21,8 @@ std::string KorvaneDllPath();
 
 // True when running under Wine; tests mark behaviour that differs there.
 bool RunningOnWine();
+// True for this 32-bit program on 64-bit Windows (WoW64).
+bool RunningUnderWow64();
 
 // A fresh folder under the system's temporary folder, removed with all its
 // contents when the object goes.
@@ -72,7 +74,8 @@ struct RawValue {
     std::string bytes;
 };
 RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name);
-bool KeyExists(HKEY root, const std::string& key);
+// view: 0 for this program's own view of the registry, or KEY_WOW64_64KEY.
+bool KeyExists(HKEY root, const std::string& key, REGSAM view = 0);
 // Deletes a key and everything below it; missing keys are fine.
 void DeleteKeyTree(HKEY root, const std::string& key);
 void WriteDwordValue(HKEY root, const std::string& key, const std::string& name, DWORD value);

@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
-"""Draws the two tray icons and writes them as .ico files beside this script.
+"""Draws the two tray icons and writes them as .ico files beside this script,
+and the installer's pictures of the same red sign into installer/.
 
   popups_blocked.ico  (resource 209): a red "no entry" sign, shown while
                       popups are blocked.
   popups_allowed.ico  (resource 210): a green disc with a white tick, shown
                       while popups are allowed.
+  installer/setup.ico       the sign of 209 for setup and the uninstaller:
+                            48, 32 and 16 pixels, smoothed, for Explorer
+                            and the wizard's title bar.
+  installer/wizard.bmp      the picture beside the first and last pages of
+                            the wizard (164 x 314): the sign on white.
 
 The flash on a blocked popup alternates the two, so they differ in colour
 and in shape, and both read at 16 x 16 in a notification area. Each file
@@ -94,23 +100,83 @@ def image(size, draw):
     return header + palette + bytes(xor_bits) + bytes(and_bits)
 
 
-def write_icon(path, draw):
-    sizes = (32, 16)
-    images = [image(size, draw) for size in sizes]
+def smoothed(size, draw, x, y, background=None):
+    """Pixel (x, y) as (red, green, blue, alpha): the drawing taken 4 x 4
+    times inside the pixel, at 4 times the size, and averaged."""
+    red = green = blue = alpha = 0
+    for sy in range(4):
+        for sx in range(4):
+            colour = draw(size * 4, x * 4 + sx, y * 4 + sy)
+            rgb = background if colour is TRANSPARENT else PALETTE[colour]
+            if rgb is None:
+                continue
+            red, green, blue, alpha = red + rgb[0], green + rgb[1], blue + rgb[2], alpha + 1
+    if alpha == 0:
+        return (0, 0, 0, 0)
+    return (red // alpha, green // alpha, blue // alpha, alpha * 255 // 16)
+
+
+def image32(size, draw):
+    """One icon image in 32-bit colour with alpha, and its 1-bit mask for
+    systems that ignore the alpha."""
+    and_stride = ((size + 31) // 32) * 4
+    xor_bits = bytearray()
+    and_bits = bytearray()
+    for y in reversed(range(size)):
+        mask = bytearray(and_stride)
+        for x in range(size):
+            r, g, b, a = smoothed(size, draw, x, y)
+            xor_bits += struct.pack('<BBBB', b, g, r, a)
+            if a < 128:
+                mask[x // 8] |= 0x80 >> (x % 8)
+        and_bits += mask
+    header = struct.pack('<IiiHHIIiiII', 40, size, size * 2, 1, 32, 0,
+                         len(xor_bits) + len(and_bits), 0, 0, 0, 0)
+    return header + bytes(xor_bits) + bytes(and_bits)
+
+
+def write_icon(path, draw, sizes=(32, 16), make_image=image):
+    images = [make_image(size, draw) for size in sizes]
+    depth = 32 if make_image is image32 else 4
     data = struct.pack('<HHH', 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, bits in zip(sizes, images):
-        data += struct.pack('<BBBBHHII', size, size, 16, 0, 1, 4, len(bits), offset)
+        colours = 0 if depth == 32 else 16
+        data += struct.pack('<BBBBHHII', size, size, colours, 0, 1, depth, len(bits), offset)
         offset += len(bits)
     data += b''.join(images)
     with open(path, 'wb') as out:
         out.write(data)
 
 
+def write_wizard_bitmap(path, draw, width=164, height=314, sign=96, top=48):
+    """A 24-bit bitmap: the sign, smoothed, centred near the top of white."""
+    white = PALETTE[WHITE]
+    left = (width - sign) // 2
+    stride = (width * 3 + 3) // 4 * 4
+    pixels = bytearray()
+    for y in reversed(range(height)):
+        row = bytearray()
+        for x in range(width):
+            r, g, b = white
+            if left <= x < left + sign and top <= y < top + sign:
+                r, g, b, _ = smoothed(sign, draw, x - left, y - top, background=white)
+            row += struct.pack('<BBB', b, g, r)
+        pixels += row + bytes(stride - len(row))
+    header = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
+    with open(path, 'wb') as out:
+        out.write(struct.pack('<2sIHHI', b'BM', 14 + len(header) + len(pixels), 0, 0,
+                              14 + len(header)))
+        out.write(header + bytes(pixels))
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     write_icon(os.path.join(here, 'popups_blocked.ico'), no_entry)
     write_icon(os.path.join(here, 'popups_allowed.ico'), tick)
+    installer = os.path.join(here, '..', '..', '..', 'installer')
+    write_icon(os.path.join(installer, 'setup.ico'), no_entry, (48, 32, 16), image32)
+    write_wizard_bitmap(os.path.join(installer, 'wizard.bmp'), no_entry)
 
 
 if __name__ == '__main__':
