@@ -270,8 +270,17 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 void Xdotool(const std::string& arguments) {
-    // Wine starts programs of the host system as well as its own.
-    RunProcess("Z:\\usr\\bin\\xdotool " + arguments, 10000);
+    // Wine starts programs of the host system as well as its own, but then
+    // leaves stale values in the handles and ids it returns, which may name
+    // other handles of this process (a named event of a test, once): closing
+    // or waiting on them would hit those. Nothing returned is used; callers
+    // wait for the keys' effect instead.
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::string line = "Z:\\usr\\bin\\xdotool " + arguments;
+    CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                   &info);
 }
 
 std::vector<HWND> WineTrayIcons() {
