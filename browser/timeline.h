@@ -45,6 +45,9 @@ struct TimelineEntry {
     bool cancelled = false;  // Event: Cancel came back set
     bool passed = true;      // Expectation
     DWORD thread = 0;        // the thread it happened on
+    // HelperCreated, SiteSet: how long CoCreateInstance or SetSite took, in
+    // milliseconds. Their sum is how the browser times an add-on's load.
+    double milliseconds = 0;
 
     std::string Text() const;
 };

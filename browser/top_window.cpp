@@ -28,6 +28,13 @@ constexpr size_t kMaxFramesPerDocument = 1000;
 constexpr DWORD kNewWindowUserInited = 0x2;
 constexpr DWORD kNewWindowOverrideKey = 0x8;
 
+double Milliseconds() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
         if (message == WM_NCCREATE) {
@@ -371,8 +378,10 @@ void TopWindow::LoadHelpers() {
         created.detail = GuidText(clsid);
         // Real activation: the class factory of the InprocServer32 that
         // registration wrote, in this apartment.
+        const double creating = Milliseconds();
         created.hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                       reinterpret_cast<void**>(helper.object.GetAddressOf()));
+        created.milliseconds = Milliseconds() - creating;
         Record(created);
         if (FAILED(created.hr) || !helper.object) continue;
         ++helpersCreated_;
@@ -392,7 +401,9 @@ void TopWindow::LoadHelpers() {
         sited.detail = GuidText(clsid) + (plainSite_ ? " (plain IUnknown site)" : " (browser)");
         {
             BusyScope busy(this);
+            const double siting = Milliseconds();
             sited.hr = helper.site->SetSite(site);
+            sited.milliseconds = Milliseconds() - siting;
         }
         Record(sited);
         if (sited.hr == S_OK) ++helpersSited_;
@@ -966,6 +977,24 @@ bool TopWindow::ClickAction(BrowsingContext* context, const ElementSelector& ele
     note.detail = "click on " + element.tag + (modifiers.ctrl ? " with Ctrl" : "") + (modifiers.shift ? " with Shift" : "");
     Record(note);
     if (modifiers.Any() && element.tag != "form") {
+        // The key went down before the click and every hook saw it. Wine
+        // sets a window's key state again from the X server's keyboard when
+        // the X focus reaches it, and the X server knows nothing of keys
+        // sent with SendInput: under load that can come after the key and
+        // "release" it. The user is still holding it, so this thread's key
+        // state says so again, as it would on Windows.
+        BYTE keys[256];
+        if (GetKeyboardState(keys)) {
+            bool lost = false;
+            for (const auto& held : {std::make_pair(modifiers.ctrl, VK_CONTROL),
+                                     std::make_pair(modifiers.shift, VK_SHIFT)}) {
+                if (held.first && !(keys[held.second] & 0x80)) {
+                    keys[held.second] |= 0x80;
+                    lost = true;
+                }
+            }
+            if (lost) SetKeyboardState(keys);
+        }
         // A link clicked with Ctrl or Shift opens in a new window.
         OpenNewWindow(context, url, std::wstring(), L"_blank", kNewWindowUserInited | kNewWindowOverrideKey);
         return true;

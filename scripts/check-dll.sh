@@ -49,4 +49,16 @@ if $objdump -p "$dll" | awk '/Delay Import Directory/ && $3 != "00000000" { foun
   status=1
 fi
 echo "size: $(wc -c < "$dll") bytes"
+# What fills it, from the linker's map of the same link.
+map=$(dirname "$dll")/Korvane.map
+# The POSIX threading library comes only with the tests' C++ runtime (see
+# src/CMakeLists.txt); in the DLL it would be some 30 KB and a TLS callback
+# in every program the keyboard hook reaches.
+if [ -f "$map" ] && grep -q 'libpthread\.a(' "$map"; then
+  echo "the POSIX threading library is linked in"
+  status=1
+fi
+if [ -f "$map" ] && command -v python3 >/dev/null; then
+  python3 "$(dirname "$0")/dll-size.py" "$dll" "$map" --objdump "$objdump" || true
+fi
 exit $status

@@ -105,9 +105,10 @@ bool Register() {
 }
 
 std::atomic<bool> untrustworthy{false};
+std::atomic<bool> disabled{false};
 
 bool Active() {
-    static const bool registered = Register();
+    static const bool registered = !disabled.load() && Register();
     return registered && !untrustworthy.load();
 }
 
@@ -130,5 +131,7 @@ BSTR NewBstr(const wchar_t* text, size_t length) {
 long LiveBstrCount() { return Active() ? TheSpy().Count() : -1; }
 
 bool BstrTrackerActive() { return Active(); }
+
+void DisableBstrTracker() { disabled.store(true); }
 
 }  // namespace standin::detail

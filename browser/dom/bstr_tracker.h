@@ -26,5 +26,8 @@ BSTR NewBstr(const wchar_t* text, size_t length);
 // is) or the cache could not be turned off.
 long LiveBstrCount();
 bool BstrTrackerActive();
+// Keeps the tracker off for the process when called before the first
+// BSTR is made.
+void DisableBstrTracker();
 
 }  // namespace standin::detail

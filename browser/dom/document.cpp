@@ -135,4 +135,6 @@ long LiveBstrs() { return detail::LiveBstrCount(); }
 
 bool BstrTrackingActive() { return detail::BstrTrackerActive(); }
 
+void DisableBstrTracking() { detail::DisableBstrTracker(); }
+
 }  // namespace standin

@@ -172,6 +172,10 @@ long LiveDomRefs();
 // the caller has not freed yet; -1 when they cannot be counted.
 long LiveBstrs();
 bool BstrTrackingActive();
+// Leaves BSTRs uncounted and oleaut32's string cache on, as in a browser:
+// Wine's malloc spy costs every free a search of all live blocks, which
+// would swamp what a benchmark measures. Call before the first document.
+void DisableBstrTracking();
 
 // A page of about `elements` elements for benchmarks: paragraphs, links with
 // and without targets, images (some of banner size or with ad-like

@@ -13,6 +13,7 @@
 #else
 #include <cstddef>
 
+int _ismbblead(unsigned int c);
 unsigned char* _mbschr(const unsigned char* text, unsigned int c);
 unsigned char* _mbsstr(const unsigned char* text, const unsigned char* part);
 int _mbscmp(const unsigned char* a, const unsigned char* b);

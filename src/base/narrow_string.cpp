@@ -18,6 +18,19 @@ void AnsiString::Allocate(size_t length) {
     length_ = length;
 }
 
+AnsiString Concatenate(std::initializer_list<TextPiece> pieces) {
+    size_t total = 0;
+    for (const TextPiece& piece : pieces) total += piece.length;
+    AnsiString text;
+    text.Allocate(total);
+    char* out = text.data();
+    for (const TextPiece& piece : pieces) {
+        if (piece.length) std::memcpy(out, piece.data, piece.length);
+        out += piece.length;
+    }
+    return text;
+}
+
 void AnsiString::Truncate(size_t length) noexcept {
     if (!data_ || length >= length_) return;
     data_[length] = '\0';

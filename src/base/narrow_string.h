@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace korvane {
@@ -40,6 +41,19 @@ private:
     std::unique_ptr<char[]> data_;
     size_t length_ = 0;
 };
+
+// A piece of text for Concatenate: a C string, an AnsiString, or the first
+// length bytes of a text. Refers to the text; it must outlive the call.
+struct TextPiece {
+    TextPiece(const char* text) noexcept : data(text ? text : ""), length(std::strlen(data)) {}
+    TextPiece(const AnsiString& text) noexcept : data(text.c_str()), length(text.length()) {}
+    TextPiece(const char* text, size_t size) noexcept : data(text), length(size) {}
+    const char* data;
+    size_t length;
+};
+
+// The pieces one after another. Throws std::bad_alloc like any copy.
+AnsiString Concatenate(std::initializer_list<TextPiece> pieces);
 
 // Copies at most size-1 bytes of source and always terminates the copy.
 // Returns false when the source did not fit whole.

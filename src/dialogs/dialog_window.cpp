@@ -59,22 +59,9 @@ AnsiString SystemMessage(DWORD error) {
     AnsiString number;
     number.Allocate(count);
     for (size_t i = 0; i < count; ++i) number.data()[i] = digits[count - 1 - i];
-    const AnsiString parts[] = {AnsiString("Error "), number, AnsiString(".")};
-    return Concatenate(parts, 3);
+    return Concatenate({"Error ", number, "."});
 }
 
-AnsiString Concatenate(const AnsiString* parts, size_t count) {
-    size_t total = 0;
-    for (size_t i = 0; i < count; ++i) total += parts[i].length();
-    AnsiString text;
-    text.Allocate(total);
-    char* out = text.data();
-    for (size_t i = 0; i < count; ++i) {
-        std::memcpy(out, parts[i].c_str(), parts[i].length());
-        out += parts[i].length();
-    }
-    return text;
-}
 
 int ListCount(HWND listBox) noexcept {
     const LRESULT count = SendMessageA(listBox, LB_GETCOUNT, 0, 0);

@@ -46,8 +46,6 @@ AnsiString LoadResourceString(UINT id);
 // The system's text for an error code, without its line end; "Error N."
 // when the system has none.
 AnsiString SystemMessage(DWORD error);
-// The texts one after the other.
-AnsiString Concatenate(const AnsiString* parts, size_t count);
 
 // List box helpers. Texts of any length are read whole.
 int ListCount(HWND listBox) noexcept;

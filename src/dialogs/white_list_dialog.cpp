@@ -34,12 +34,11 @@ void SaveWhiteList(HWND owner) {
     if (store.Save(&reason)) return;
     const AnsiString path = store.FilePath();
     const AnsiString explanation = SystemMessage(reason);
-    const AnsiString parts[] = {LoadResourceString(IDS_SAVE_FAILED_TEXT), AnsiString("\r\n\r\n"),
-                                path, AnsiString("\r\n\r\n"), explanation, AnsiString("\r\n\r\n"),
-                                LoadResourceString(IDS_SAVE_FAILED_KEPT)};
+    const AnsiString text =
+        Concatenate({LoadResourceString(IDS_SAVE_FAILED_TEXT), "\r\n\r\n", path, "\r\n\r\n",
+                     explanation, "\r\n\r\n", LoadResourceString(IDS_SAVE_FAILED_KEPT)});
     const AnsiString caption = LoadResourceString(IDS_SAVE_FAILED_CAPTION);
-    MessageBoxA(owner, Concatenate(parts, sizeof parts / sizeof parts[0]).c_str(), caption.c_str(),
-                MB_ICONEXCLAMATION | MB_OK);
+    MessageBoxA(owner, text.c_str(), caption.c_str(), MB_ICONEXCLAMATION | MB_OK);
 }
 
 // ---- White List dialog ----

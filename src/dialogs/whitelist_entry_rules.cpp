@@ -37,14 +37,7 @@ AnsiString SiteEntryFromAddress(const char* address) {
 AnsiString EntryFromTypedSite(const char* text) {
     if (!text) text = "";
     if (FindChar(text, ':')) return AnsiString(text);
-    static constexpr char kScheme[] = "http://";
-    const size_t schemeLength = sizeof kScheme - 1;
-    const size_t length = std::strlen(text);
-    AnsiString entry;
-    entry.Allocate(schemeLength + length);
-    std::memcpy(entry.data(), kScheme, schemeLength);
-    std::memcpy(entry.data() + schemeLength, text, length);
-    return entry;
+    return Concatenate({"http://", text});
 }
 
 }  // namespace korvane

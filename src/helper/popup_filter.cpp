@@ -10,8 +10,22 @@ namespace {
 
 const unsigned char* U(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
 
+// _mbsnbicmp(url, entry, n) == 0. Over ASCII, where an address mostly
+// stays, the runtime's multibyte and locale handling cannot change the
+// answer and is skipped: the white list is tested entry by entry on every
+// navigation. From the first byte that is not ASCII on (a character
+// boundary in both strings), the runtime compares.
 bool BeginsAlike(const char* url, const char* entry, size_t n) {
-    return _mbsnbicmp(U(url), U(entry), n) == 0;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char a = static_cast<unsigned char>(url[i]);
+        unsigned char b = static_cast<unsigned char>(entry[i]);
+        if ((a | b) >= 0x80) return _mbsnbicmp(U(url + i), U(entry + i), n - i) == 0;
+        if (a >= 'A' && a <= 'Z') a += 'a' - 'A';
+        if (b >= 'A' && b <= 'Z') b += 'a' - 'A';
+        if (a != b) return false;
+        if (a == '\0') return true;
+    }
+    return true;
 }
 
 }  // namespace

@@ -40,9 +40,9 @@ bool StringRing::ContainsLocked(const char* text) const {
     const int last = start_ > end_ ? end_ + kRingSlots : end_;
     for (int i = start_; i < last; ++i) {
         const char* entry = slots_[i % kRingSlots].get();
-        if (entry && _mbscmp(reinterpret_cast<const unsigned char*>(entry),
-                             reinterpret_cast<const unsigned char*>(text)) == 0)
-            return true;
+        // Equal under _mbscmp is equal byte for byte; the plain compare is
+        // several times faster, and the page scan asks for every target.
+        if (entry && std::strcmp(entry, text) == 0) return true;
     }
     return false;
 }

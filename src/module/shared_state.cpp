@@ -94,12 +94,7 @@ SessionSecurity::SessionSecurity() noexcept {
         static const char kLowLabel[] = ")S:(ML;;NW;;;LW)";
         for (int withLabel = 1; withLabel >= 0; --withLabel) {
             const char* tail = withLabel ? kLowLabel : ")";
-            AnsiString sddl;
-            sddl.Allocate(sizeof kDacl - 1 + user.length() + std::strlen(tail));
-            char* out = sddl.data();
-            std::memcpy(out, kDacl, sizeof kDacl - 1);
-            std::memcpy(out + sizeof kDacl - 1, user.c_str(), user.length());
-            std::memcpy(out + sizeof kDacl - 1 + user.length(), tail, std::strlen(tail));
+            const AnsiString sddl = Concatenate({kDacl, user, tail});
             PSECURITY_DESCRIPTOR descriptor = nullptr;
             if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                                      &descriptor, nullptr)) {
@@ -144,13 +139,7 @@ void SetSessionObjectPrefix(const char* prefix) noexcept {
 }
 
 AnsiString SessionObjectName(const char* name) {
-    const size_t prefixLength = std::strlen(sessionObjectPrefix);
-    const size_t nameLength = std::strlen(name);
-    AnsiString full;
-    full.Allocate(prefixLength + nameLength);
-    std::memcpy(full.data(), sessionObjectPrefix, prefixLength);
-    std::memcpy(full.data() + prefixLength, name, nameLength);
-    return full;
+    return Concatenate({sessionObjectPrefix, name});
 }
 
 SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept {

@@ -35,19 +35,50 @@ constexpr const char* AdAddressMarks[] = {"?",  "=",   "&",   ";",       "/ad", 
 // Opening tags of media elements in upper-cased markup, most preferred first.
 constexpr const char* MediaTagMarks[] = {"<IMG ", "<EMBED ", "<OBJECT "};
 
+// A DIV whose inner markup is longer than this many characters holds a
+// page's content, not an advertisement: hiding it would hide the page. Its
+// markup is not searched at all.
+constexpr size_t kAdContainerMarkupLimit = 64 * 1024;
+
 bool MatchesBannerSize(long width, long height);
 
-// lowerAddress is the image's address already lower-cased (LowerCase).
-bool IsBannerImage(const char* lowerAddress, long width, long height);
+// The address marks are matched without regard to the case of the letters A
+// to Z, so the address need not be lower-cased first.
+bool IsBannerImage(const char* address, long width, long height);
 
 // The first "<IMG " in text; if there is none the first "<EMBED "; if there
 // is none the first "<OBJECT "; else null. The result points into text.
 const char* FindMediaTag(const char* text);
 
-// upperMarkup is a DIV's inner markup already upper-cased (UpperCase). True
-// when a chain of FindMediaTag searches, each starting just past the tag the
-// previous one found, finds one or two media tags.
-bool IsAdContainerMarkup(const char* upperMarkup);
+// markup is a DIV's inner markup, in any letter case. True when a chain of
+// FindMediaTag searches on the upper-cased markup, each starting just past
+// the tag the previous one found, finds one or two media tags.
+bool IsAdContainerMarkup(const char* markup);
+
+// IsAdContainerMarkup in one pass over the markup, fed in pieces of any
+// size, without a copy. Each search of the chain prefers "<IMG " wherever
+// it stands, so the chain finds every IMG tag; after the last of them the
+// EMBED tags; after the last of those the OBJECT tags. So it finds one or
+// two media tags exactly when, counted that way, there are one or two; and
+// three IMG tags settle it.
+class MediaTagChain {
+public:
+    // The next bytes of the markup. A NUL ends the markup, as it ends a C
+    // string: nothing after it counts.
+    void Feed(const char* bytes, size_t length);
+    // Whether more markup can no longer change the answer.
+    bool Decided() const { return ended_ || images_ >= 3; }
+    bool IsAdContainer() const;
+
+private:
+    int images_ = 0;   // IMG tags, at most 3 counted
+    int embeds_ = 0;   // EMBED tags after the last IMG
+    int objects_ = 0;  // OBJECT tags after the last IMG or EMBED
+    const char* mark_ = nullptr;  // the media tag being matched, if any
+    int matched_ = 0;             // its bytes matched so far
+    bool trailByte_ = false;      // the next byte ends a double-byte character
+    bool ended_ = false;
+};
 
 // The leading decimal integer of a size written as text ("468", "468px",
 // "100%"), as atoi reads it: leading blanks and a sign are accepted, text

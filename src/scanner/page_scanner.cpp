@@ -14,6 +14,82 @@
 namespace korvane {
 namespace {
 
+// --- Strings as the rules read them ------------------------------------------
+
+// The ANSI form of count UTF-16 characters into out (room for size bytes);
+// the number of bytes written, or 0 when they do not fit or cannot be
+// converted. Text in ASCII, most of a page, is the same in every ANSI code
+// page and is narrowed without asking the system.
+size_t ConvertPiece(const wchar_t* text, size_t count, char* out, size_t size) {
+    size_t i = 0;
+    if (count <= size) {
+        while (i < count && text[i] < 0x80) {
+            out[i] = static_cast<char>(text[i]);
+            ++i;
+        }
+        if (i == count) return count;
+    }
+    const int written = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(count), out,
+                                            static_cast<int>(size), nullptr, nullptr);
+    return written > 0 ? static_cast<size_t>(written) : 0;
+}
+
+// A short string of the document (an address, a target, a size) in the
+// ANSI code page, as a C string. Short strings take no allocation; a longer
+// one is converted on the heap and throws std::bad_alloc when memory runs
+// out. A string that cannot be converted reads as empty.
+class AnsiText {
+public:
+    AnsiText(const wchar_t* text, size_t length) {
+        if (!text || length == 0) return;
+        if (length <= sizeof small_ - 1) {
+            const size_t written = ConvertPiece(text, length, small_, sizeof small_ - 1);
+            if (written) {
+                small_[written] = '\0';
+                length_ = written;
+                return;
+            }
+        }
+        large_ = ToAnsi(text, length);
+        text_ = large_.c_str();
+        length_ = large_.length();
+    }
+    explicit AnsiText(BSTR text) : AnsiText(text, SysStringLen(text)) {}
+    AnsiText(const AnsiText&) = delete;
+    AnsiText& operator=(const AnsiText&) = delete;
+
+    const char* c_str() const { return text_; }
+    // Bytes converted, counting any past an embedded NUL.
+    size_t length() const { return length_; }
+
+private:
+    char small_[256] = "";
+    AnsiString large_;
+    const char* text_ = small_;
+    size_t length_ = 0;
+};
+
+// Feeds text in the ANSI code page to chain, piece by piece, until the
+// chain has its answer. False when a piece cannot be converted.
+bool FeedAnsi(const wchar_t* text, size_t length, MediaTagChain& chain) {
+    constexpr size_t kPiece = 1024;
+    // Room for the longest form of a piece in any ANSI code page.
+    char out[kPiece * 4];
+    while (length > 0 && !chain.Decided()) {
+        size_t count = length < kPiece ? length : kPiece;
+        // A surrogate pair is converted whole.
+        if (count < length && text[count - 1] >= 0xD800 && text[count - 1] <= 0xDBFF) --count;
+        const size_t written = ConvertPiece(text, count, out, sizeof out);
+        if (!written) return false;
+        chain.Feed(out, written);
+        text += count;
+        length -= count;
+    }
+    return true;
+}
+
+// --- The element loop ----------------------------------------------------------
+
 // What a phase's work on one element tells the element loop.
 enum class Next { Continue, StopScan };
 
@@ -23,7 +99,12 @@ struct Scan {
     bool inDocumentComplete;
     // Given to links, areas and forms without a target of their own.
     UniqueBstr defaultTarget;
+    // "hidden", made for the first container hidden.
+    UniqueBstr hidden;
 };
+
+// The phase's work on one element; element is the phase's interface.
+using Work = Next (*)(Scan& scan, IUnknown* element);
 
 UniqueBstr AllocBstr(const wchar_t* text) {
     UniqueBstr result(SysAllocString(text));
@@ -63,59 +144,26 @@ ComPtr<IHTMLElementCollection> TagCollection(IHTMLElementCollection* all, const 
     return collection;
 }
 
-// Element i of a collection, or null when it cannot be had.
-ComPtr<IDispatch> Item(IHTMLElementCollection* collection, long i) {
-    VARIANT index;
-    VariantInit(&index);
-    V_VT(&index) = VT_I4;
-    V_I4(&index) = i;
-    VARIANT none;
-    VariantInit(&none);
-    ComPtr<IDispatch> element;
-    if (FAILED(collection->item(index, none, element.ReleaseAndGetAddressOf()))) return nullptr;
-    return element;
-}
-
-// Calls work for every element of the collection that answers Interface, in
-// document order, until work asks to stop. Returns whether it did.
-template <typename Interface, typename Work>
-Next ForEachElement(IHTMLElementCollection* collection, long count, Work work) {
+// Calls work for every element of the collection that answers iid, in
+// document order, until work asks to stop.
+Next ForEachElement(Scan& scan, IHTMLElementCollection* collection, long count, REFIID iid,
+                    Work work) {
     for (long i = 0; i < count; ++i) {
-        ComPtr<IDispatch> item = Item(collection, i);
-        if (!item) continue;
-        ComPtr<Interface> element;
-        if (FAILED(item.As(&element)) || !element) continue;
-        if (work(element.Get()) == Next::StopScan) return Next::StopScan;
+        VARIANT index;
+        VariantInit(&index);
+        V_VT(&index) = VT_I4;
+        V_I4(&index) = i;
+        VARIANT none;
+        VariantInit(&none);
+        ComPtr<IDispatch> item;
+        if (FAILED(collection->item(index, none, item.GetAddressOf())) || !item) continue;
+        ComPtr<IUnknown> element;
+        if (FAILED(item->QueryInterface(iid, reinterpret_cast<void**>(element.GetAddressOf()))) ||
+            !element)
+            continue;
+        if (work(scan, element.Get()) == Next::StopScan) return Next::StopScan;
     }
     return Next::Continue;
-}
-
-// Unload handlers and banner ads: a phase that cannot get at its elements
-// is skipped and the scan goes on.
-template <typename Interface, typename Work>
-void RunTolerantPhase(const Scan& scan, const wchar_t* tag, Work work) {
-    HRESULT ignored = S_OK;
-    ComPtr<IHTMLElementCollection> collection = TagCollection(scan.all, tag, &ignored);
-    if (!collection) return;
-    long count = 0;
-    if (FAILED(collection->get_length(&count))) count = 0;
-    ForEachElement<Interface>(collection.Get(), count, work);
-}
-
-// Targets: a phase that cannot get at its elements ends the scan with the
-// failure. *stopped tells the caller that work ended the scan early.
-template <typename Interface, typename Work>
-HRESULT RunStrictPhase(const Scan& scan, const wchar_t* tag, bool* stopped, Work work) {
-    *stopped = false;
-    HRESULT result = S_OK;
-    ComPtr<IHTMLElementCollection> collection = TagCollection(scan.all, tag, &result);
-    if (FAILED(result)) return result;
-    if (!collection) return S_OK;
-    long count = 0;
-    result = collection->get_length(&count);
-    if (FAILED(result)) return result;
-    *stopped = ForEachElement<Interface>(collection.Get(), count, work) == Next::StopScan;
-    return S_OK;
 }
 
 // --- Unload handlers ------------------------------------------------------
@@ -123,18 +171,18 @@ HRESULT RunStrictPhase(const Scan& scan, const wchar_t* tag, bool* stopped, Work
 // A page's unload handler commonly opens a window as the user leaves; an
 // empty handler takes its place.
 template <typename Element>
-Next ClearUnloadHandler(Element* element) {
-    element->put_onunload(EmptyStringValue());
+Next ClearUnloadHandler(Scan&, IUnknown* element) {
+    static_cast<Element*>(element)->put_onunload(EmptyStringValue());
     return Next::Continue;
 }
 
 // --- Banner ads -------------------------------------------------------------
 
-Next TestImage(IHTMLImgElement* image) {
+Next TestImage(Scan&, IUnknown* element) {
+    auto* image = static_cast<IHTMLImgElement*>(element);
     UniqueBstr source;
     if (FAILED(image->get_src(source.put()))) source.reset();
-    AnsiString address = ToAnsi(source.get());
-    LowerCase(address);
+    const AnsiText address(source.get());
     // A size that cannot be read is no banner size; the address still counts.
     long width = 0;
     long height = 0;
@@ -152,177 +200,231 @@ Next TestImage(IHTMLImgElement* image) {
 // not a string at all (missing, numeric, or already cleared).
 bool ReadSizeText(const VARIANT& value, long* size) {
     if (V_VT(&value) != VT_BSTR || !V_BSTR(&value)) return false;
-    *size = LeadingInteger(ToAnsi(V_BSTR(&value)).c_str());
+    *size = LeadingInteger(AnsiText(V_BSTR(&value)).c_str());
     return true;
 }
 
+// Reads a plug-in's width or height into *value, or clears it when value
+// is null. One such function for each plug-in interface; the test is shared.
 template <typename Plugin>
-Next TestPlugin(Plugin* plugin) {
+HRESULT PluginSize(IUnknown* element, bool height, VARIANT* value) {
+    auto* plugin = static_cast<Plugin*>(element);
+    if (!value) return height ? plugin->put_height(EmptyStringValue())
+                              : plugin->put_width(EmptyStringValue());
+    return height ? plugin->get_height(value) : plugin->get_width(value);
+}
+
+using PluginSizeAccess = HRESULT (*)(IUnknown* element, bool height, VARIANT* value);
+
+Next TestPlugin(IUnknown* plugin, PluginSizeAccess size) {
     UniqueVariant widthValue;
     UniqueVariant heightValue;
-    if (FAILED(plugin->get_width(widthValue.put()))) return Next::Continue;
-    if (FAILED(plugin->get_height(heightValue.put()))) return Next::Continue;
+    if (FAILED(size(plugin, false, widthValue.put()))) return Next::Continue;
+    if (FAILED(size(plugin, true, heightValue.put()))) return Next::Continue;
     long width = 0;
     long height = 0;
     if (!ReadSizeText(widthValue.get(), &width)) return Next::Continue;
     if (!ReadSizeText(heightValue.get(), &height)) return Next::Continue;
     if (!MatchesBannerSize(width, height)) return Next::Continue;
 
-    plugin->put_width(EmptyStringValue());
-    plugin->put_height(EmptyStringValue());
+    size(plugin, false, nullptr);
+    size(plugin, true, nullptr);
     return Next::Continue;
 }
 
-Next TestContainer(IHTMLElement* division) {
+Next TestObject(Scan&, IUnknown* element) {
+    return TestPlugin(element, PluginSize<IHTMLObjectElement>);
+}
+
+Next TestEmbed(Scan&, IUnknown* element) {
+    return TestPlugin(element, PluginSize<IHTMLEmbedElement>);
+}
+
+Next TestContainer(Scan& scan, IUnknown* element) {
+    auto* division = static_cast<IHTMLElement*>(element);
     ComPtr<IHTMLStyle> style;
     if (FAILED(division->get_style(style.ReleaseAndGetAddressOf())) || !style)
         return Next::Continue;
     UniqueBstr inner;
     if (FAILED(division->get_innerHTML(inner.put()))) inner.reset();
-    AnsiString markup = ToAnsi(inner.get());
-    inner.reset();
-    UpperCase(markup);
-    if (!IsAdContainerMarkup(markup.c_str())) return Next::Continue;
+    if (!IsAdContainer(inner.get(), inner.Length())) return Next::Continue;
 
-    UniqueBstr hidden = AllocBstr(L"hidden");
-    style->put_visibility(hidden.get());
+    if (!scan.hidden) scan.hidden = AllocBstr(L"hidden");
+    style->put_visibility(scan.hidden.get());
     return Next::Continue;
 }
 
 // --- Targets ----------------------------------------------------------------
 
-// The element's target as a narrow string; empty when it has none, when it is
-// empty, or when it cannot be read. original keeps the BSTR itself. Callers
-// test for "no target" on the C string, as every other test on target names
-// reads it: a target that begins with a NUL character counts as none.
+// Reads the element's target into *read, or writes write as its target when
+// read is null. One such function for each element interface.
 template <typename Element>
-AnsiString ReadTarget(Element* element, UniqueBstr* original) {
-    if (FAILED(element->get_target(original->put()))) original->reset();
-    return ToAnsi(original->get());
+HRESULT TargetOf(IUnknown* element, BSTR* read, BSTR write) {
+    auto* typed = static_cast<Element*>(element);
+    return read ? typed->get_target(read) : typed->put_target(write);
 }
 
-template <typename Element>
-void WriteTarget(Element* element, const char* target) {
-    UniqueBstr value(ToBstr(target));
-    element->put_target(value.get());
-}
+using TargetAccess = HRESULT (*)(IUnknown* element, BSTR* read, BSTR write);
 
 // Whether a name of the scan's making for target could be kept in
 // KnownTargetNames. One that could not is never written: the element keeps
 // the page's own target, and the window it opens is judged like any other.
-bool RewrittenNameFits(const AnsiString& target) {
+bool RewrittenNameFits(const AnsiText& target) {
     return target.length() + kRewrittenTargetPrefixLength <= kLongestRingEntry;
 }
 
-Next ApplyBaseTarget(Scan& scan, IHTMLBaseElement* base) {
+// A target that would open a new window gets a name the popup filter knows.
+// Links, areas and forms without a target get the page's default one. A
+// base element's target, as it stands after this, becomes the default.
+//
+// A failed read counts as no target. "No target" is tested on the C string
+// of the ANSI form, as every other test on target names reads it: a target
+// that begins with a NUL character counts as none.
+Next ApplyTarget(Scan& scan, IUnknown* element, TargetAccess target, bool base) {
     UniqueBstr original;
-    AnsiString target = ReadTarget(base, &original);
-    if (!*target.c_str()) return Next::Continue;
-
-    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
-    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) {
-        scan.defaultTarget = CopyBstr(original.get());
+    if (FAILED(target(element, original.put(), nullptr))) original.reset();
+    const AnsiText name(original.get());
+    if (!*name.c_str()) {
+        if (!base) target(element, nullptr, scan.defaultTarget.get());
         return Next::Continue;
     }
-    switch (decision) {
+
+    switch (ClassifyTarget(name.c_str(), scan.isTopLevel)) {
     case TargetDecision::StopScan:
         return Next::StopScan;
     case TargetDecision::Rewrite: {
-        AnsiString rewritten = MakeRewrittenTarget(target.c_str());
+        if (!RewrittenNameFits(name)) break;
+        const AnsiString rewritten = MakeRewrittenTarget(name.c_str());
         UniqueBstr value(ToBstr(rewritten.c_str()));
-        base->put_target(value.get());
-        scan.defaultTarget = std::move(value);
-        target = std::move(rewritten);
-        break;
+        target(element, nullptr, value.get());
+        if (base) scan.defaultTarget = std::move(value);
+        TheKnownTargetNames().Add(rewritten.c_str());
+        return Next::Continue;
     }
     case TargetDecision::Keep:
-        scan.defaultTarget = CopyBstr(original.get());
-        break;
+        if (base) scan.defaultTarget = CopyBstr(original.get());
+        TheKnownTargetNames().Add(name.c_str());
+        return Next::Continue;
     }
-    TheKnownTargetNames().Add(target.c_str());
+    // A rewritten name too long to keep: the target stays as the page wrote it.
+    if (base) scan.defaultTarget = CopyBstr(original.get());
     return Next::Continue;
 }
 
-// Links, areas and forms: a missing target becomes the page's default one; a
-// target that would open a new window gets a name the popup filter knows.
-template <typename Element>
-Next ApplyTarget(const Scan& scan, Element* element) {
-    UniqueBstr original;
-    AnsiString target = ReadTarget(element, &original);
-    if (!*target.c_str()) {
-        element->put_target(scan.defaultTarget.get());
-        return Next::Continue;
-    }
+Next ApplyBaseTarget(Scan& scan, IUnknown* element) {
+    return ApplyTarget(scan, element, TargetOf<IHTMLBaseElement>, true);
+}
 
-    const TargetDecision decision = ClassifyTarget(target.c_str(), scan.isTopLevel);
-    if (decision == TargetDecision::Rewrite && !RewrittenNameFits(target)) return Next::Continue;
-    switch (decision) {
-    case TargetDecision::StopScan:
-        return Next::StopScan;
-    case TargetDecision::Rewrite:
-        target = MakeRewrittenTarget(target.c_str());
-        WriteTarget(element, target.c_str());
-        break;
-    case TargetDecision::Keep:
-        break;
-    }
-    TheKnownTargetNames().Add(target.c_str());
-    return Next::Continue;
+Next ApplyAreaTarget(Scan& scan, IUnknown* element) {
+    return ApplyTarget(scan, element, TargetOf<IHTMLAreaElement>, false);
+}
+
+Next ApplyFormTarget(Scan& scan, IUnknown* element) {
+    return ApplyTarget(scan, element, TargetOf<IHTMLFormElement>, false);
 }
 
 // The status bar may hide where a link leads; its tooltip shows the address.
-void ShowAddressAsTitle(IHTMLAnchorElement* anchor) {
+Next ApplyAnchor(Scan& scan, IUnknown* element) {
+    auto* anchor = static_cast<IHTMLAnchorElement*>(element);
     UniqueBstr address;
     if (FAILED(anchor->get_href(address.put()))) address.reset();
-    ComPtr<IHTMLElement> element;
-    if (FAILED(anchor->QueryInterface(IID_IHTMLElement,
-                                      reinterpret_cast<void**>(element.GetAddressOf()))) ||
-        !element)
-        return;
-    element->put_title(address.get());
+    ComPtr<IHTMLElement> plain;
+    if (SUCCEEDED(anchor->QueryInterface(IID_IHTMLElement,
+                                         reinterpret_cast<void**>(plain.GetAddressOf()))) &&
+        plain)
+        plain->put_title(address.get());
+    return ApplyTarget(scan, element, TargetOf<IHTMLAnchorElement>, false);
 }
 
 // --- The scan ---------------------------------------------------------------
 
-bool BlockingBannerAds() { return sharedState->blockBannerAds != 0; }
+// When a phase runs.
+enum class When {
+    Always,
+    BannerAdsBlocked,
+    // DIV markup is only complete once the whole document is.
+    BannerAdsBlockedInDocumentComplete,
+};
 
-void RunTolerantGroup(const Scan& scan) {
-    RunTolerantPhase<IHTMLBodyElement>(scan, L"body", ClearUnloadHandler<IHTMLBodyElement>);
-    RunTolerantPhase<IHTMLFrameSetElement>(scan, L"frameset",
-                                           ClearUnloadHandler<IHTMLFrameSetElement>);
+struct Phase {
+    const wchar_t* tag;
+    const IID* iid;
+    Work work;
+    When when;
+};
+
+// Unload handlers and banner ads: a phase that cannot get at its elements is
+// skipped and the scan goes on.
+const Phase kTolerantPhases[] = {
+    {L"body", &IID_IHTMLBodyElement, ClearUnloadHandler<IHTMLBodyElement>, When::Always},
+    {L"frameset", &IID_IHTMLFrameSetElement, ClearUnloadHandler<IHTMLFrameSetElement>,
+     When::Always},
+    {L"img", &IID_IHTMLImgElement, TestImage, When::BannerAdsBlocked},
+    {L"object", &IID_IHTMLObjectElement, TestObject, When::BannerAdsBlocked},
+    {L"embed", &IID_IHTMLEmbedElement, TestEmbed, When::BannerAdsBlocked},
+    {L"div", &IID_IHTMLElement, TestContainer, When::BannerAdsBlockedInDocumentComplete},
+};
+
+// Targets: a phase that cannot get at its elements ends the scan with the
+// failure.
+const Phase kStrictPhases[] = {
+    {L"base", &IID_IHTMLBaseElement, ApplyBaseTarget, When::Always},
+    {L"a", &IID_IHTMLAnchorElement, ApplyAnchor, When::Always},
+    {L"area", &IID_IHTMLAreaElement, ApplyAreaTarget, When::Always},
+    {L"form", &IID_IHTMLFormElement, ApplyFormTarget, When::Always},
+};
+
+bool Runs(const Scan& scan, When when) {
     // The switch is read again at each phase: the tray menu of any process
     // may change it while a long page is being scanned.
-    if (BlockingBannerAds()) RunTolerantPhase<IHTMLImgElement>(scan, L"img", TestImage);
-    if (BlockingBannerAds())
-        RunTolerantPhase<IHTMLObjectElement>(scan, L"object", TestPlugin<IHTMLObjectElement>);
-    if (BlockingBannerAds())
-        RunTolerantPhase<IHTMLEmbedElement>(scan, L"embed", TestPlugin<IHTMLEmbedElement>);
-    // DIV markup is only complete once the whole document is.
-    if (BlockingBannerAds() && scan.inDocumentComplete)
-        RunTolerantPhase<IHTMLElement>(scan, L"div", TestContainer);
+    switch (when) {
+    case When::Always:
+        return true;
+    case When::BannerAdsBlocked:
+        return sharedState->blockBannerAds != 0;
+    case When::BannerAdsBlockedInDocumentComplete:
+        return sharedState->blockBannerAds != 0 && scan.inDocumentComplete;
+    }
+    return false;
+}
+
+void RunTolerantGroup(Scan& scan) {
+    for (const Phase& phase : kTolerantPhases) {
+        if (!Runs(scan, phase.when)) continue;
+        HRESULT ignored = S_OK;
+        ComPtr<IHTMLElementCollection> collection = TagCollection(scan.all, phase.tag, &ignored);
+        if (!collection) continue;
+        long count = 0;
+        if (FAILED(collection->get_length(&count))) count = 0;
+        ForEachElement(scan, collection.Get(), count, *phase.iid, phase.work);
+    }
 }
 
 // Returns S_OK also when a phase ended the scan early.
 HRESULT RunStrictGroup(Scan& scan) {
-    auto base = [&scan](IHTMLBaseElement* element) { return ApplyBaseTarget(scan, element); };
-    auto anchor = [&scan](IHTMLAnchorElement* element) {
-        ShowAddressAsTitle(element);
-        return ApplyTarget(scan, element);
-    };
-    auto area = [&scan](IHTMLAreaElement* element) { return ApplyTarget(scan, element); };
-    auto form = [&scan](IHTMLFormElement* element) { return ApplyTarget(scan, element); };
-
-    bool stopped = false;
-    HRESULT result = RunStrictPhase<IHTMLBaseElement>(scan, L"base", &stopped, base);
-    if (FAILED(result) || stopped) return result;
-    result = RunStrictPhase<IHTMLAnchorElement>(scan, L"a", &stopped, anchor);
-    if (FAILED(result) || stopped) return result;
-    result = RunStrictPhase<IHTMLAreaElement>(scan, L"area", &stopped, area);
-    if (FAILED(result) || stopped) return result;
-    return RunStrictPhase<IHTMLFormElement>(scan, L"form", &stopped, form);
+    for (const Phase& phase : kStrictPhases) {
+        HRESULT result = S_OK;
+        ComPtr<IHTMLElementCollection> collection = TagCollection(scan.all, phase.tag, &result);
+        if (FAILED(result)) return result;
+        if (!collection) continue;
+        long count = 0;
+        result = collection->get_length(&count);
+        if (FAILED(result)) return result;
+        if (ForEachElement(scan, collection.Get(), count, *phase.iid, phase.work) == Next::StopScan)
+            return S_OK;
+    }
+    return S_OK;
 }
 
 }  // namespace
+
+bool IsAdContainer(const wchar_t* markup, size_t length) {
+    if (!markup || length > kAdContainerMarkupLimit) return false;
+    MediaTagChain chain;
+    // Markup that cannot be converted reads as empty, and empty markup holds
+    // no media tag.
+    return FeedAnsi(markup, length, chain) && chain.IsAdContainer();
+}
 
 HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete) {
     if (!eventBrowser) return S_OK;
@@ -339,7 +441,8 @@ HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inD
     if (FAILED(result)) return result;
     if (!all) return S_OK;
 
-    Scan scan{all.Get(), eventBrowser == siteBrowser, inDocumentComplete != 0, UniqueBstr()};
+    Scan scan{all.Get(), eventBrowser == siteBrowser, inDocumentComplete != 0, UniqueBstr(),
+              UniqueBstr()};
     RunTolerantGroup(scan);
     scan.defaultTarget = AllocBstr(L"_self");
     return RunStrictGroup(scan);

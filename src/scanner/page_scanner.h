@@ -14,4 +14,9 @@ namespace korvane {
 // which the caller catches.
 HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete);
 
+// The DIV phase's judgement of a DIV's inner markup as the document gives
+// it (length UTF-16 characters): whether the DIV is an advertisement
+// container.
+bool IsAdContainer(const wchar_t* markup, size_t length);
+
 }  // namespace korvane

@@ -35,17 +35,6 @@ AnsiString WebSafeAddress(const char* address) {
     return result;
 }
 
-AnsiString Concatenate(const char* first, size_t firstLength, const char* second,
-                       size_t secondLength, const char* third, size_t thirdLength) {
-    AnsiString result;
-    result.Allocate(firstLength + secondLength + thirdLength);
-    char* out = result.data();
-    std::memcpy(out, first, firstLength);
-    std::memcpy(out + firstLength, second, secondLength);
-    std::memcpy(out + firstLength + secondLength, third, thirdLength);
-    return result;
-}
-
 AnsiString BrowserCommandLine(const char* registeredCommand, const char* address) {
     if (!registeredCommand) registeredCommand = "";
     if (!address) address = "";
@@ -56,8 +45,7 @@ AnsiString BrowserCommandLine(const char* registeredCommand, const char* address
         keep = static_cast<size_t>(bare - registeredCommand);
     }
     const AnsiString safe = WebSafeAddress(address);
-    const AnsiString quoted = Concatenate("\"", 1, safe.c_str(), safe.length(), "\"", 1);
-    return Concatenate(registeredCommand, keep, " ", 1, quoted.c_str(), quoted.length());
+    return Concatenate({TextPiece(registeredCommand, keep), " \"", safe, "\""});
 }
 
 bool IsWebAddress(const char* address) {

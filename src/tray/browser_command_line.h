@@ -3,8 +3,6 @@
 // registered to open HTML files. Plain functions of strings.
 #pragma once
 
-#include <cstddef>
-
 #include "base/narrow_string.h"
 
 namespace korvane {
@@ -28,9 +26,5 @@ AnsiString WebSafeAddress(const char* address);
 // are percent-escaped (as they are for the shell too), so it stays one
 // argument that adds no other. Built whole for an address of any length.
 AnsiString BrowserCommandLine(const char* registeredCommand, const char* address);
-
-// The three pieces one after the other.
-AnsiString Concatenate(const char* first, size_t firstLength, const char* second,
-                       size_t secondLength, const char* third, size_t thirdLength);
 
 }  // namespace korvane

@@ -72,9 +72,7 @@ void BrowserLauncher::OpenUrl(const char* address) {
     AnsiString fileClass;
     if (!ReadClassesDefault(".html", &fileClass) && !ReadClassesDefault(".htm", &fileClass))
         return;
-    const AnsiString commandKey =
-        Concatenate(fileClass.c_str(), fileClass.length(), kOpenCommandSuffix,
-                    sizeof kOpenCommandSuffix - 1, "", 0);
+    const AnsiString commandKey = Concatenate({fileClass, kOpenCommandSuffix});
     AnsiString command;
     if (!ReadClassesDefault(commandKey.c_str(), &command)) return;
     StartProcess(BrowserCommandLine(command.c_str(), address));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <mbctype.h>
+
 #include <string>
 
 #include "helper/popup_filter.h"
@@ -56,6 +58,19 @@ TEST(WhiteListMatch, LongestEntriesAndLongAddressesAreSafe) {
     EXPECT_TRUE(MatchesWhiteListEntry(huge.c_str(), "http://www.example.com/"));
     EXPECT_FALSE(MatchesWhiteListEntry(huge.c_str(), "http://www.example.org/"));
     EXPECT_FALSE(MatchesWhiteListEntry(nullptr, "x"));
+}
+
+// Past the ASCII part, letters are compared as the C runtime's multibyte
+// code page has them: in Japanese, full-width A and a are one letter.
+TEST(WhiteListMatch, TextBeyondAsciiIsComparedAsTheCodePageHasIt) {
+    const char* entry = "http://x.jp/\x82\x60/";
+    const char* url = "HTTP://X.JP/\x82\x81/";
+    EXPECT_FALSE(MatchesWhiteListEntry(url, entry));
+    EXPECT_TRUE(MatchesWhiteListEntry("http://x.jp/\x82\x60/page", entry));
+    ASSERT_EQ(0, _setmbcp(932));
+    const bool japanese = MatchesWhiteListEntry(url, entry);
+    _setmbcp(_MB_CP_ANSI);
+    EXPECT_TRUE(japanese);
 }
 
 TEST(JavascriptOverride, PlainScriptLinksInAnyCaseSetIt) {

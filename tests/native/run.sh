@@ -2,7 +2,7 @@
 # Runs a program of the native build for ctest and records what it tried as
 # a row of the figures (scripts/figures.sh prints them as a table).
 #
-#   run.sh tests <program> <figures-dir>
+#   run.sh tests <program> <figures-dir> [program arguments...]
 #   run.sh fuzz <fuzzer> <seed-dir> <work-dir> <figures-dir> <max-len> <about>
 #
 # A fuzz target first runs every committed seed and every input kept from
@@ -23,9 +23,10 @@ grouped() { printf '%s' "$1" | sed ':a;s/\B[0-9]\{3\}\>/,&/;ta'; }
 
 run_tests() {
   program=$1 figures=$2
+  shift 2
   name=$(basename "$program")
   log=$(mktemp)
-  "$program" >"$log" 2>&1
+  "$program" "$@" >"$log" 2>&1
   status=$?
   cat "$log"
   passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$log" | tail -n 1)

@@ -25,6 +25,9 @@ unsigned Same(unsigned char c) { return c; }
 
 }  // namespace
 
+// No byte begins a double-byte character in a single-byte code page.
+int _ismbblead(unsigned int) { return 0; }
+
 unsigned char* _mbschr(const unsigned char* text, unsigned int c) {
     return const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(
         std::strchr(reinterpret_cast<const char*>(text), static_cast<int>(c & 0xFF))));

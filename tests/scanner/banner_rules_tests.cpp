@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <mbctype.h>
+
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "scanner/banner_rules.h"
@@ -123,6 +127,67 @@ TEST(IsAdContainerMarkup, LongMarkupIsSearchedWhole) {
     EXPECT_TRUE(IsAdContainerMarkup(markup.c_str()));
     markup += std::string(300000, 'Y') + "<IMG SRC=2><IMG SRC=3>";
     EXPECT_FALSE(IsAdContainerMarkup(markup.c_str()));
+}
+
+// The reference is the chain as written out: three searches on an
+// upper-cased copy, each starting four bytes past the tag before.
+TEST(MediaTagChain, AgreesWithTheChainOfSearchesFedInAnyPieces) {
+    auto reference = [](std::string markup) {
+        for (char& c : markup) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        const char* at = markup.c_str();
+        int found = 0;
+        for (; found < 3; ++found) {
+            at = FindMediaTag(at);
+            if (!at) break;
+            at += 4;
+        }
+        return found == 1 || found == 2;
+    };
+    const char* const pieces[] = {"<IMG ", "<img ", "<EMBED ", "<Embed ", "<OBJECT ", "<object ",
+                                  "<", "<IM", "<IMG", "x", " ", "<EM<EMBED "};
+    unsigned seed = 12345;
+    auto next = [&seed](unsigned bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    for (int round = 0; round < 4000; ++round) {
+        std::string markup;
+        for (unsigned n = next(9); n > 0; --n) markup += pieces[next(12)];
+        const bool expected = reference(markup);
+        ASSERT_EQ(expected, IsAdContainerMarkup(markup.c_str())) << markup;
+        MediaTagChain chain;
+        for (size_t at = 0; at < markup.size();) {
+            const size_t length = 1 + next(4);
+            chain.Feed(markup.data() + at, std::min(length, markup.size() - at));
+            at += length;
+        }
+        ASSERT_EQ(expected, chain.IsAdContainer()) << markup << " in pieces";
+    }
+    // Nothing after a NUL counts, as for a C string.
+    MediaTagChain ended;
+    ended.Feed("<IMG \0<IMG <IMG ", 17);
+    EXPECT_TRUE(ended.Decided());
+    EXPECT_TRUE(ended.IsAdContainer());
+}
+
+// Marks begin on character boundaries only: in a double-byte code page a
+// trail byte that looks like a letter starts none. (Set through the C
+// runtime, as the browser's own code page would be.)
+TEST(IsBannerImage, MarksStartOnCharacterBoundariesOnly) {
+    ASSERT_EQ(0, _setmbcp(932));
+    // 0x82 0x61 is one character: no "ad/" begins at its second byte.
+    const bool inside = IsBannerImage("http://example.com/x\x82" "ad/y.gif", 10, 10);
+    const bool after = IsBannerImage("http://example.com/x\x82\x61" "ad/y.gif", 10, 10);
+    // As the C runtime reads it, the byte after a lead byte belongs to its
+    // character, whatever it is.
+    const bool tagInside = IsAdContainerMarkup("\x82<IMG >");
+    const bool tagAfter = IsAdContainerMarkup("\x82\x61<IMG >");
+    _setmbcp(_MB_CP_ANSI);
+    EXPECT_FALSE(inside);
+    EXPECT_TRUE(after);
+    EXPECT_FALSE(tagInside);
+    EXPECT_TRUE(tagAfter);
+    EXPECT_TRUE(IsBannerImage("http://example.com/x\x82" "ad/y.gif", 10, 10));
 }
 
 TEST(LeadingInteger, ReadsSizesWrittenAsText) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "helper/string_ring.h"
+#include "scanner/banner_rules.h"
 #include "scanner/failing_allocator.h"
 #include "scanner/recording_document.h"
 #include "scanner/scan_harness.h"
@@ -315,6 +316,22 @@ TEST_F(ScanTest, ContainersWithOneOrTwoMediaTagsAreHidden) {
     EXPECT_EQ((Lines{"div#0 visibility = hidden", "div#2 visibility = hidden",
                      "div#3 visibility = hidden", "div#5 visibility = hidden"}),
               WritesWith(*page, "visibility"));
+}
+
+// A DIV with more markup than an advertisement ever has holds the page's
+// content: it stays visible, whatever media it holds.
+TEST_F(ScanTest, ContainersWithMoreThan64KOfMarkupAreLeftAlone) {
+    const std::wstring image = L"<IMG src=\"a.gif\">";
+    for (size_t length : {kAdContainerMarkupLimit, kAdContainerMarkupLimit + 1}) {
+        const std::wstring markup = image + std::wstring(length - image.size(), L'x');
+        EXPECT_EQ(length == kAdContainerMarkupLimit, IsAdContainer(markup.c_str(), markup.size()))
+            << length;
+    }
+    const std::string text(kAdContainerMarkupLimit, 'x');
+    auto page = Parse("<div id=content><img src=\"/1.gif\" width=5 height=5>" + text + "</div>"
+                      "<div id=ad><img src=\"/2.gif\" width=5 height=5></div>");
+    EXPECT_EQ(S_OK, Scan(*page));
+    EXPECT_EQ(Lines{"div#1 visibility = hidden"}, WritesWith(*page, "visibility"));
 }
 
 TEST_F(ScanTest, TolerantPhasesSkipWhatFailsAndTheScanGoesOn) {

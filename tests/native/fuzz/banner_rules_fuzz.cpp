@@ -1,9 +1,11 @@
 // The banner rules against the same rules written out plainly: the address
 // marks and sizes (IsBannerImage), the size read from text (LeadingInteger),
 // the case conversions, and the chain of media tag searches in a
-// container's markup (FindMediaTag, IsAdContainerMarkup). Input: an image
-// address, its width and its height as a page writes them ("468", "60px",
-// "-99999999999"), and a container's markup, separated by NULs.
+// container's markup (FindMediaTag, IsAdContainerMarkup, MediaTagChain fed
+// in pieces). Input: an image address, its width and its height as a page
+// writes them ("468", "60px", "-99999999999"), and a container's markup,
+// separated by NULs.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -97,7 +99,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(h == ExpectedLeadingInteger(heightText), "%s read as %ld",
                fuzz::Show(heightText).c_str(), h);
     FUZZ_CHECK(MatchesBannerSize(w, h) == ExpectedSizeMatch(w, h), "size %ld x %ld", w, h);
-    FUZZ_CHECK(IsBannerImage(lower.c_str(), w, h) == ExpectedBanner(fuzz::Lowered(address), w, h),
+    // The address as the page wrote it, and lower-cased: the marks are
+    // matched without regard to case either way.
+    const bool banner = ExpectedBanner(fuzz::Lowered(address), w, h);
+    FUZZ_CHECK(IsBannerImage(address.c_str(), w, h) == banner &&
+                   IsBannerImage(lower.c_str(), w, h) == banner,
                "image %s of %ld x %ld", fuzz::Show(address).c_str(), w, h);
 
     AnsiString upper(markup.c_str());
@@ -110,7 +116,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(expectedTag == std::string::npos ? tag == nullptr
                                                  : tag == upper.c_str() + expectedTag,
                "media tag in %s", fuzz::Show(expectedUpper).c_str());
-    FUZZ_CHECK(IsAdContainerMarkup(upper.c_str()) == ExpectedContainer(expectedUpper),
-               "container %s", fuzz::Show(expectedUpper).c_str());
+    // The chain on the markup in any case, whole and fed in pieces.
+    const bool container = ExpectedContainer(expectedUpper);
+    FUZZ_CHECK(IsAdContainerMarkup(upper.c_str()) == container &&
+                   IsAdContainerMarkup(markup.c_str()) == container,
+               "container %s", fuzz::Show(markup).c_str());
+    MediaTagChain chain;
+    uint32_t state = static_cast<uint32_t>(markup.size()) * 2654435761u + 1;
+    for (size_t at = 0; at < markup.size() && !chain.Decided();) {
+        state = state * 1103515245u + 12345u;
+        const size_t piece = std::min<size_t>(markup.size() - at, 1 + (state >> 16) % 16);
+        chain.Feed(markup.data() + at, piece);
+        at += piece;
+    }
+    FUZZ_CHECK(chain.IsAdContainer() == container, "container %s fed in pieces",
+               fuzz::Show(markup).c_str());
     return 0;
 }

@@ -1,0 +1,68 @@
+#!/bin/sh
+# Runs every benchmark under Wine with a virtual display, then prints one
+# table: each figure, its baseline measured in the same run, their ratio and
+# the goal. Each benchmark's own printout is kept in build/bench/.
+#
+#   scripts/bench.sh [attach rounds]     (21 by default)
+#
+# The machine may be shared: ratios are measured within one run, and a noisy
+# figure is best measured again.
+set -eu
+. "$(dirname "$0")/common.sh"
+
+rounds=${1:-21}
+
+ensure_packages
+configure_and_build
+prepare_prefix
+start_session
+
+results="$BUILD_DIR/bench"
+mkdir -p "$results"
+rm -f "$results"/*.txt
+
+run() {
+  name=$1
+  shift
+  say "$name $*"
+  "$BUILD_DIR/wine-run" "$BUILD_DIR/bin/$name.exe" "$@" >"$results/$name.txt" 2>&1 ||
+    echo "$name failed (see $results/$name.txt)" >&2
+  grep -v '^@figure' "$results/$name.txt" || true
+}
+
+run korvane_scan_bench
+run korvane_judgement_bench
+run korvane_hotkey_bench
+run korvane_setsite_bench
+run korvane_attach_bench "$rounds"
+
+size=$(wc -c <"$BUILD_DIR/Korvane.dll")
+sh "$KORVANE_ROOT/scripts/check-dll.sh" "$BUILD_DIR/Korvane.dll" >"$results/dll_size.txt" || true
+printf '@figure\tKorvane.dll\t%s bytes (%s KB)\t\t-\t<= 150 KB\n' "$size" "$((size / 1024))" \
+  >>"$results/dll_size.txt"
+
+echo
+echo "Measured $(date '+%Y-%m-%d') on $(nproc) cores ($(uname -m)), one run:"
+echo
+cat "$results"/korvane_attach_bench.txt "$results"/korvane_scan_bench.txt \
+    "$results"/korvane_judgement_bench.txt "$results"/korvane_setsite_bench.txt \
+    "$results"/korvane_hotkey_bench.txt "$results"/dll_size.txt |
+  tr -d '\r' |
+  awk -F '\t' '
+    $1 == "@figure" { n++; what[n] = $2; value[n] = $3; base[n] = $4; ratio[n] = $5; goal[n] = $6
+                      for (i = 2; i <= 6; i++) if (length($i) > width[i]) width[i] = length($i) }
+    END {
+      head[2] = "Figure"; head[3] = "Measured"; head[4] = "Baseline (same run)"
+      head[5] = "Ratio"; head[6] = "Goal"
+      for (i = 2; i <= 6; i++) if (length(head[i]) > width[i]) width[i] = length(head[i])
+      line = "|"; rule = "|"
+      for (i = 2; i <= 6; i++) {
+        line = line sprintf(" %-*s |", width[i], head[i])
+        rule = rule sprintf("%s|", dashes(width[i] + 2))
+      }
+      print line; print rule
+      for (r = 1; r <= n; r++)
+        printf "| %-*s | %-*s | %-*s | %-*s | %-*s |\n", width[2], what[r], width[3], value[r],
+               width[4], base[r], width[5], ratio[r], width[6], goal[r]
+    }
+    function dashes(count,   text) { text = ""; while (count-- > 0) text = text "-"; return text }'
