@@ -35,6 +35,7 @@ run korvane_judgement_bench
 run korvane_hotkey_bench
 run korvane_setsite_bench
 run korvane_attach_bench "$rounds"
+run korvane_hostile_page_bench
 
 size=$(wc -c <"$BUILD_DIR/Korvane.dll")
 sh "$KORVANE_ROOT/scripts/check-dll.sh" "$BUILD_DIR/Korvane.dll" >"$results/dll_size.txt" || true
@@ -46,7 +47,8 @@ echo "Measured $(date '+%Y-%m-%d') on $(nproc) cores ($(uname -m)), one run:"
 echo
 cat "$results"/korvane_attach_bench.txt "$results"/korvane_scan_bench.txt \
     "$results"/korvane_judgement_bench.txt "$results"/korvane_setsite_bench.txt \
-    "$results"/korvane_hotkey_bench.txt "$results"/dll_size.txt |
+    "$results"/korvane_hotkey_bench.txt "$results"/korvane_hostile_page_bench.txt \
+    "$results"/dll_size.txt |
   tr -d '\r' |
   awk -F '\t' '
     $1 == "@figure" { n++; what[n] = $2; value[n] = $3; base[n] = $4; ratio[n] = $5; goal[n] = $6

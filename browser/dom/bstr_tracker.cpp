@@ -101,7 +101,12 @@ bool Register() {
         reinterpret_cast<void*>(oleaut ? GetProcAddress(oleaut, "SetOaNoCache") : nullptr));
     if (!setNoCache) return false;
     setNoCache();
-    return SUCCEEDED(CoRegisterMallocSpy(&TheSpy()));
+    if (FAILED(CoRegisterMallocSpy(&TheSpy()))) return false;
+    // Wine's allocator looks a block up in its list of spied ones before
+    // the first spied allocation has made that list, and crashes: a free
+    // on another thread at that moment would. One allocation makes it now.
+    CoTaskMemFree(CoTaskMemAlloc(1));
+    return true;
 }
 
 std::atomic<bool> untrustworthy{false};

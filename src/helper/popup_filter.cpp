@@ -40,15 +40,21 @@ bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry)
     const size_t n = std::min(urlLength, std::strlen(entry));
     if (BeginsAlike(url, entry, n)) return true;
 
-    const char* colon = std::strchr(entry, ':');
-    if (!colon) return false;
-    // The https twin, "https" followed by the entry from its colon on, is
-    // compared in two pieces rather than built: it can be longer than any
-    // entry, and the list is tested on every navigation. It is compared over
-    // its own length, not the entry's: over the entry's, a short entry such
-    // as "a:" would compare "ht" and match every address.
+    // Only an http entry has an https twin, the same address under the
+    // other scheme. Any other scheme's twin would be "https:" and whatever
+    // follows its colon: for an entry such as "a:" or "x://", a beginning of
+    // every https address.
     static const char kSecure[] = "https";
     constexpr size_t kSecureLength = sizeof kSecure - 1;
+    const char* colon = std::strchr(entry, ':');
+    if (!colon || static_cast<size_t>(colon - entry) != kSecureLength - 1 ||
+        !BeginsAlike(entry, kSecure, kSecureLength - 1))
+        return false;
+    // The twin, "https" followed by the entry from its colon on, is compared
+    // in two pieces rather than built: it can be longer than any entry, and
+    // the list is tested on every navigation. It is compared over its own
+    // length, not the entry's: over the entry's, a short entry would compare
+    // too few bytes and match every address.
     const size_t secureN = std::min(urlLength, kSecureLength + std::strlen(colon));
     if (secureN <= kSecureLength) return BeginsAlike(url, kSecure, secureN);
     return BeginsAlike(url, kSecure, kSecureLength) &&

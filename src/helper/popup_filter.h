@@ -12,8 +12,8 @@ constexpr char kUnspecifiedFrame[] = "_unspecifiedFrame";
 constexpr char kBlankTarget[] = "_blank";
 
 // A white list entry e matches an address u when, over n = the shorter of the
-// two lengths, u begins like e, ignoring letter case; or, when e has a
-// colon, when u begins like e's https twin (e with its scheme replaced by
+// two lengths, u begins like e, ignoring letter case; or, when e's scheme
+// is http, when u begins like e's https twin (e with its scheme replaced by
 // "https") over the shorter of u's and the twin's lengths. So an entry
 // matches every address that begins with it, every address that is itself
 // a beginning of it, and the same for its https twin.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/unique_resource.h"
+#include "module/module_rules.h"
 
 namespace korvane {
 namespace {
@@ -105,6 +106,9 @@ AnsiString ReadSoundFile() {
     const size_t length = strnlen(buffer, kPathBufferSize);
     // A path that fills the whole buffer cannot be held with its terminator.
     if (length == 0 || length >= kPathBufferSize) return AnsiString();
+    // Anyone who may write the user's settings could name a device or a
+    // pipe, which a sound played at a block would open and wait on.
+    if (NamesDeviceOrPipe(buffer)) return AnsiString();
     return AnsiString(buffer, length);
 }
 

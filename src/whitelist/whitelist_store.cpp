@@ -59,21 +59,25 @@ AnsiString TempFileName(DWORD serial) {
 }
 
 // Puts the complete new list (temp) in place of the list (path). A list
-// that exists is replaced with ReplaceFile, which, unlike a move, succeeds
-// while readers that share deletion hold the old file open. Its old
-// version goes to backup first, so that it survives any failure: without a
-// backup, a replacement that cannot be renamed leaves no list at all.
-// *backupHoldsList is set when the old list could not be put back from
-// backup: it must then stay.
+// that exists is replaced by one move over it, so that at every moment,
+// should the process be killed, the list is the old one or the new one.
+// Windows refuses that move while a reader holds the old list open (readers
+// share deletion, not replacement); ReplaceFile then moves the old list to
+// backup and the new one in its place. Its old version survives any failure
+// there: without a backup, a replacement that cannot be renamed leaves no
+// list at all. *backupHoldsList is set when the old list could not be put
+// back from backup: it must then stay.
 DWORD PutInPlace(const char* temp, const char* path, const char* backup, bool* backupHoldsList) {
     *backupHoldsList = false;
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
         if (attempt > 0) Sleep(kReplaceDelayMs);
         const bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-        const BOOL done = exists ? ReplaceFileA(path, temp, backup, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                                nullptr, nullptr)
-                                 : MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH);
+        BOOL done = MoveFileExA(temp, path, exists ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
+                                                   : MOVEFILE_WRITE_THROUGH);
+        error = done ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
+        if (exists && (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION))
+            done = ReplaceFileA(path, temp, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
         if (done) return ERROR_SUCCESS;
         error = LastErrorOr(ERROR_WRITE_FAULT);
         switch (error) {

@@ -162,6 +162,12 @@ int ChildProcess::Wait(DWORD timeoutMs) {
     return code;
 }
 
+void ChildProcess::Kill() {
+    if (!process_) return;
+    TerminateProcess(process_, 255);
+    WaitForSingleObject(process_, 10000);
+}
+
 RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name) {
     RawValue value;
     HKEY handle = nullptr;
@@ -318,6 +324,13 @@ bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
         start = slash + 1;
     }
     return WriteFileBytes(path + hostAndPath.substr(start), html);
+}
+
+void WriteFigure(const std::string& name, const std::string& tried, const std::string& cases,
+                 const std::string& held) {
+    const std::string folder = BuildDirectory() + "figures\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    WriteFileBytes(folder + name + ".tsv", name + "\t" + tried + "\t" + cases + "\t" + held + "\n");
 }
 
 std::string GuidText(const GUID& guid) {

@@ -61,6 +61,9 @@ public:
     DWORD id() const { return id_; }
     // The exit code, or -1 on timeout.
     int Wait(DWORD timeoutMs = 60000);
+    // Ends it at once, as another program may (TerminateProcess), and
+    // returns once it is gone.
+    void Kill();
 
 private:
     HANDLE process_ = nullptr;
@@ -110,6 +113,12 @@ bool LooksGreen(COLORREF colour);
 // Writes <site>\<host>\<path>, making folders as needed.
 bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
                    const std::string& html);
+
+// One row of the table of what the test run tried and what held: written
+// as <build>\figures\<name>.tsv (suite, what was tried, cases, what held),
+// which the scripts gather after the run.
+void WriteFigure(const std::string& name, const std::string& tried, const std::string& cases,
+                 const std::string& held);
 
 // "{XXXXXXXX-...}", as the registry writes identifiers.
 std::string GuidText(const GUID& guid);
