@@ -97,8 +97,8 @@ void PumpMessages(DWORD milliseconds);
 // Pumps messages until done() is true or the timeout passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 
-// Starts xdotool (the X server's own input, as a user's keyboard and mouse);
-// the caller waits for what the input does.
+// Runs xdotool (the X server's own input, as a user's keyboard and mouse)
+// and waits until it is done.
 void Xdotool(const std::string& arguments);
 
 // Wine's own notification area on a bare X server: a stand-alone window in

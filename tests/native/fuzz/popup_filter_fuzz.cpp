@@ -1,6 +1,6 @@
 // Rule W, the "javascript:" rule and the first conditions of the popup
-// judgement against the same rules written out plainly: the https twin is
-// built whole here, where the rule compares it in two pieces. Input: an
+// judgement against the same rules written out plainly: an http entry's https
+// twin is built whole here, where the rule compares it in two pieces. Input: an
 // address, then white list entries, separated by NULs; the first byte of
 // the address also gives the switches.
 #include <algorithm>
@@ -21,8 +21,10 @@ bool BeginsAlike(const std::string& url, const std::string& text) {
 
 bool ExpectedMatch(const std::string& url, const std::string& entry) {
     if (BeginsAlike(url, entry)) return true;
-    const size_t colon = entry.find(':');
-    return colon != std::string::npos && BeginsAlike(url, "https" + entry.substr(colon));
+    // Only an http entry has a twin: any other scheme's would begin every
+    // https address.
+    return fuzz::Lowered(entry.substr(0, 5)) == "http:" &&
+           BeginsAlike(url, "https" + entry.substr(4));
 }
 
 bool ExpectedJavascript(const std::string& url) {
