@@ -1,4 +1,4 @@
-// Rule W, the "javascript:" rule and the first conditions of the popup
+// The white list match, the "javascript:" rule and the first conditions of the popup
 // judgement against the same rules written out plainly: an http entry's https
 // twin is built whole here, where the rule compares it in two pieces. Input: an
 // address, then white list entries, separated by NULs; the first byte of
