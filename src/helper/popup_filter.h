@@ -2,9 +2,9 @@
 // functions of strings and switches; the event handler feeds them.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
+
+#include "base/win32_types.h"
 
 namespace korvane {
 
