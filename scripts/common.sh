@@ -9,8 +9,10 @@ BUILD_DIR=${BUILD_DIR:-$KORVANE_ROOT/build}
 # as on 64-bit Windows; fonts-wine draws Wine's caption buttons and its own
 # dialogs with the fonts Wine expects (without it a close box is a letter).
 # g++-mingw-w64-i686-win32 only for its C++ runtime, which the DLL links.
+# clang with its sanitizer and libFuzzer runtimes builds the rules natively.
 KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools
-  googletest wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick nsis python3"
+  googletest wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick nsis python3
+  clang libclang-rt-14-dev"
 
 say() { printf '==> %s\n' "$*"; }
 

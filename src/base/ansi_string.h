@@ -1,49 +1,15 @@
-// Narrow (ANSI code page) strings owned on the heap, and the conversions
-// between them and the BSTRs that cross COM.
+// The conversions between narrow (ANSI code page) strings and the BSTRs
+// that cross COM.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstddef>
-#include <cstring>
-#include <initializer_list>
-#include <memory>
+
+#include "base/narrow_string.h"
 
 namespace korvane {
-
-// An owned, NUL-terminated narrow string. Allocation failure throws
-// std::bad_alloc: callers on a COM or Win32 boundary catch it there.
-class AnsiString {
-public:
-    AnsiString() noexcept = default;
-    explicit AnsiString(const char* text) { Assign(text, text ? std::strlen(text) : 0); }
-    AnsiString(const char* text, size_t length) { Assign(text, length); }
-
-    AnsiString(AnsiString&&) noexcept = default;
-    AnsiString& operator=(AnsiString&&) noexcept = default;
-    AnsiString(const AnsiString& other) { Assign(other.c_str(), other.length_); }
-    AnsiString& operator=(const AnsiString& other) {
-        if (this != &other) Assign(other.c_str(), other.length_);
-        return *this;
-    }
-
-    // Never null: an empty string reads as "".
-    const char* c_str() const noexcept { return data_ ? data_.get() : ""; }
-    char* data() noexcept { return data_.get(); }
-    size_t length() const noexcept { return length_; }
-    bool empty() const noexcept { return length_ == 0; }
-
-    void Assign(const char* text, size_t length);
-    // Makes room for length bytes plus the terminator, all zero, for a caller
-    // that fills data() itself; Truncate then records how much it wrote.
-    void Allocate(size_t length);
-    void Truncate(size_t length) noexcept;
-
-private:
-    std::unique_ptr<char[]> data_;
-    size_t length_ = 0;
-};
 
 // Converts a BSTR (null allowed) to the ANSI code page. The whole string is
 // converted, however long; the result is cut at an embedded NUL only in the
@@ -54,22 +20,5 @@ AnsiString ToAnsi(const wchar_t* text, size_t length);
 // Converts a narrow string from the ANSI code page to a newly allocated BSTR.
 // Throws std::bad_alloc when the BSTR cannot be allocated.
 BSTR ToBstr(const char* text);
-
-// A piece of text for Concatenate: a C string, an AnsiString, or the first
-// length bytes of a text. Refers to the text; it must outlive the call.
-struct TextPiece {
-    TextPiece(const char* text) noexcept : data(text ? text : ""), length(std::strlen(data)) {}
-    TextPiece(const AnsiString& text) noexcept : data(text.c_str()), length(text.length()) {}
-    TextPiece(const char* text, size_t size) noexcept : data(text), length(size) {}
-    const char* data;
-    size_t length;
-};
-
-// The pieces one after another. Throws std::bad_alloc like any copy.
-AnsiString Concatenate(std::initializer_list<TextPiece> pieces);
-
-// Copies at most size-1 bytes of source and always terminates the copy.
-// Returns false when the source did not fit whole.
-bool CopyBounded(char* destination, size_t size, const char* source) noexcept;
 
 }  // namespace korvane

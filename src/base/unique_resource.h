@@ -66,6 +66,10 @@ struct FileHandle {
     static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
 };
+struct FindHandle {
+    static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE search) noexcept { FindClose(search); }
+};
 struct Hmenu {
     static HMENU Invalid() noexcept { return nullptr; }
     static void Close(HMENU menu) noexcept { DestroyMenu(menu); }
@@ -95,6 +99,7 @@ struct LocalMemory {
 using UniqueHkey = UniqueResource<HKEY, traits::Hkey>;
 using UniqueHandle = UniqueResource<HANDLE, traits::Handle>;
 using UniqueFile = UniqueResource<HANDLE, traits::FileHandle>;
+using UniqueFind = UniqueResource<HANDLE, traits::FindHandle>;
 using UniqueHmenu = UniqueResource<HMENU, traits::Hmenu>;
 using UniqueHwnd = UniqueResource<HWND, traits::Hwnd>;
 using UniqueHhook = UniqueResource<HHOOK, traits::Hhook>;

@@ -1,6 +1,6 @@
 #include "dialogs/whitelist_entry_rules.h"
 
-#include <mbstring.h>
+#include "base/multibyte.h"
 
 #include <cstring>
 

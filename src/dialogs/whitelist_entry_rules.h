@@ -2,7 +2,7 @@
 // entry. Plain functions of strings, so they can be tested directly.
 #pragma once
 
-#include "base/ansi_string.h"
+#include "base/narrow_string.h"
 
 namespace korvane {
 

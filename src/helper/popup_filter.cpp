@@ -1,10 +1,9 @@
 #include "helper/popup_filter.h"
 
-#include <mbstring.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "base/multibyte.h"
 
 namespace korvane {
 namespace {

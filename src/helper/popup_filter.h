@@ -2,10 +2,10 @@
 // functions of strings and switches; the event handler feeds them.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 #include <cstring>
+
+#include "base/win32_types.h"
 
 namespace korvane {
 

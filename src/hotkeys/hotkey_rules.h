@@ -1,7 +1,7 @@
 // Which keystrokes the system-wide keyboard hook acts on.
 #pragma once
 
-#include <windows.h>
+#include "base/win32_types.h"
 
 namespace korvane {
 

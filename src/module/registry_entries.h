@@ -5,9 +5,9 @@
 // of the entries), so registration parses nothing.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
+
+#include "base/win32_types.h"
 
 namespace korvane {
 

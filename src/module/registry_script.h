@@ -29,12 +29,11 @@
 // and the roots) are matched without regard to case and only when unquoted.
 #pragma once
 
-#include <windows.h>
-
 #include <cstddef>
 #include <vector>
 
-#include "base/ansi_string.h"
+#include "base/narrow_string.h"
+#include "base/win32_types.h"
 #include "module/registry_entries.h"
 
 namespace korvane {

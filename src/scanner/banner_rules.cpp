@@ -1,6 +1,6 @@
 #include "scanner/banner_rules.h"
 
-#include <mbstring.h>
+#include "base/multibyte.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -67,11 +67,10 @@ unsigned long MarksAt(const unsigned char* text, unsigned long candidates) {
     return found;
 }
 
-// Differences are taken in 64 bits: a page may report any long as a size.
+// Bounds rather than a difference: a page may report any long as a size, and
+// no wider type holds every difference where long is 64 bits.
 bool Near(long value, int target) {
-    long long difference = static_cast<long long>(value) - target;
-    if (difference < 0) difference = -difference;
-    return difference <= BannerSizeTolerance;
+    return value >= target - BannerSizeTolerance && value <= target + BannerSizeTolerance;
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // media elements. Plain narrow strings in the ANSI code page; no COM here.
 #pragma once
 
-#include "base/ansi_string.h"
+#include "base/narrow_string.h"
 
 namespace korvane {
 

@@ -1,15 +1,15 @@
 #include "scanner/target_rules.h"
 
-#include <windows.h>
-#include <mbstring.h>
-
+#include <atomic>
 #include <cstring>
+
+#include "base/multibyte.h"
 
 namespace korvane {
 namespace {
 
 // 0 when the library is loaded; never persisted.
-volatile LONG blankTargetCounter = 0;
+std::atomic<int> blankTargetCounter{0};
 
 const unsigned char* Bytes(const char* text) {
     return reinterpret_cast<const unsigned char*>(text);
@@ -26,12 +26,11 @@ bool IsReserved(const char* target) {
 // Takes the counter's current number and moves it on, wrapping after the
 // last, as one step: two windows rewriting "_blank" at the same moment never
 // get the same number and no number is skipped.
-LONG TakeBlankNumber() noexcept {
+int TakeBlankNumber() noexcept {
+    int current = blankTargetCounter.load();
     for (;;) {
-        const LONG current = blankTargetCounter;
-        const LONG next = current >= kBlankTargetCounterLast ? 0 : current + 1;
-        if (InterlockedCompareExchange(&blankTargetCounter, next, current) == current)
-            return current;
+        const int next = current >= kBlankTargetCounterLast ? 0 : current + 1;
+        if (blankTargetCounter.compare_exchange_weak(current, next)) return current;
     }
 }
 
@@ -67,7 +66,7 @@ AnsiString MakeRewrittenTarget(const char* target) {
     char number[4] = "";
     size_t numberLength = 0;
     if (numbered) {
-        const LONG taken = TakeBlankNumber();
+        const int taken = TakeBlankNumber();
         if (taken >= 10) number[numberLength++] = static_cast<char>('0' + taken / 10);
         number[numberLength++] = static_cast<char>('0' + taken % 10);
     }
@@ -80,6 +79,6 @@ AnsiString MakeRewrittenTarget(const char* target) {
     return result;
 }
 
-int BlankTargetCounter() noexcept { return static_cast<int>(blankTargetCounter); }
+int BlankTargetCounter() noexcept { return blankTargetCounter.load(); }
 
 }  // namespace korvane

@@ -37,41 +37,6 @@ bool ReadClassesDefault(const char* subKey, AnsiString* value) {
     return true;
 }
 
-// The address with every byte that could end or split an argument on a
-// command line percent-escaped: white space and control characters, double
-// quotes, and the backslashes directly before its end (before a closing
-// quote they would escape it). Browsers read the escapes as the same
-// address; the shell puts the address into the command registered for its
-// scheme, which may not quote it.
-AnsiString WebSafeAddress(const char* address) {
-    const size_t length = std::strlen(address);
-    size_t trailing = 0;
-    while (trailing < length && address[length - 1 - trailing] == '\\') ++trailing;
-    auto escaped = [&](size_t i) {
-        const unsigned char c = static_cast<unsigned char>(address[i]);
-        return c <= ' ' || c == 0x7F || c == '"' || i >= length - trailing;
-    };
-    size_t extra = 0;
-    for (size_t i = 0; i < length; ++i)
-        if (escaped(i)) extra += 2;
-    static const char kHex[] = "0123456789ABCDEF";
-    AnsiString result;
-    result.Allocate(length + extra);
-    char* out = result.data();
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(address[i]);
-        if (!escaped(i)) {
-            *out++ = static_cast<char>(c);
-            continue;
-        }
-        *out++ = '%';
-        *out++ = kHex[c >> 4];
-        *out++ = kHex[c & 15];
-    }
-    result.Truncate(length + extra);
-    return result;
-}
-
 // Starts the command line as a new process with its window shown normally,
 // as a browser the user asked for should be.
 void StartProcess(AnsiString commandLine) {
@@ -91,24 +56,6 @@ void StartProcess(AnsiString commandLine) {
 }
 
 }  // namespace
-
-AnsiString BrowserCommandLine(const char* registeredCommand, const char* address) {
-    if (!registeredCommand) registeredCommand = "";
-    if (!address) address = "";
-    size_t keep = std::strlen(registeredCommand);
-    if (const char* quoted = std::strstr(registeredCommand, "\"%1\"")) {
-        keep = static_cast<size_t>(quoted - registeredCommand);
-    } else if (const char* bare = std::strstr(registeredCommand, "%1")) {
-        keep = static_cast<size_t>(bare - registeredCommand);
-    }
-    const AnsiString safe = WebSafeAddress(address);
-    return Concatenate({TextPiece(registeredCommand, keep), " \"", safe, "\""});
-}
-
-bool IsWebAddress(const char* address) {
-    if (!address) return false;
-    return _strnicmp(address, "http://", 7) == 0 || _strnicmp(address, "https://", 8) == 0;
-}
 
 void BrowserLauncher::OpenUrl(const char* address) {
     // A page chose this address; any other scheme may name a program, a

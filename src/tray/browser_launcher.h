@@ -1,7 +1,7 @@
 // Opens a web address in the user's default browser.
 #pragma once
 
-#include "base/ansi_string.h"
+#include "tray/browser_command_line.h"
 
 namespace korvane {
 
@@ -17,17 +17,5 @@ public:
     // it.
     static void OpenUrl(const char* address);
 };
-
-// Whether address begins with "http://" or "https://", ignoring case.
-bool IsWebAddress(const char* address);
-
-// The command line that opens address with a registered open command: the
-// command up to its placeholder ("%1" in double quotes, else a bare %1,
-// else the whole command; anything after the placeholder is dropped), one
-// space, then the address in double quotes. The address's white space,
-// control characters and double quotes, and the backslashes that end it,
-// are percent-escaped (as they are for the shell too), so it stays one
-// argument that adds no other. Built whole for an address of any length.
-AnsiString BrowserCommandLine(const char* registeredCommand, const char* address);
 
 }  // namespace korvane

@@ -10,24 +10,15 @@
 namespace korvane {
 namespace {
 
-constexpr char kCtrlZ = 0x1A;
-// A UTF-8 token may take up to three bytes for each byte of its ANSI form
-// (the Western code page's euro sign, for one), so tokens are gathered up
-// to this many units before they are converted and measured.
-constexpr size_t kTokenUnits = 3 * kWhiteListEntryMax + 3;
 // How often a save tries another temporary name when one is taken, and
 // how often, and how far apart, it tries to replace a list that a reader
 // holds without sharing it for deletion.
 constexpr DWORD kTempNameAttempts = 100;
 constexpr int kReplaceAttempts = 10;
 constexpr DWORD kReplaceDelayMs = 50;
-// WC_ERR_INVALID_CHARS, from Vista on; passed only when the ANSI code page
-// is UTF-8, which no earlier Windows offers.
-constexpr DWORD kWcErrInvalidChars = 0x80;
-
-bool IsListSpace(unsigned c) noexcept {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
+// A temporary file this old is a leftover of a save that was killed: a
+// save lives for milliseconds, so no save in flight is ever this old.
+constexpr ULONGLONG kStaleTempAge = 10ull * 60 * 10000000;  // in 100 ns
 
 bool IsMissing(DWORD error) noexcept {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -37,141 +28,6 @@ DWORD LastErrorOr(DWORD fallback) noexcept {
     const DWORD error = GetLastError();
     return error ? error : fallback;
 }
-
-bool SameEntry(const AnsiString& a, const AnsiString& b) noexcept {
-    return a.length() == b.length() && std::memcmp(a.c_str(), b.c_str(), a.length()) == 0;
-}
-
-bool SameList(const std::vector<AnsiString>& a, const std::vector<AnsiString>& b) noexcept {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (!SameEntry(a[i], b[i])) return false;
-    return true;
-}
-
-// Removes the first entry equal to entry; false when there is none.
-bool RemoveOne(std::vector<AnsiString>& list, const AnsiString& entry) {
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        if (SameEntry(*it, entry)) {
-            list.erase(it);
-            return true;
-        }
-    }
-    return false;
-}
-
-enum class ListEncoding { Ansi, Utf8, Utf16 };
-
-// The ANSI form of a UTF-16 token, or an empty string when it has none
-// that converts back to the same text: a best-fit or default character
-// would turn "www.ex\u0101mple.com" into another site's name.
-AnsiString ExactAnsi(const wchar_t* text, int length) {
-    char buffer[kWhiteListEntryMax + 1];
-    const bool utf8 = GetACP() == CP_UTF8;
-    BOOL usedDefault = FALSE;
-    // UTF-8 has a form for every character; it refuses only broken
-    // surrogates, and takes no default-character arguments.
-    const DWORD flags = utf8 ? kWcErrInvalidChars : WC_NO_BEST_FIT_CHARS;
-    const int written = WideCharToMultiByte(CP_ACP, flags, text, length, buffer, sizeof buffer - 1,
-                                            nullptr, utf8 ? nullptr : &usedDefault);
-    if (written <= 0 || usedDefault) return AnsiString();
-    return AnsiString(buffer, static_cast<size_t>(written));
-}
-
-// Collects tokens from text that may arrive in pieces, in the encoding that
-// the first piece's byte-order mark names.
-class Tokenizer {
-public:
-    explicit Tokenizer(std::vector<AnsiString>& out) : out_(out) {}
-
-    // Returns false once no more input is wanted (end of text, or the list
-    // is full).
-    bool Feed(const char* data, size_t size) {
-        if (!started_) {
-            started_ = true;
-            if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
-                encoding_ = ListEncoding::Utf8;
-                data += 3;
-                size -= 3;
-            } else if (size >= 2 && std::memcmp(data, "\xFF\xFE", 2) == 0) {
-                encoding_ = ListEncoding::Utf16;
-                data += 2;
-                size -= 2;
-            }
-        }
-        for (size_t i = 0; i < size; ++i) {
-            unsigned unit = static_cast<unsigned char>(data[i]);
-            if (encoding_ == ListEncoding::Utf16) {
-                if (!haveLowByte_) {
-                    lowByte_ = unit;
-                    haveLowByte_ = true;
-                    continue;
-                }
-                haveLowByte_ = false;
-                unit = lowByte_ | (unit << 8);
-            }
-            if (!Take(unit)) return false;
-        }
-        return !Full();
-    }
-
-    void Finish() { EndToken(); }
-
-private:
-    bool Full() const { return out_.size() >= static_cast<size_t>(kWhiteListCapacity); }
-
-    bool Take(unsigned unit) {
-        if (unit == static_cast<unsigned>(kCtrlZ)) {
-            Finish();
-            return false;
-        }
-        if (IsListSpace(unit)) {
-            EndToken();
-            return !Full();
-        }
-        if (length_ < kTokenUnits) token_[length_] = static_cast<wchar_t>(unit);
-        ++length_;
-        return true;
-    }
-
-    void EndToken() {
-        size_t length = length_;
-        length_ = 0;
-        if (length == 0 || length > kTokenUnits || Full()) return;
-        if (encoding_ == ListEncoding::Ansi && length > kWhiteListEntryMax) return;
-        // A NUL inside a token ends the entry's text there.
-        for (size_t i = 0; i < length; ++i) {
-            if (token_[i] == 0) {
-                length = i;
-                break;
-            }
-        }
-        if (length == 0) return;
-        AnsiString entry = Convert(length);
-        if (IsStorableEntry(entry.c_str())) out_.push_back(std::move(entry));
-    }
-
-    // The token's ANSI form; empty when it has none or is too long.
-    AnsiString Convert(size_t length) const {
-        if (encoding_ == ListEncoding::Utf16) return ExactAnsi(token_, static_cast<int>(length));
-        char bytes[kTokenUnits];
-        for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(token_[i]);
-        if (encoding_ == ListEncoding::Ansi) return AnsiString(bytes, length);
-        wchar_t wide[kTokenUnits];
-        const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes,
-                                              static_cast<int>(length), wide, kTokenUnits);
-        if (count <= 0) return AnsiString();
-        return ExactAnsi(wide, count);
-    }
-
-    std::vector<AnsiString>& out_;
-    bool started_ = false;
-    ListEncoding encoding_ = ListEncoding::Ansi;
-    bool haveLowByte_ = false;
-    unsigned lowByte_ = 0;
-    wchar_t token_[kTokenUnits] = {};
-    size_t length_ = 0;
-};
 
 bool WriteAll(HANDLE file, const char* data, size_t size) {
     while (size > 0) {
@@ -203,6 +59,27 @@ AnsiString TempFileName(DWORD serial) {
         name[prefix + i] = "0123456789abcdef"[(serial >> (28 - 4 * i)) & 0xF];
     std::memcpy(name + prefix + 8, kWhiteListTempSuffix, sizeof kWhiteListTempSuffix);
     return AnsiString(name);
+}
+
+bool IsTempFileName(const char* name) noexcept {
+    const size_t prefix = sizeof kWhiteListTempPrefix - 1;
+    const size_t suffix = sizeof kWhiteListTempSuffix - 1;
+    if (std::strlen(name) != prefix + 8 + suffix ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(prefix),
+                       kWhiteListTempPrefix, static_cast<int>(prefix)) != CSTR_EQUAL ||
+        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name + prefix + 8, static_cast<int>(suffix),
+                       kWhiteListTempSuffix, static_cast<int>(suffix)) != CSTR_EQUAL)
+        return false;
+    for (size_t i = prefix; i < prefix + 8; ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+ULONGLONG Ticks(const FILETIME& time) noexcept {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
 // Puts the complete new list (temp) in place of the list (path). A list
@@ -250,48 +127,6 @@ DWORD PutInPlace(const char* temp, const char* path, const char* backup, bool* b
 }
 
 }  // namespace
-
-bool IsStorableEntry(const char* text) noexcept {
-    if (!text || !*text) return false;
-    return strnlen(text, kWhiteListEntryMax + 1) <= kWhiteListEntryMax;
-}
-
-std::vector<AnsiString> ParseWhiteList(const char* data, size_t size) {
-    std::vector<AnsiString> entries;
-    Tokenizer tokens(entries);
-    if (tokens.Feed(data, size)) tokens.Finish();
-    return entries;
-}
-
-AnsiString FormatWhiteList(const std::vector<AnsiString>& entries) {
-    if (entries.empty()) return AnsiString("\r\n");
-    size_t total = 0;
-    for (const AnsiString& entry : entries) total += entry.length() + 2;
-    AnsiString image;
-    image.Allocate(total);
-    char* out = image.data();
-    for (const AnsiString& entry : entries) {
-        std::memcpy(out, entry.c_str(), entry.length());
-        out += entry.length();
-        *out++ = '\r';
-        *out++ = '\n';
-    }
-    return image;
-}
-
-bool MergeWhiteLists(const std::vector<AnsiString>& base, const std::vector<AnsiString>& ours,
-                     const std::vector<AnsiString>& theirs, std::vector<AnsiString>* merged) {
-    // Each entry counts as often as it occurs: one of two equal entries can
-    // be deleted or added.
-    std::vector<AnsiString> added(ours);
-    std::vector<AnsiString> result(theirs);
-    for (const AnsiString& entry : base)
-        if (!RemoveOne(added, entry)) RemoveOne(result, entry);
-    if (result.size() + added.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
-    for (AnsiString& entry : added) result.push_back(std::move(entry));
-    merged->swap(result);
-    return true;
-}
 
 HANDLE OpenWhiteListForReading(const char* path) noexcept {
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -352,7 +187,7 @@ DWORD WhiteListStore::ReadListFile(const FileStamp* known, bool* unchanged, File
         return ERROR_SUCCESS;
     }
 
-    Tokenizer tokens(*entries);
+    WhiteListTokenizer tokens(*entries);
     char chunk[4096];
     for (;;) {
         DWORD read = 0;
@@ -531,7 +366,25 @@ DWORD WhiteListStore::WriteListFile(const std::vector<AnsiString>& entries, File
     // deletion does not disturb.
     if (!backupHoldsList) DeleteFileA(backup.c_str());
     if (error != ERROR_SUCCESS) DeleteFileA(temp.c_str());
+    else RemoveStaleTempFiles();
     return error;
+}
+
+void WhiteListStore::RemoveStaleTempFiles() const {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    WIN32_FIND_DATAA found{};
+    const AnsiString pattern = PathOf("WhiteList.*.tmp");
+    if (pattern.empty()) return;
+    UniqueFind search(FindFirstFileA(pattern.c_str(), &found));
+    if (!search) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTempFileName(found.cFileName) ||
+            Ticks(found.ftLastWriteTime) + kStaleTempAge > Ticks(now))
+            continue;
+        const AnsiString leftover = PathOf(found.cFileName);
+        if (!leftover.empty()) DeleteFileA(leftover.c_str());
+    } while (FindNextFileA(search.get(), &found));
 }
 
 bool WhiteListStore::Save(DWORD* reason) {
@@ -590,7 +443,8 @@ bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
     if (entries.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
     // An entry with a NUL inside would read as a shorter one, or as none.
     for (const AnsiString& entry : entries)
-        if (!IsStorableEntry(entry.c_str()) || std::strlen(entry.c_str()) != entry.length())
+        if (!IsStorableEntry(entry.c_str()) || entry.length() > kWhiteListEntryMax ||
+            std::strlen(entry.c_str()) != entry.length())
             return false;
     // Copy before taking the lock, so a failed allocation leaves the store whole.
     std::vector<AnsiString> copy(entries);

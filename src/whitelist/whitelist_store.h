@@ -8,12 +8,10 @@
 
 #include "base/ansi_string.h"
 #include "base/lock.h"
+#include "whitelist/whitelist_file.h"
 
 namespace korvane {
 
-constexpr int kWhiteListCapacity = 800;
-// An entry must fit a 260-byte buffer with its terminator.
-constexpr size_t kWhiteListEntryMax = 259;
 constexpr char kWhiteListFileName[] = "WhiteList.txt";
 // A save writes the list to a new file of a name no one else uses, beside
 // the list, and moves it over the list only when complete: a failed save
@@ -22,34 +20,6 @@ constexpr char kWhiteListFileName[] = "WhiteList.txt";
 // "WhiteList." + 8 hexadecimal digits + ".tmp".
 constexpr char kWhiteListTempPrefix[] = "WhiteList.";
 constexpr char kWhiteListTempSuffix[] = ".tmp";
-
-// Whether the store can hold text as one entry: not empty, and not longer
-// than an entry may be.
-bool IsStorableEntry(const char* text) noexcept;
-
-// Splits file contents into entries the way the list has always been read:
-// tokens separated by runs of whitespace (space, tab, CR, LF, VT, FF), in
-// file order. A Ctrl-Z ends the text, as it does for a file read in text
-// mode. A token longer than an entry may be is dropped whole (a cut entry
-// would match more addresses than the user meant), and tokens beyond the
-// capacity are dropped.
-// A file that Notepad marked as UTF-8 (EF BB BF) or saved as "Unicode"
-// (UTF-16LE, FF FE) is read as such and converted to the ANSI code page;
-// a token that has no exact ANSI form is dropped rather than turned into an
-// entry that names another site.
-std::vector<AnsiString> ParseWhiteList(const char* data, size_t size);
-
-// The file image of a list: every entry followed by CR LF, or a single CR LF
-// for an empty list.
-AnsiString FormatWhiteList(const std::vector<AnsiString>& entries);
-
-// Applies one process's unsaved changes to the list that another process
-// saved meanwhile: theirs without the entries this process deleted, then the
-// entries it added, in its order. base is the list as this process last read
-// or wrote the file, ours its list now. False, with merged untouched, when
-// the result would hold more entries than the store can.
-bool MergeWhiteLists(const std::vector<AnsiString>& base, const std::vector<AnsiString>& ours,
-                     const std::vector<AnsiString>& theirs, std::vector<AnsiString>* merged);
 
 // Opens the list file for reading the way every reader must: sharing read,
 // write and delete, so that a reader never makes another process's save
@@ -152,6 +122,9 @@ private:
     // The three below run with fileLock_ held.
     DWORD TakeInChangesOnDisk();
     DWORD WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp);
+    // Deletes what saves killed in the middle left in the list's folder,
+    // once it is old enough that no save still uses it.
+    void RemoveStaleTempFiles() const;
     DWORD SaveChanges();
 
     mutable CriticalSection lock_;  // the fields below

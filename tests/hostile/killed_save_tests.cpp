@@ -35,13 +35,27 @@ std::string Image(unsigned serial) {
     return std::string(image.c_str(), image.length());
 }
 
-int Leftovers(const std::string& folder) {
+// Counts the temporary files in the folder; with ageMinutes, first makes
+// each that old.
+int Leftovers(const std::string& folder, int ageMinutes = 0) {
     int count = 0;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\WhiteList*.tmp").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return 0;
-    do ++count;
-    while (FindNextFileA(search, &found));
+    do {
+        ++count;
+        if (!ageMinutes) continue;
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+        then.QuadPart -= ageMinutes * 60ull * 10000000;
+        const FILETIME old{then.LowPart, then.HighPart};
+        HANDLE file = CreateFileA((folder + "\\" + found.cFileName).c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        EXPECT_TRUE(file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &old));
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    } while (FindNextFileA(search, &found));
     FindClose(search);
     return count;
 }
@@ -137,13 +151,20 @@ TEST(KilledSave, TheListIsTheOldOrTheNewOneAndLaterSavesSucceed) {
         }
     }
 
-    // A later save, with whatever the killed ones left in the folder.
+    // A later save, with whatever the killed ones left in the folder: it
+    // goes through them, and clears them away once they are old enough
+    // that no save can still be using them.
+    const int young = Leftovers(folder);
     WhiteListStore store(folder.c_str());
     store.LoadIfEmpty();
     ASSERT_TRUE(store.ReplaceAll({AnsiString("http://after.example/")}));
     DWORD reason = 0;
     EXPECT_TRUE(store.Save(&reason)) << "a later save failed with " << reason;
-    const int left = Leftovers(folder);
+    const int left = Leftovers(folder, 60);
+    EXPECT_EQ(young, left) << "a save deleted files young enough to be another save's";
+    ASSERT_TRUE(store.ReplaceAll({AnsiString("http://later.example/")}));
+    EXPECT_TRUE(store.Save(&reason)) << "a later save failed with " << reason;
+    EXPECT_EQ(0, Leftovers(folder)) << "killed saves' files outlived a later save";
 
     const bool held = !::testing::Test::HasFailure();
     WriteFigure("killed_saves",
@@ -152,7 +173,8 @@ TEST(KilledSave, TheListIsTheOldOrTheNewOneAndLaterSavesSucceed) {
                 std::to_string(kKills) + " kills, " + std::to_string(cutShort) + " before the save ended",
                 held ? "WhiteList.txt always exactly the old list (" + std::to_string(keptOld) +
                            ") or the new one (" + std::to_string(tookNew) + "); " + std::to_string(left) +
-                           " temporary files left, none in a later save's way"
+                           " temporary files left, none in a later save's way, and cleared by one "
+                           "once old"
                      : "FAILED (see the test's output)");
 }
 

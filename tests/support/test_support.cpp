@@ -276,8 +276,32 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 void Xdotool(const std::string& arguments) {
-    // Wine starts programs of the host system as well as its own.
-    RunProcess("Z:\\usr\\bin\\xdotool " + arguments, 10000);
+    // Wine starts programs of the host system as well as its own, but leaves
+    // stale values in the handles and ids it returns for one, and those may
+    // name other handles of this process (a test's named event, once):
+    // waiting on them or closing them would hit those. So nothing returned
+    // is used: the shell that runs xdotool leaves a file when it is done,
+    // and that file is what is waited for, so that input reaches the X
+    // server in the order the test sends it.
+    // Other prefixes share /tmp and reuse Wine's small process ids.
+    static LONG runs = 0;
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    const std::string name = "korvane-xdotool-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(InterlockedIncrement(&runs)) + "-" +
+                             std::to_string(now.QuadPart);
+    const std::string done = "Z:\\tmp\\" + name;
+    std::string line =
+        "Z:\\bin\\sh -c \"/usr/bin/xdotool " + arguments + "; : >/tmp/" + name + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return;
+    for (DWORD start = GetTickCount(); !FileExists(done) && GetTickCount() - start < 10000;)
+        Sleep(5);
+    DeleteFileA(done.c_str());
 }
 
 std::vector<HWND> WineTrayIcons() {

@@ -98,7 +98,7 @@ void PumpMessages(DWORD milliseconds);
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 
 // Runs xdotool (the X server's own input, as a user's keyboard and mouse)
-// and waits for it.
+// and waits until it is done.
 void Xdotool(const std::string& arguments);
 
 // Wine's own notification area on a bare X server: a stand-alone window in

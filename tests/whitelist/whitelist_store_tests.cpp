@@ -104,6 +104,10 @@ TEST(WhiteListFile, FilesMarkedAsUtf8OrUtf16AreReadAsSuch) {
 TEST(WhiteListFile, FormatWritesOneEntryPerCrLfLine) {
     EXPECT_STREQ("\r\n", FormatWhiteList({}).c_str());
     EXPECT_STREQ("a\r\nb\r\n", FormatWhiteList(List({"a", "b"})).c_str());
+    // Read back as written: a first entry is never taken for a byte-order
+    // mark, and no entry holds a Ctrl-Z, which would end the text.
+    EXPECT_STREQ("\r\n\xFF\xFEx\r\n", FormatWhiteList(List({"\xFF\xFEx"})).c_str());
+    EXPECT_FALSE(IsStorableEntry("http://a/\x1a" "b"));
 }
 
 class WhiteListStoreTest : public ::testing::Test {
