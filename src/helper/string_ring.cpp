@@ -80,14 +80,13 @@ std::vector<AnsiString> StringRing::Snapshot() const {
     return entries;
 }
 
-bool BlockedPopupLog::Contains(const char* url) const {
+AnsiString BlockedPopupLog::Kept(const char* url) {
     if (!url) url = "";
-    return ring_.Contains(AnsiString(url, BoundedLength(url, kLongestRingEntry)).c_str());
+    return AnsiString(url, BoundedLength(url, kLongestRingEntry));
 }
 
 bool BlockedPopupLog::Add(const char* url) {
-    if (!url) url = "";
-    const AnsiString kept(url, BoundedLength(url, kLongestRingEntry));
+    const AnsiString kept = Kept(url);
     if (!ring_.Add(kept.c_str())) return false;
     // Sent after the ring's lock is released: the dialog's thread may itself
     // be waiting for that lock while it lists the log.

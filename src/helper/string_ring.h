@@ -70,12 +70,17 @@ public:
     // Keeps at most the first kLongestRingEntry bytes of the address, cut
     // at a character boundary; returns true when that was new to the log.
     bool Add(const char* url);
-    // Whether the address, cut as Add cuts it, is in the log.
-    bool Contains(const char* url) const;
+    // Whether the address, cut as Add cuts it, is in the log. (Defined here,
+    // so it is made only where it is used, the tests.)
+    bool Contains(const char* url) const { return ring_.Contains(Kept(url).c_str()); }
     std::vector<AnsiString> Snapshot() const { return ring_.Snapshot(); }
     const StringRing& Ring() const { return ring_; }
 
 private:
+    // The address as the log keeps it: at most its first kLongestRingEntry
+    // bytes, cut at a character boundary (null: empty).
+    static AnsiString Kept(const char* url);
+
     StringRing ring_;
 };
 

@@ -168,16 +168,6 @@ LONG IgnoreMissing(LONG result) {
 
 }  // namespace
 
-HKEY RootKey(RegistryRoot root) noexcept {
-    switch (root) {
-    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
-    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
-    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
-    case RegistryRoot::Users: return HKEY_USERS;
-    }
-    return nullptr;
-}
-
 // One pass over a table: a key's values follow it, then its subkeys, each
 // with everything below it up to the next key at most as deep.
 class RegistrationPass {

@@ -20,7 +20,15 @@ enum class KeyFlag : unsigned char {
 
 enum class RegistryRoot : unsigned char { ClassesRoot, CurrentUser, LocalMachine, Users };
 
-HKEY RootKey(RegistryRoot root) noexcept;
+inline HKEY RootKey(RegistryRoot root) noexcept {
+    switch (root) {
+    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::Users: return HKEY_USERS;
+    }
+    return nullptr;
+}
 
 struct RegistryEntry {
     enum class Kind : unsigned char { Key, String, Dword };

@@ -421,15 +421,6 @@ DWORD WhiteListStore::SaveChanges() {
     return ERROR_SUCCESS;
 }
 
-void WhiteListStore::Reset() {
-    ScopedLock file(fileLock_);
-    ScopedLock hold(lock_);
-    entries_.clear();
-    fileEntries_.clear();
-    stamp_ = FileStamp();
-    stampKnown_ = false;
-}
-
 bool WhiteListStore::Append(const char* text) {
     if (!IsStorableEntry(text)) return false;
     AnsiString copy(text);
@@ -456,12 +447,6 @@ bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
 int WhiteListStore::Count() const {
     ScopedLock hold(lock_);
     return static_cast<int>(entries_.size());
-}
-
-AnsiString WhiteListStore::EntryAt(int index) const {
-    ScopedLock hold(lock_);
-    if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return AnsiString();
-    return entries_[static_cast<size_t>(index)];
 }
 
 std::vector<AnsiString> WhiteListStore::Snapshot() const {

@@ -76,8 +76,15 @@ public:
     bool ReplaceAll(const std::vector<AnsiString>& entries);
 
     int Count() const;
-    // A copy of entry index, or an empty string when there is none.
-    AnsiString EntryAt(int index) const;
+    // A copy of entry index, or an empty string when there is none. (This
+    // and Reset are defined here, so they are made only where they are used,
+    // the tests: every function of an object the library links stays in
+    // it, called or not, as its unwind tables refer to it.)
+    AnsiString EntryAt(int index) const {
+        ScopedLock hold(lock_);
+        if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return AnsiString();
+        return entries_[static_cast<size_t>(index)];
+    }
     std::vector<AnsiString> Snapshot() const;
 
     // Tests entries in store order under the lock; stops at the first entry
@@ -96,7 +103,14 @@ public:
 
     // Back to the state of a store that was never used: empty, with nothing
     // read or changed. For tests, which share one process's store.
-    void Reset();
+    void Reset() {
+        ScopedLock file(fileLock_);
+        ScopedLock hold(lock_);
+        entries_.clear();
+        fileEntries_.clear();
+        stamp_ = FileStamp();
+        stampKnown_ = false;
+    }
 
 protected:
     // Where the names of the temporary files start; a save tries this
