@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Makes the server's registry table (module/registry_entries.h) from its
-registration script, at build time, so that registration parses nothing.
+"""Makes the server's registry table (the definitions of what
+module/registry_entries.h declares) from its registration script, at build
+time, so that registration parses nothing.
 
     registry_table.py SCRIPT OUTPUT
 
