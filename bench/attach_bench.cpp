@@ -150,12 +150,12 @@ int Imports(const char* dll) {
         LoadLibraryA(name.c_str());
     }
     for (const char* name : {"winmm.dll", "comdlg32.dll"}) {
-        char path[MAX_PATH] = {};
-        GetSystemDirectoryA(path, MAX_PATH - 16);
-        std::strcat(path, "\\");
-        std::strcat(path, name);
+        char folder[MAX_PATH] = {};
+        const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) continue;
+        const std::string path = std::string(folder, length) + "\\" + name;
         bench::Step step(std::string("use: ") + name);
-        LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     bench::CloseProgramWindow(window);
     return 0;

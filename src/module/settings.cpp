@@ -42,6 +42,7 @@ LONG WriteUnterminatedString(const char* key, const char* name, const char* text
     if (narrow && wide <= 0) return static_cast<LONG>(GetLastError());
     wchar_t* data = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (wide + 1) * sizeof(wchar_t)));
     if (!data) return ERROR_OUTOFMEMORY;
+    const ScopeExit freeData([data] { HeapFree(GetProcessHeap(), 0, data); });
     if (wide) MultiByteToWideChar(CP_ACP, 0, text, narrow, data, wide);
     data[wide] = L'.';
 
@@ -49,16 +50,12 @@ LONG WriteUnterminatedString(const char* key, const char* name, const char* text
     wchar_t nameW[MAX_PATH] = {};
     MultiByteToWideChar(CP_ACP, 0, key, -1, keyW, MAX_PATH - 1);
     MultiByteToWideChar(CP_ACP, 0, name, -1, nameW, MAX_PATH - 1);
-    HKEY handle = nullptr;
-    LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, keyW, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &handle, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(handle, nameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                                static_cast<DWORD>(wide) * sizeof(wchar_t));
-        RegCloseKey(handle);
-    }
-    HeapFree(GetProcessHeap(), 0, data);
-    return status;
+    UniqueHkey opened;
+    const LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, keyW, 0, nullptr, 0, KEY_SET_VALUE,
+                                        nullptr, opened.put(), nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    return RegSetValueExW(opened.get(), nameW, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                          static_cast<DWORD>(wide) * sizeof(wchar_t));
 }
 
 LONG WriteDword(const char* name, DWORD value) noexcept {
