@@ -95,7 +95,8 @@ bool RawBeginsAlike(const char* url, const char* entry, size_t n) {
 }
 
 // One round of raw compares of one address with every entry, in
-// nanoseconds per entry. *matched counts the matches, so that nothing is
+// nanoseconds per entry. The lengths are known, as the store knows its
+// entries' lengths. *matched counts the matches, so that nothing is
 // optimised away.
 double RawNanosecondsPerEntry(const char* url, const std::vector<AnsiString>& entries, int iterations,
                               int* matched) {
@@ -105,7 +106,7 @@ double RawNanosecondsPerEntry(const char* url, const std::vector<AnsiString>& en
     int found = 0;
     for (int i = 0; i < iterations; ++i)
         for (const AnsiString& entry : entries)
-            found += RawBeginsAlike(url, entry.c_str(), std::min(urlLength, std::strlen(entry.c_str())));
+            found += RawBeginsAlike(url, entry.c_str(), std::min(urlLength, entry.length()));
     QueryPerformanceCounter(&end);
     *matched = found;
     return Seconds(start, end) * 1e9 / iterations / entries.size();

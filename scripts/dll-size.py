@@ -45,19 +45,28 @@ def read_map(path):
         lines = handle.read().split("\n")
     start = next(i for i, line in enumerate(lines) if line.startswith("Linker script and memory map"))
     section = None
+    piece = None  # the input section of the entry that follows
     entry = re.compile(r"^ (\S+)?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S.*)$")
     for line in lines[start:]:
         top = re.match(r"^(\.[\w$.]+)(\s|$)", line)
         if top:
             section = top.group(1)
             continue
+        alone = re.match(r"^ (\.\S+)\s*$", line)
+        if alone:
+            piece = alone.group(1)
+            continue
         match = entry.match(line)
         if not match or not section:
             continue
+        piece = match.group(1) or piece
         size = int(match.group(2), 16)
         source = match.group(3).strip()
+        # The linker script folds the unwind tables into .rdata: they are
+        # counted as what they are.
+        kind = ".eh_frame" if piece and piece.startswith(".eh_frame") else section
         if size and not source.startswith("0x"):
-            contributions[(section, re.sub(r".*/", "", source))] += size
+            contributions[(kind, re.sub(r".*/", "", source))] += size
     return contributions
 
 

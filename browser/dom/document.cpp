@@ -106,6 +106,11 @@ std::vector<std::string> Document::WriteLog() const {
     return lines;
 }
 
+std::vector<std::string> Document::ReadLog() const {
+    korvane::ScopedLock hold(tree_->lock);
+    return tree_->reads;
+}
+
 void Document::ClearWrites() {
     korvane::ScopedLock hold(tree_->lock);
     tree_->writes.clear();

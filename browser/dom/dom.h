@@ -2,8 +2,9 @@
 // parsed by a tolerant parser and walked through the real mshtml.h
 // interfaces (IHTMLDocument2, IHTMLElementCollection, IHTMLElement and the
 // element interfaces of each tag), with instruments for the tests: a log of
-// every property write, counts of live references and live BSTRs, injected
-// failures and the rendered sizes of images.
+// every property write (and of every read, when asked), counts of live
+// references and live BSTRs, injected failures and the rendered sizes of
+// images.
 //
 // The COM objects are apartment-threaded like MSHTML's: use a document's
 // objects on one thread at a time. Document's own methods (the log,
@@ -124,6 +125,8 @@ struct DomOptions {
     // With scripting on (the browser's default) NOSCRIPT holds raw text, as
     // in Internet Explorer; off, its markup becomes elements.
     bool scripting = true;
+    // Log every property an element's getters are asked for (ReadLog).
+    bool logReads = false;
     Failures failures;
 };
 
@@ -150,6 +153,9 @@ public:
     // Instruments.
     std::vector<PropertyWrite> Writes() const;
     std::vector<std::string> WriteLog() const;  // Text() of each write
+    // With DomOptions::logReads, each element property read, in order:
+    // "div#2 innerHTML", "img#0 src".
+    std::vector<std::string> ReadLog() const;
     void ClearWrites();
     long LiveRefs() const;     // references callers hold on this document's objects
     long LiveObjects() const;  // this document's COM objects now alive

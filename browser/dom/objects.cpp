@@ -460,8 +460,14 @@ private:
     }
 
     Tree& tree() { return *ref_.tree(); }
+    // Every getter of an element asks this first, so reads are logged here.
     bool ReadFails(const char* property) {
-        return PropertyFails(tree().options.failures.readFail, *node_, property);
+        Tree& tree = this->tree();
+        if (tree.options.logReads) {
+            korvane::ScopedLock hold(tree.lock);
+            tree.reads.push_back(node_->tag + "#" + std::to_string(node_->tagIndex) + " " + property);
+        }
+        return PropertyFails(tree.options.failures.readFail, *node_, property);
     }
     bool WriteFails(const char* property) {
         return PropertyFails(tree().options.failures.writeFail, *node_, property);

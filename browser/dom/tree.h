@@ -75,6 +75,7 @@ struct Tree {
 
     DomOptions options;
     std::vector<PropertyWrite> writes;
+    std::vector<std::string> reads;  // when options.logReads
 
     // The objects are apartment-threaded, but a test reads the log, looks
     // up clickables or drops its last reference from another thread: the

@@ -139,10 +139,10 @@ void AnnounceBlock() {
 }
 
 bool WhiteListed(const AnsiString& url) {
-    const char* text = url.c_str();
-    const size_t length = url.length();
-    return TheWhiteList().AnyEntry(
-        [text, length](const char* entry) { return MatchesWhiteListEntry(text, length, entry); });
+    const WhiteListAddress address(url.c_str(), url.length());
+    return TheWhiteList().AnyEntry([&address](const char* entry, size_t length) {
+        return MatchesWhiteListEntry(address, entry, length);
+    });
 }
 
 }  // namespace

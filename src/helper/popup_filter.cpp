@@ -16,49 +16,56 @@ const unsigned char* U(const char* text) { return reinterpret_cast<const unsigne
 // navigation. From the first byte that is not ASCII on (a character
 // boundary in both strings), the runtime compares.
 bool BeginsAlike(const char* url, const char* entry, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char a = static_cast<unsigned char>(url[i]);
-        unsigned char b = static_cast<unsigned char>(entry[i]);
+    for (size_t i = 0;; ++i) {
+        // Most of an address and an entry that it begins like: the same
+        // ASCII byte in both.
+        while (i < n && url[i] == entry[i] && static_cast<signed char>(url[i]) > 0) ++i;
+        if (i == n) return true;
+        const unsigned a = static_cast<unsigned char>(url[i]);
+        const unsigned b = static_cast<unsigned char>(entry[i]);
         if ((a | b) >= 0x80) return _mbsnbicmp(U(url + i), U(entry + i), n - i) == 0;
-        if (a >= 'A' && a <= 'Z') a += 'a' - 'A';
-        if (b >= 'A' && b <= 'Z') b += 'a' - 'A';
-        if (a != b) return false;
-        if (a == '\0') return true;
+        if (a == b) return true;  // both end here
+        // Two ASCII bytes that differ are one letter when they differ only
+        // in the bit of letter case.
+        const unsigned lower = a | 0x20;
+        if ((a ^ b) != 0x20 || lower < 'a' || lower > 'z') return false;
     }
-    return true;
 }
+
+// The https twin is "https" followed by the entry from its colon on.
+constexpr char kSecure[] = "https";
+constexpr size_t kSecureLength = sizeof kSecure - 1;
 
 }  // namespace
 
-bool MatchesWhiteListEntry(const char* url, const char* entry) {
-    if (!url || !entry) return false;
-    return MatchesWhiteListEntry(url, std::strlen(url), entry);
-}
+WhiteListAddress::WhiteListAddress(const char* text, size_t textLength)
+    : url(text),
+      length(textLength),
+      beginsSecure(text && BeginsAlike(text, kSecure, std::min(textLength, kSecureLength))) {}
 
-bool MatchesWhiteListEntry(const char* url, size_t urlLength, const char* entry) {
+bool MatchesWhiteListEntry(const WhiteListAddress& address, const char* entry, size_t entryLength) {
+    const char* url = address.url;
     if (!url || !entry) return false;
-    const size_t n = std::min(urlLength, std::strlen(entry));
-    if (BeginsAlike(url, entry, n)) return true;
+    if (BeginsAlike(url, entry, std::min(address.length, entryLength))) return true;
 
     // Only an http entry has an https twin, the same address under the
     // other scheme. Any other scheme's twin would be "https:" and whatever
     // follows its colon: for an entry such as "a:" or "x://", a beginning of
     // every https address.
-    static const char kSecure[] = "https";
-    constexpr size_t kSecureLength = sizeof kSecure - 1;
-    const char* colon = std::strchr(entry, ':');
-    if (!colon || static_cast<size_t>(colon - entry) != kSecureLength - 1 ||
-        !BeginsAlike(entry, kSecure, kSecureLength - 1))
+    if (!address.beginsSecure) return false;
+    constexpr size_t kColon = kSecureLength - 1;  // where an http entry has its colon
+    if (entryLength <= kColon || entry[kColon] != ':' || !BeginsAlike(entry, kSecure, kColon))
         return false;
     // The twin, "https" followed by the entry from its colon on, is compared
-    // in two pieces rather than built: it can be longer than any entry, and
-    // the list is tested on every navigation. It is compared over its own
-    // length, not the entry's: over the entry's, a short entry would compare
-    // too few bytes and match every address.
-    const size_t secureN = std::min(urlLength, kSecureLength + std::strlen(colon));
-    if (secureN <= kSecureLength) return BeginsAlike(url, kSecure, secureN);
-    return BeginsAlike(url, kSecure, kSecureLength) &&
-           BeginsAlike(url + kSecureLength, colon, secureN - kSecureLength);
+    // in two pieces rather than built: it can be longer than any entry. Its
+    // first piece is the same for every entry and was compared with the
+    // address beforehand: over the address's length when that is shorter,
+    // which then settles it. The twin is compared over its own length, not
+    // the entry's: over the entry's, a short entry would compare too few
+    // bytes and match every address.
+    const size_t secureN = std::min(address.length, kSecureLength + (entryLength - kColon));
+    if (secureN <= kSecureLength) return true;
+    return BeginsAlike(url + kSecureLength, entry + kColon, secureN - kSecureLength);
 }
 
 bool IsJavascriptUrl(const char* url) {

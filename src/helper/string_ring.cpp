@@ -76,33 +76,17 @@ std::vector<AnsiString> StringRing::Snapshot() const {
     std::vector<AnsiString> entries;
     const int last = start_ > end_ ? end_ + kRingSlots : end_;
     entries.reserve(static_cast<size_t>(last - start_));
-    for (int i = start_; i < last; ++i) entries.emplace_back(slots_[i % kRingSlots].get());
+    for (int i = start_; i < last; ++i) entries.push_back(AnsiString(slots_[i % kRingSlots].get()));
     return entries;
 }
 
-int StringRing::Count() const {
-    ScopedLock hold(lock_);
-    return (end_ - start_ + kRingSlots) % kRingSlots;
-}
-
-int StringRing::Start() const {
-    ScopedLock hold(lock_);
-    return start_;
-}
-
-int StringRing::End() const {
-    ScopedLock hold(lock_);
-    return end_;
-}
-
-bool BlockedPopupLog::Contains(const char* url) const {
+AnsiString BlockedPopupLog::Kept(const char* url) {
     if (!url) url = "";
-    return ring_.Contains(AnsiString(url, BoundedLength(url, kLongestRingEntry)).c_str());
+    return AnsiString(url, BoundedLength(url, kLongestRingEntry));
 }
 
 bool BlockedPopupLog::Add(const char* url) {
-    if (!url) url = "";
-    const AnsiString kept(url, BoundedLength(url, kLongestRingEntry));
+    const AnsiString kept = Kept(url);
     if (!ring_.Add(kept.c_str())) return false;
     // Sent after the ring's lock is released: the dialog's thread may itself
     // be waiting for that lock while it lists the log.

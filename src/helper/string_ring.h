@@ -38,9 +38,21 @@ public:
 
     // The entries from the oldest to the newest.
     std::vector<AnsiString> Snapshot() const;
-    int Count() const;
-    int Start() const;
-    int End() const;
+    // Defined here, so they are made only where they are used (the tests):
+    // every function of an object the library links stays in it, whether
+    // called or not, because the object's unwind tables refer to it.
+    int Count() const {
+        ScopedLock hold(lock_);
+        return (end_ - start_ + kRingSlots) % kRingSlots;
+    }
+    int Start() const {
+        ScopedLock hold(lock_);
+        return start_;
+    }
+    int End() const {
+        ScopedLock hold(lock_);
+        return end_;
+    }
 
 private:
     bool ContainsLocked(const char* text) const;
@@ -58,12 +70,17 @@ public:
     // Keeps at most the first kLongestRingEntry bytes of the address, cut
     // at a character boundary; returns true when that was new to the log.
     bool Add(const char* url);
-    // Whether the address, cut as Add cuts it, is in the log.
-    bool Contains(const char* url) const;
+    // Whether the address, cut as Add cuts it, is in the log. (Defined here,
+    // so it is made only where it is used, the tests.)
+    bool Contains(const char* url) const { return ring_.Contains(Kept(url).c_str()); }
     std::vector<AnsiString> Snapshot() const { return ring_.Snapshot(); }
     const StringRing& Ring() const { return ring_; }
 
 private:
+    // The address as the log keeps it: at most its first kLongestRingEntry
+    // bytes, cut at a character boundary (null: empty).
+    static AnsiString Kept(const char* url);
+
     StringRing ring_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "helper/view_source.h"
 #include "korvane_idl.h"
+#include "module/module_path.h"
 #include "module/registrar.h"
 #include "module/type_library.h"
 
@@ -112,7 +113,10 @@ HRESULT GetServerClassObject(REFCLSID clsid, REFIID riid, void** object) noexcep
 }
 
 HRESULT RegisterServer(HMODULE module, Registrar& registrar) noexcept {
-    const HRESULT entries = UpdateRegistryFromResource(module, true, registrar);
+    char path[MAX_PATH];
+    const HRESULT pathResult = GetModulePath(module, path, sizeof path);
+    if (FAILED(pathResult)) return pathResult;
+    const HRESULT entries = registrar.Register(kServerRegistryEntries, kServerRegistryEntryCount, path);
     if (FAILED(entries)) return entries;
     const HRESULT library = RegisterTypeLibrary(module);
     if (FAILED(library)) return library;
@@ -120,7 +124,7 @@ HRESULT RegisterServer(HMODULE module, Registrar& registrar) noexcept {
 }
 
 HRESULT UnregisterServer(HMODULE module, Registrar& registrar) noexcept {
-    const HRESULT entries = UpdateRegistryFromResource(module, false, registrar);
+    const HRESULT entries = registrar.Unregister(kServerRegistryEntries, kServerRegistryEntryCount);
     const HRESULT library = UnregisterTypeLibrary(module);
     if (FAILED(entries)) return entries;
     return FAILED(library) ? library : S_OK;

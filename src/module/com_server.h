@@ -12,7 +12,7 @@ namespace korvane {
 class Registrar;
 
 // Called by the entry point at process attach and detach. Init records the
-// module whose file holds the registration script and the type library;
+// module whose file holds the type library;
 // Term drops what the module support holds (the cached type information).
 HRESULT ComModuleInit(HINSTANCE instance) noexcept;
 void ComModuleTerm() noexcept;
@@ -39,10 +39,10 @@ LONG ModuleLockCount() noexcept;
 HRESULT GetServerClassObject(REFCLSID clsid, REFIID riid, void** object) noexcept;
 
 // DllRegisterServer and DllUnregisterServer for module, with registrar
-// applying the registration script (tests pass one that fails on purpose).
-// Register returns the first failure: the script's, else the type
-// library's. Unregister removes both and returns the first failure, which
-// DllUnregisterServer does not pass on.
+// writing the server's registry entries (tests pass one that fails on
+// purpose). Register returns the first failure: the entries', else the
+// type library's. Unregister removes both and returns the first failure,
+// which DllUnregisterServer does not pass on.
 HRESULT RegisterServer(HMODULE module, Registrar& registrar) noexcept;
 HRESULT UnregisterServer(HMODULE module, Registrar& registrar) noexcept;
 

@@ -1,7 +1,6 @@
 #include "module/module_lifetime.h"
 
-#include <vector>
-
+#include "base/ansi_string.h"
 #include "base/unique_resource.h"
 #include "module/com_server.h"
 #include "module/hook_owner.h"
@@ -49,17 +48,16 @@ private:
 };
 
 // The full path of the host program, however long.
-bool HostPath(std::vector<char>& path) {
-    path.assign(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+bool HostPath(AnsiString& path) {
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        path.Allocate(size);
+        const DWORD length = GetModuleFileNameA(nullptr, path.data(), size);
         if (length == 0) return false;
-        if (length < path.size() - 1) {
-            path[length] = '\0';
+        if (length < size - 1) {
+            path.Truncate(length);
             return true;
         }
-        if (path.size() >= 32768) return false;
-        path.assign(path.size() * 2, '\0');
+        if (size >= 32768) return false;
     }
 }
 
@@ -73,9 +71,9 @@ BOOL AttachProcess(HINSTANCE instance) {
         SetSessionObjectPrefix(SessionObjectPrefixFor(length < sizeof value ? value : ""));
     }
 
-    std::vector<char> host;
+    AnsiString host;
     try {
-        if (HostPath(host) && IsShellHost(host.data())) return FALSE;
+        if (HostPath(host) && IsShellHost(host.c_str())) return FALSE;
     } catch (...) {
         // Cannot even tell: refusing is the safe side.
         return FALSE;

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
 namespace korvane {
 namespace {
@@ -81,17 +80,18 @@ bool DirectoryPart(const char* path, char* result, size_t size) noexcept {
 
 AnsiString LibraryDirectory() {
     HMODULE module = GetModuleHandleA("Korvane.dll");
-    std::vector<char> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
+    AnsiString path;
+    for (DWORD size = MAX_PATH;; size *= 2) {
+        path.Allocate(size);
+        const DWORD length = GetModuleFileNameA(module, path.data(), size);
         if (length == 0) return AnsiString();
-        if (length < path.size()) {
-            const char* slash = std::strrchr(path.data(), '\\');
+        if (length < size) {
+            const char* slash = std::strrchr(path.c_str(), '\\');
             if (!slash) return AnsiString();
-            return AnsiString(path.data(), static_cast<size_t>(slash - path.data()) + 1);
+            path.Truncate(static_cast<size_t>(slash - path.c_str()) + 1);
+            return path;
         }
-        if (path.size() >= 32768) return AnsiString();
-        path.resize(path.size() * 2);
+        if (size >= 32768) return AnsiString();
     }
 }
 

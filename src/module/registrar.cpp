@@ -1,34 +1,44 @@
 #include "module/registrar.h"
 
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
+#include "base/ansi_string.h"
 #include "base/unique_resource.h"
-#include "module/module_path.h"
-#include "registration_ids.h"
 
 namespace korvane {
 namespace {
 
 // Saved contents of a key, read through the wide functions so that names
 // and string data come back byte for byte, whatever the code page.
+using WideName = std::unique_ptr<wchar_t[]>;  // terminated
+
 struct SavedValue {
-    std::vector<wchar_t> name;  // terminated
+    WideName name;
     DWORD type = REG_NONE;
-    std::vector<BYTE> data;
+    std::unique_ptr<BYTE[]> data;
+    DWORD size = 0;
 };
 
 struct SavedKey {
-    std::vector<wchar_t> name;  // terminated
+    WideName name;
     std::vector<SavedValue> values;
     std::vector<SavedKey> subkeys;
 };
 
-std::vector<wchar_t> Widen(const char* text) {
+WideName CopyName(const wchar_t* name, DWORD length) {
+    WideName copy(new wchar_t[length + 1]);
+    std::memcpy(copy.get(), name, length * sizeof(wchar_t));
+    copy[length] = L'\0';
+    return copy;
+}
+
+WideName Widen(const char* text) {
     const int count = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::vector<wchar_t> wide(count > 0 ? static_cast<size_t>(count) : 1, L'\0');
-    if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), count);
+    WideName wide(new wchar_t[count > 0 ? count : 1]());
+    if (count > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.get(), count);
     return wide;
 }
 
@@ -60,13 +70,13 @@ LONG ReadValue(HKEY key, const wchar_t* name, SavedValue* value) {
         DWORD size = 0;
         LONG result = RegQueryValueExW(key, name, nullptr, &value->type, nullptr, &size);
         if (result != ERROR_SUCCESS) return result;
-        value->data.assign(size, 0);
-        result = RegQueryValueExW(key, name, nullptr, &value->type,
-                                  size ? value->data.data() : nullptr, &size);
-        // The value may grow between the two calls; ask again then.
-        if (result == ERROR_MORE_DATA) continue;
+        value->data.reset(size ? new BYTE[size]() : nullptr);
+        result = RegQueryValueExW(key, name, nullptr, &value->type, value->data.get(), &size);
+        // The value may grow between the two calls; ask again then. (Asked
+        // with no room, the second call answers the new size as a success.)
+        if (result == ERROR_MORE_DATA || (size && !value->data)) continue;
         if (result != ERROR_SUCCESS) return result;
-        value->data.resize(size);
+        value->size = size;
         return ERROR_SUCCESS;
     }
     return ERROR_MORE_DATA;
@@ -79,30 +89,32 @@ LONG SaveKey(HKEY key, SavedKey* saved) {
                                    nullptr);
     if (result != ERROR_SUCCESS) return result;
 
-    std::vector<wchar_t> name(static_cast<size_t>(maxValueNameLength) + 1, L'\0');
+    DWORD room = maxValueNameLength + 1;
+    WideName name(new wchar_t[room]());
     for (DWORD i = 0; i < valueCount; ++i) {
-        DWORD length = static_cast<DWORD>(name.size());
-        result = RegEnumValueW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        DWORD length = room;
+        result = RegEnumValueW(key, i, name.get(), &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS) return result;
         SavedValue value;
-        value.name.assign(name.data(), name.data() + length + 1);
-        result = ReadValue(key, value.name.data(), &value);
+        value.name = CopyName(name.get(), length);
+        result = ReadValue(key, value.name.get(), &value);
         if (result != ERROR_SUCCESS) return result;
         saved->values.push_back(std::move(value));
     }
 
-    name.assign(static_cast<size_t>(maxSubkeyLength) + 1, L'\0');
+    room = maxSubkeyLength + 1;
+    name.reset(new wchar_t[room]());
     for (DWORD i = 0; i < subkeyCount; ++i) {
-        DWORD length = static_cast<DWORD>(name.size());
-        result = RegEnumKeyExW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        DWORD length = room;
+        result = RegEnumKeyExW(key, i, name.get(), &length, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS) return result;
         UniqueHkey subkey;
-        result = RegOpenKeyExW(key, name.data(), 0, KEY_READ, subkey.put());
+        result = RegOpenKeyExW(key, name.get(), 0, KEY_READ, subkey.put());
         if (result != ERROR_SUCCESS) return result;
         SavedKey child;
-        child.name.assign(name.data(), name.data() + length + 1);
+        child.name = CopyName(name.get(), length);
         result = SaveKey(subkey.get(), &child);
         if (result != ERROR_SUCCESS) return result;
         saved->subkeys.push_back(std::move(child));
@@ -111,9 +123,7 @@ LONG SaveKey(HKEY key, SavedKey* saved) {
 }
 
 LONG WriteSavedValue(HKEY key, const SavedValue& value) {
-    return RegSetValueExW(key, value.name.data(), 0, value.type,
-                          value.data.empty() ? nullptr : value.data.data(),
-                          static_cast<DWORD>(value.data.size()));
+    return RegSetValueExW(key, value.name.get(), 0, value.type, value.data.get(), value.size);
 }
 
 // Puts saved values and subkeys back into key; carries on past failures.
@@ -121,20 +131,21 @@ void RestoreContents(HKEY key, const SavedKey& saved) noexcept {
     for (const SavedValue& value : saved.values) WriteSavedValue(key, value);
     for (const SavedKey& child : saved.subkeys) {
         UniqueHkey subkey;
-        if (RegCreateKeyExW(key, child.name.data(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+        if (RegCreateKeyExW(key, child.name.get(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                             nullptr, subkey.put(), nullptr) != ERROR_SUCCESS)
             continue;
         RestoreContents(subkey.get(), child);
     }
 }
 
-AnsiString JoinPath(const AnsiString& parent, const AnsiString& name) {
-    if (parent.empty()) return name;
+AnsiString JoinPath(const AnsiString& parent, const char* name) {
+    if (parent.empty()) return AnsiString(name);
+    const size_t nameLength = std::strlen(name);
     AnsiString path;
-    path.Allocate(parent.length() + 1 + name.length());
+    path.Allocate(parent.length() + 1 + nameLength);
     std::memcpy(path.data(), parent.c_str(), parent.length());
     path.data()[parent.length()] = '\\';
-    std::memcpy(path.data() + parent.length() + 1, name.c_str(), name.length());
+    std::memcpy(path.data() + parent.length() + 1, name, nameLength);
     return path;
 }
 
@@ -157,19 +168,21 @@ LONG IgnoreMissing(LONG result) {
 
 }  // namespace
 
+// One pass over a table: a key's values follow it, then its subkeys, each
+// with everything below it up to the next key at most as deep.
 class RegistrationPass {
 public:
-    explicit RegistrationPass(Registrar& registrar) : registrar_(registrar) {}
+    RegistrationPass(Registrar& registrar, const RegistryEntry* entries, size_t count,
+                     const char* modulePath)
+        : registrar_(registrar), entries_(entries), count_(entries ? count : 0),
+          modulePath_(modulePath ? modulePath : "") {}
 
-    HRESULT Register(const RegistryScript& script) noexcept {
+    HRESULT Register() noexcept {
         LONG result = ERROR_SUCCESS;
         try {
-            for (const ScriptRoot& root : script.roots) {
-                for (const ScriptKey& key : root.keys) {
-                    result = RegisterKey(root.hive, root.hive, AnsiString(), key);
-                    if (result != ERROR_SUCCESS) break;
-                }
-                if (result != ERROR_SUCCESS) break;
+            for (size_t i = NextKey(0); i < count_ && result == ERROR_SUCCESS; i = NextKey(End(i))) {
+                const HKEY root = RootKey(entries_[i].root);
+                result = RegisterKey(root, root, AnsiString(), i);
             }
         } catch (...) {
             // Only allocation throws, and always before the change it was
@@ -181,20 +194,43 @@ public:
         return HRESULT_FROM_WIN32(result);
     }
 
-    HRESULT Unregister(const RegistryScript& script) noexcept {
+    HRESULT Unregister() noexcept {
         LONG first = ERROR_SUCCESS;
-        for (const ScriptRoot& root : script.roots)
-            for (const ScriptKey& key : root.keys) first = Keep(first, UnregisterKey(root.hive, key));
+        for (size_t i = NextKey(0); i < count_; i = NextKey(End(i)))
+            first = Keep(first, UnregisterKey(RootKey(entries_[i].root), i));
         return first == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(first);
     }
 
 private:
+    bool IsKey(size_t i) const { return entries_[i].kind == RegistryEntry::Kind::Key; }
+
+    // The first key from i on (a table begins with one).
+    size_t NextKey(size_t i) const {
+        while (i < count_ && !IsKey(i)) ++i;
+        return i;
+    }
+
+    // Past key's values and everything below it.
+    size_t End(size_t key) const {
+        size_t i = key + 1;
+        while (i < count_ && (!IsKey(i) || entries_[i].depth > entries_[key].depth)) ++i;
+        return i;
+    }
+
+    // Past key's values: its first subkey, or End(key).
+    size_t ValuesEnd(size_t key) const {
+        size_t i = key + 1;
+        while (i < count_ && !IsKey(i)) ++i;
+        return i;
+    }
+
     LONG Gate() noexcept { return registrar_.BeforeChange(); }
 
-    LONG RegisterKey(HKEY hive, HKEY parent, const AnsiString& parentPath, const ScriptKey& key) {
+    LONG RegisterKey(HKEY hive, HKEY parent, const AnsiString& parentPath, size_t index) {
+        const RegistryEntry& key = entries_[index];
         const AnsiString path = JoinPath(parentPath, key.name);
         if (key.flag == KeyFlag::ForceRemove) {
-            const LONG deleted = DeleteForRewrite(hive, parent, path, key.name.c_str());
+            const LONG deleted = DeleteForRewrite(hive, parent, path, key.name);
             if (deleted != ERROR_SUCCESS) return deleted;
         }
 
@@ -210,18 +246,19 @@ private:
         DWORD disposition = 0;
         LONG result = Gate();
         if (result == ERROR_SUCCESS)
-            result = RegCreateKeyExA(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+            result = RegCreateKeyExA(parent, key.name, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_READ | KEY_WRITE, nullptr, handle.put(), &disposition);
         const bool created = result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
         if (!created) journal_.pop_back();
         if (result != ERROR_SUCCESS) return result;
 
-        for (const ScriptValue& value : key.values) {
-            result = SetValue(hive, handle.get(), path, created, value);
+        size_t i = index + 1;
+        for (; i < count_ && !IsKey(i); ++i) {
+            result = SetValue(hive, handle.get(), path, created, entries_[i]);
             if (result != ERROR_SUCCESS) return result;
         }
-        for (const ScriptKey& subkey : key.subkeys) {
-            result = RegisterKey(hive, handle.get(), path, subkey);
+        for (const size_t end = End(index); i < end; i = End(i)) {
+            result = RegisterKey(hive, handle.get(), path, i);
             if (result != ERROR_SUCCESS) return result;
         }
         return ERROR_SUCCESS;
@@ -230,30 +267,27 @@ private:
     // Values of a key this pass created go with the key when it is undone;
     // values of a key that was there already are saved first.
     LONG SetValue(HKEY hive, HKEY key, const AnsiString& path, bool keyIsNew,
-                  const ScriptValue& value) {
+                  const RegistryEntry& value) {
         if (!keyIsNew) {
             Change change;
             change.kind = Change::Kind::ReplacedValue;
             change.hive = hive;
             change.path = path;
-            change.oldValue.name = Widen(value.name.c_str());
-            const LONG read = ReadValue(key, change.oldValue.name.data(), &change.oldValue);
+            change.oldValue.name = Widen(value.name);
+            const LONG read = ReadValue(key, change.oldValue.name.get(), &change.oldValue);
             if (read != ERROR_SUCCESS && read != ERROR_FILE_NOT_FOUND) return read;
             change.hadValue = read == ERROR_SUCCESS;
             journal_.push_back(std::move(change));
         }
         LONG result = Gate();
         if (result == ERROR_SUCCESS) {
-            const BYTE* data;
-            DWORD size;
-            if (value.type == REG_DWORD) {
-                data = reinterpret_cast<const BYTE*>(&value.number);
-                size = sizeof value.number;
-            } else {
-                data = reinterpret_cast<const BYTE*>(value.text.c_str());
-                size = static_cast<DWORD>(value.text.length() + 1);
-            }
-            result = RegSetValueExA(key, value.name.c_str(), 0, value.type, data, size);
+            const bool number = value.kind == RegistryEntry::Kind::Dword;
+            const char* text = value.text ? value.text : modulePath_;
+            const BYTE* data = number ? reinterpret_cast<const BYTE*>(&value.number)
+                                      : reinterpret_cast<const BYTE*>(text);
+            const DWORD size =
+                number ? sizeof value.number : static_cast<DWORD>(std::strlen(text) + 1);
+            result = RegSetValueExA(key, value.name, 0, number ? REG_DWORD : REG_SZ, data, size);
         }
         if (result != ERROR_SUCCESS && !keyIsNew) journal_.pop_back();
         return result;
@@ -299,7 +333,7 @@ private:
                 if (change.hadValue) {
                     WriteSavedValue(key.get(), change.oldValue);
                 } else {
-                    RegDeleteValueW(key.get(), change.oldValue.name.data());
+                    RegDeleteValueW(key.get(), change.oldValue.name.get());
                 }
                 break;
             }
@@ -317,8 +351,9 @@ private:
         journal_.clear();
     }
 
-    LONG UnregisterKey(HKEY parent, const ScriptKey& key) noexcept {
-        const char* name = key.name.c_str();
+    LONG UnregisterKey(HKEY parent, size_t index) noexcept {
+        const RegistryEntry& key = entries_[index];
+        const char* name = key.name;
         if (key.flag == KeyFlag::ForceRemove) {
             const LONG allowed = Gate();
             if (allowed != ERROR_SUCCESS) return allowed;
@@ -332,13 +367,15 @@ private:
         if (opened != ERROR_SUCCESS) return IgnoreMissing(opened);
 
         LONG first = ERROR_SUCCESS;
-        for (const ScriptKey& subkey : key.subkeys) first = Keep(first, UnregisterKey(handle.get(), subkey));
+        const size_t valuesEnd = ValuesEnd(index);
+        for (size_t i = valuesEnd, end = End(index); i < end; i = End(i))
+            first = Keep(first, UnregisterKey(handle.get(), i));
         if (key.flag == KeyFlag::NoRemove) return first;
 
-        for (const ScriptValue& value : key.values) {
+        for (size_t i = index + 1; i < valuesEnd; ++i) {
             LONG result = Gate();
             if (result == ERROR_SUCCESS)
-                result = IgnoreMissing(RegDeleteValueA(handle.get(), value.name.c_str()));
+                result = IgnoreMissing(RegDeleteValueA(handle.get(), entries_[i].name));
             first = Keep(first, result);
         }
         DWORD subkeys = 0, values = 0;
@@ -353,45 +390,21 @@ private:
     }
 
     Registrar& registrar_;
+    const RegistryEntry* entries_;
+    size_t count_;
+    const char* modulePath_;
     std::vector<Change> journal_;
 };
 
-HRESULT Registrar::Register(const RegistryScript& script) noexcept {
-    RegistrationPass pass(*this);
-    return pass.Register(script);
+HRESULT Registrar::Register(const RegistryEntry* entries, size_t count,
+                            const char* modulePath) noexcept {
+    RegistrationPass pass(*this, entries, count, modulePath);
+    return pass.Register();
 }
 
-HRESULT Registrar::Unregister(const RegistryScript& script) noexcept {
-    RegistrationPass pass(*this);
-    return pass.Unregister(script);
-}
-
-HRESULT LoadRegistrationScript(HMODULE module, RegistryScript* script) noexcept {
-    if (!script) return E_POINTER;
-    char path[MAX_PATH];
-    const HRESULT pathResult = GetModulePath(module, path, sizeof path);
-    if (FAILED(pathResult)) return pathResult;
-
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(IDR_REGISTRATION_SCRIPT), "REGISTRY");
-    HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
-    const void* text = loaded ? LockResource(loaded) : nullptr;
-    if (!text) {
-        const DWORD error = GetLastError();
-        return error ? HRESULT_FROM_WIN32(error) : HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
-    }
-    const ScriptReplacement replacements[] = {{"MODULE", path}};
-    const ScriptError error =
-        ParseRegistryScript(static_cast<const char*>(text), SizeofResource(module, resource),
-                            replacements, 1, script);
-    if (error == ScriptError::None) return S_OK;
-    return error == ScriptError::OutOfMemory ? E_OUTOFMEMORY : HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-}
-
-HRESULT UpdateRegistryFromResource(HMODULE module, bool registering, Registrar& registrar) noexcept {
-    RegistryScript script;
-    const HRESULT loaded = LoadRegistrationScript(module, &script);
-    if (FAILED(loaded)) return loaded;
-    return registering ? registrar.Register(script) : registrar.Unregister(script);
+HRESULT Registrar::Unregister(const RegistryEntry* entries, size_t count) noexcept {
+    RegistrationPass pass(*this, entries, count, nullptr);
+    return pass.Unregister();
 }
 
 }  // namespace korvane

@@ -325,7 +325,34 @@ private:
     size_t errorLine_ = 0;
 };
 
+RegistryRoot RootOf(HKEY hive) {
+    if (hive == HKEY_CURRENT_USER) return RegistryRoot::CurrentUser;
+    if (hive == HKEY_LOCAL_MACHINE) return RegistryRoot::LocalMachine;
+    if (hive == HKEY_USERS) return RegistryRoot::Users;
+    return RegistryRoot::ClassesRoot;
+}
+
+void AppendKey(const ScriptKey& key, RegistryRoot root, unsigned char depth,
+               std::vector<RegistryEntry>* entries) {
+    entries->push_back({RegistryEntry::Kind::Key, depth, key.flag, root, key.name.c_str(), nullptr, 0});
+    for (const ScriptValue& value : key.values) {
+        const bool number = value.type == REG_DWORD;
+        entries->push_back({number ? RegistryEntry::Kind::Dword : RegistryEntry::Kind::String, depth,
+                            KeyFlag::Unmarked, root, value.name.c_str(),
+                            number ? nullptr : value.text.c_str(), value.number});
+    }
+    for (const ScriptKey& subkey : key.subkeys)
+        AppendKey(subkey, root, static_cast<unsigned char>(depth + 1), entries);
+}
+
 }  // namespace
+
+std::vector<RegistryEntry> ScriptEntries(const RegistryScript& script) {
+    std::vector<RegistryEntry> entries;
+    for (const ScriptRoot& root : script.roots)
+        for (const ScriptKey& key : root.keys) AppendKey(key, RootOf(root.hive), 0, &entries);
+    return entries;
+}
 
 ScriptError ParseRegistryScript(const char* text, size_t length,
                                 const ScriptReplacement* replacements, size_t replacementCount,

@@ -1,6 +1,9 @@
 // The registration script: the registry entries of the COM server written as
 // text in the familiar .rgs form, and its parser. Parsing is a pure function
-// of the text; nothing here touches the registry.
+// of the text; nothing here touches the registry. The library itself
+// carries its entries as a table made from its script at build time
+// (registry_entries.h); the parser reads scripts for the tests, which hold
+// that table to the script.
 //
 //   HKCR                                     root: HKCR, HKCU, HKLM, HKU or
 //   {                                        their HKEY_... long names
@@ -31,15 +34,9 @@
 
 #include "base/narrow_string.h"
 #include "base/win32_types.h"
+#include "module/registry_entries.h"
 
 namespace korvane {
-
-// How a key is treated when the server is registered and unregistered.
-enum class KeyFlag {
-    Unmarked,     // created when missing; removed at unregistration once empty
-    ForceRemove,  // rewritten from scratch at registration, removed whole
-    NoRemove,     // never removed
-};
 
 struct ScriptValue {
     AnsiString name;      // empty: the key's default value
@@ -102,5 +99,9 @@ constexpr size_t kMaxValueTextLength = 16383;
 ScriptError ParseRegistryScript(const char* text, size_t length,
                                 const ScriptReplacement* replacements, size_t replacementCount,
                                 RegistryScript* script, size_t* errorLine = nullptr) noexcept;
+
+// The script as a table for Registrar, in the script's order. The entries
+// point into script's strings: script must outlive them.
+std::vector<RegistryEntry> ScriptEntries(const RegistryScript& script);
 
 }  // namespace korvane

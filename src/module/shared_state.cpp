@@ -54,13 +54,26 @@ SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0};
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 
 // Owns the security descriptor of the session's objects for the life of
-// the process: it is built once and handed to every create call.
+// the process: it is built when first asked for, once, and handed to every
+// create call. (Built under a lock of its own rather than as a function's
+// static: that would bring the C++ runtime's guard for statics, and its
+// thread primitives, into every process the hook reaches.)
 class SessionSecurity {
 public:
-    SessionSecurity() noexcept;
-    SECURITY_ATTRIBUTES* Attributes() noexcept { return descriptor_ ? &attributes_ : nullptr; }
+    SECURITY_ATTRIBUTES* Attributes() noexcept {
+        ScopedLock hold(lock_);
+        if (!built_) {
+            built_ = true;
+            Build();
+        }
+        return descriptor_ ? &attributes_ : nullptr;
+    }
 
 private:
+    void Build() noexcept;
+
+    CriticalSection lock_;
+    bool built_ = false;
     UniqueLocal descriptor_;
     SECURITY_ATTRIBUTES attributes_{};
 };
@@ -82,7 +95,7 @@ AnsiString UserSidText() {
     return AnsiString(text);
 }
 
-SessionSecurity::SessionSecurity() noexcept {
+void SessionSecurity::Build() noexcept {
     try {
         const AnsiString user = UserSidText();
         if (user.empty()) return;
@@ -109,6 +122,8 @@ SessionSecurity::SessionSecurity() noexcept {
         // Out of memory: the default security.
     }
 }
+
+SessionSecurity sessionSecurity;
 
 // The session's block stays mapped until the process ends: the code of
 // every thread reads it through sharedState->
@@ -142,10 +157,7 @@ AnsiString SessionObjectName(const char* name) {
     return Concatenate({sessionObjectPrefix, name});
 }
 
-SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept {
-    static SessionSecurity security;
-    return security.Attributes();
-}
+SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept { return sessionSecurity.Attributes(); }
 
 bool MapSessionSharedState() {
     if (sessionView) return true;

@@ -2,7 +2,9 @@
 
 #include <mshtml.h>
 
+#include <cstdint>
 #include <new>
+#include <vector>
 
 #include "base/ansi_string.h"
 #include "base/com.h"
@@ -144,24 +146,30 @@ ComPtr<IHTMLElementCollection> TagCollection(IHTMLElementCollection* all, const 
     return collection;
 }
 
+// Element index of the collection as its interface iid; null when the
+// collection or the element cannot give it.
+ComPtr<IUnknown> ItemAs(IHTMLElementCollection* collection, long index, REFIID iid) {
+    VARIANT position;
+    VariantInit(&position);
+    V_VT(&position) = VT_I4;
+    V_I4(&position) = index;
+    VARIANT none;
+    VariantInit(&none);
+    ComPtr<IDispatch> item;
+    ComPtr<IUnknown> element;
+    if (FAILED(collection->item(position, none, item.GetAddressOf())) || !item) return element;
+    if (FAILED(item->QueryInterface(iid, reinterpret_cast<void**>(element.GetAddressOf()))))
+        element.Reset();
+    return element;
+}
+
 // Calls work for every element of the collection that answers iid, in
 // document order, until work asks to stop.
 Next ForEachElement(Scan& scan, IHTMLElementCollection* collection, long count, REFIID iid,
                     Work work) {
     for (long i = 0; i < count; ++i) {
-        VARIANT index;
-        VariantInit(&index);
-        V_VT(&index) = VT_I4;
-        V_I4(&index) = i;
-        VARIANT none;
-        VariantInit(&none);
-        ComPtr<IDispatch> item;
-        if (FAILED(collection->item(index, none, item.GetAddressOf())) || !item) continue;
-        ComPtr<IUnknown> element;
-        if (FAILED(item->QueryInterface(iid, reinterpret_cast<void**>(element.GetAddressOf()))) ||
-            !element)
-            continue;
-        if (work(scan, element.Get()) == Next::StopScan) return Next::StopScan;
+        const ComPtr<IUnknown> element = ItemAs(collection, i, iid);
+        if (element && work(scan, element.Get()) == Next::StopScan) return Next::StopScan;
     }
     return Next::Continue;
 }
@@ -240,18 +248,101 @@ Next TestEmbed(Scan&, IUnknown* element) {
     return TestPlugin(element, PluginSize<IHTMLEmbedElement>);
 }
 
-Next TestContainer(Scan& scan, IUnknown* element) {
-    auto* division = static_cast<IHTMLElement*>(element);
-    ComPtr<IHTMLStyle> style;
-    if (FAILED(division->get_style(style.ReleaseAndGetAddressOf())) || !style)
-        return Next::Continue;
-    UniqueBstr inner;
-    if (FAILED(division->get_innerHTML(inner.put()))) inner.reset();
-    if (!IsAdContainer(inner.get(), inner.Length())) return Next::Continue;
+// Elements by their COM identity (IUnknown), each held by a reference so
+// that no address can be taken by another object while the set lives.
+class ElementSet {
+public:
+    ElementSet() = default;
+    ElementSet(const ElementSet&) = delete;
+    ElementSet& operator=(const ElementSet&) = delete;
+    ~ElementSet() {
+        for (IUnknown* element : slots_)
+            if (element) element->Release();
+    }
 
+    bool Contains(IUnknown* element) const {
+        return !slots_.empty() && slots_[Slot(slots_, element)] == element;
+    }
+
+    // False when element was there already.
+    bool Add(IUnknown* element) {
+        if (Contains(element)) return false;
+        if ((count_ + 1) * 2 > slots_.size()) Grow();
+        slots_[Slot(slots_, element)] = element;
+        element->AddRef();
+        ++count_;
+        return true;
+    }
+
+private:
+    // Where element is, or the free slot where it would go. slots has a
+    // power-of-two size and at least one free slot.
+    static size_t Slot(const std::vector<IUnknown*>& slots, IUnknown* element) {
+        const size_t mask = slots.size() - 1;
+        size_t slot = (reinterpret_cast<uintptr_t>(element) >> 3) * 2654435761u & mask;
+        while (slots[slot] && slots[slot] != element) slot = (slot + 1) & mask;
+        return slot;
+    }
+
+    void Grow() {
+        std::vector<IUnknown*> larger(slots_.empty() ? 64 : slots_.size() * 2, nullptr);
+        for (IUnknown* element : slots_)
+            if (element) larger[Slot(larger, element)] = element;
+        slots_.swap(larger);
+    }
+
+    std::vector<IUnknown*> slots_;
+    size_t count_ = 0;
+};
+
+// Adds the elements that enclose element to set, from its parent up. The
+// set holds every element above each one it holds, so the walk stops at
+// the first one already there.
+void AddEnclosing(ElementSet& set, IHTMLElement* element) {
+    ComPtr<IHTMLElement> parent;
+    if (FAILED(element->get_parentElement(parent.GetAddressOf()))) return;
+    while (parent) {
+        ComPtr<IUnknown> identity;
+        if (FAILED(parent.As(&identity)) || !identity || !set.Add(identity.Get())) return;
+        ComPtr<IHTMLElement> next;
+        if (FAILED(parent->get_parentElement(next.GetAddressOf()))) return;
+        parent = std::move(next);
+    }
+}
+
+// The DIVs, innermost first: the markup of a DIV holds the markup of every
+// DIV inside it, so a DIV that encloses one over kAdContainerMarkupLimit is
+// over it too, and is left alone without its markup being read. (Read in
+// document order, nested DIVs make the document serialise the square of
+// their depth.) Every DIV's markup is read before any DIV is hidden, as it
+// is in document order, where a DIV is read before the DIVs inside it;
+// the DIVs judged to be advertisements are then hidden in document order.
+void TestContainers(Scan& scan, IHTMLElementCollection* divisions, long count) {
+    ElementSet overLimit;  // the elements that enclose a DIV over the limit
+    std::vector<ComPtr<IHTMLStyle>> toHide;  // innermost first
+    for (long i = count - 1; i >= 0; --i) {
+        const ComPtr<IUnknown> item = ItemAs(divisions, i, IID_IHTMLElement);
+        if (!item) continue;
+        auto* division = static_cast<IHTMLElement*>(item.Get());
+        ComPtr<IUnknown> identity;
+        if (SUCCEEDED(division->QueryInterface(IID_IUnknown,
+                                               reinterpret_cast<void**>(identity.GetAddressOf()))) &&
+            identity && overLimit.Contains(identity.Get()))
+            continue;
+        ComPtr<IHTMLStyle> style;
+        if (FAILED(division->get_style(style.GetAddressOf())) || !style) continue;
+        UniqueBstr inner;
+        if (FAILED(division->get_innerHTML(inner.put()))) inner.reset();
+        if (inner.Length() > kAdContainerMarkupLimit) {
+            AddEnclosing(overLimit, division);
+            continue;
+        }
+        if (IsAdContainer(inner.get(), inner.Length())) toHide.push_back(std::move(style));
+    }
+    if (toHide.empty()) return;
     if (!scan.hidden) scan.hidden = AllocBstr(L"hidden");
-    style->put_visibility(scan.hidden.get());
-    return Next::Continue;
+    for (auto style = toHide.rbegin(); style != toHide.rend(); ++style)
+        (*style)->put_visibility(scan.hidden.get());
 }
 
 // --- Targets ----------------------------------------------------------------
@@ -346,11 +437,16 @@ enum class When {
     BannerAdsBlockedInDocumentComplete,
 };
 
+// A phase's pass over all its elements, when it is not each in document
+// order with its Work.
+using Pass = void (*)(Scan& scan, IHTMLElementCollection* elements, long count);
+
 struct Phase {
     const wchar_t* tag;
     const IID* iid;
     Work work;
     When when;
+    Pass pass;
 };
 
 // Unload handlers and banner ads: a phase that cannot get at its elements is
@@ -362,7 +458,7 @@ const Phase kTolerantPhases[] = {
     {L"img", &IID_IHTMLImgElement, TestImage, When::BannerAdsBlocked},
     {L"object", &IID_IHTMLObjectElement, TestObject, When::BannerAdsBlocked},
     {L"embed", &IID_IHTMLEmbedElement, TestEmbed, When::BannerAdsBlocked},
-    {L"div", &IID_IHTMLElement, TestContainer, When::BannerAdsBlockedInDocumentComplete},
+    {L"div", &IID_IHTMLElement, nullptr, When::BannerAdsBlockedInDocumentComplete, TestContainers},
 };
 
 // Targets: a phase that cannot get at its elements ends the scan with the
@@ -396,7 +492,10 @@ void RunTolerantGroup(Scan& scan) {
         if (!collection) continue;
         long count = 0;
         if (FAILED(collection->get_length(&count))) count = 0;
-        ForEachElement(scan, collection.Get(), count, *phase.iid, phase.work);
+        if (phase.pass)
+            phase.pass(scan, collection.Get(), count);
+        else
+            ForEachElement(scan, collection.Get(), count, *phase.iid, phase.work);
     }
 }
 

@@ -203,10 +203,10 @@ BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
         return PostMessageA(hiddenWindow_, TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last));
     flashIcons_.clear();
     try {
-        for (UINT id = first; id <= last; ++id) {
-            flashIcons_.push_back(LoadIconA(instance_, MAKEINTRESOURCEA(id)));
-            if (id == last) break;  // last may be the largest UINT
-        }
+        std::vector<HICON> icons(last - first + 1);
+        for (size_t i = 0; i < icons.size(); ++i)
+            icons[i] = LoadIconA(instance_, MAKEINTRESOURCEA(first + i));
+        flashIcons_.swap(icons);
     } catch (const std::bad_alloc&) {
         flashIcons_.clear();
         return FALSE;

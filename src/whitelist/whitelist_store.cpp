@@ -221,11 +221,12 @@ void WhiteListStore::LoadIfEmpty() {
     std::vector<AnsiString> loaded;
     const DWORD error = ReadListFile(haveKnown ? &known : nullptr, &unchanged, &stamp, &loaded);
     if (unchanged || (error != ERROR_SUCCESS && !IsMissing(error))) return;
+    std::vector<AnsiString> copy(loaded);
 
     ScopedLock hold(lock_);
     // A dialog may have changed the store while the file was read.
     if (!entries_.empty() || !fileEntries_.empty()) return;
-    entries_ = loaded;
+    entries_.swap(copy);
     fileEntries_ = std::move(loaded);
     stamp_ = error == ERROR_SUCCESS ? stamp : FileStamp();
     stampKnown_ = true;
@@ -255,7 +256,8 @@ DWORD WhiteListStore::TakeInChangesOnDisk() {
 
     ScopedLock hold(lock_);
     if (SameList(entries_, fileEntries_)) {
-        entries_ = theirs;
+        std::vector<AnsiString> copy(theirs);
+        entries_.swap(copy);
     } else if (!SameList(theirs, fileEntries_)) {
         // This process's unsaved edits meet another process's save. Both
         // are the users' work: the edits are applied to the newer list.
@@ -407,7 +409,7 @@ DWORD WhiteListStore::SaveChanges() {
     {
         ScopedLock hold(lock_);
         if (SameList(entries_, fileEntries_)) return ERROR_SUCCESS;
-        image = entries_;
+        std::vector<AnsiString>(entries_).swap(image);
     }
     FileStamp stamp;
     error = WriteListFile(image, &stamp);
@@ -417,15 +419,6 @@ DWORD WhiteListStore::SaveChanges() {
     stamp_ = stamp;
     stampKnown_ = true;
     return ERROR_SUCCESS;
-}
-
-void WhiteListStore::Reset() {
-    ScopedLock file(fileLock_);
-    ScopedLock hold(lock_);
-    entries_.clear();
-    fileEntries_.clear();
-    stamp_ = FileStamp();
-    stampKnown_ = false;
 }
 
 bool WhiteListStore::Append(const char* text) {
@@ -439,8 +432,11 @@ bool WhiteListStore::Append(const char* text) {
 
 bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
     if (entries.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
+    // An entry with a NUL inside would read as a shorter one, or as none.
     for (const AnsiString& entry : entries)
-        if (!IsStorableEntry(entry.c_str()) || entry.length() > kWhiteListEntryMax) return false;
+        if (!IsStorableEntry(entry.c_str()) || entry.length() > kWhiteListEntryMax ||
+            std::strlen(entry.c_str()) != entry.length())
+            return false;
     // Copy before taking the lock, so a failed allocation leaves the store whole.
     std::vector<AnsiString> copy(entries);
     ScopedLock hold(lock_);
@@ -451,12 +447,6 @@ bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
 int WhiteListStore::Count() const {
     ScopedLock hold(lock_);
     return static_cast<int>(entries_.size());
-}
-
-AnsiString WhiteListStore::EntryAt(int index) const {
-    ScopedLock hold(lock_);
-    if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return AnsiString();
-    return entries_[static_cast<size_t>(index)];
 }
 
 std::vector<AnsiString> WhiteListStore::Snapshot() const {

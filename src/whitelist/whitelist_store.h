@@ -70,23 +70,31 @@ public:
     bool Save(DWORD* reason = nullptr);
 
     // Both refuse what the store cannot hold (an empty entry, one over 259
-    // bytes, or more than 800 entries), returning false and changing
-    // nothing.
+    // bytes, one that holds a NUL, or more than 800 entries), returning
+    // false and changing nothing.
     bool Append(const char* text);
     bool ReplaceAll(const std::vector<AnsiString>& entries);
 
     int Count() const;
-    // A copy of entry index, or an empty string when there is none.
-    AnsiString EntryAt(int index) const;
+    // A copy of entry index, or an empty string when there is none. (This
+    // and Reset are defined here, so they are made only where they are used,
+    // the tests: every function of an object the library links stays in
+    // it, called or not, as its unwind tables refer to it.)
+    AnsiString EntryAt(int index) const {
+        ScopedLock hold(lock_);
+        if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return AnsiString();
+        return entries_[static_cast<size_t>(index)];
+    }
     std::vector<AnsiString> Snapshot() const;
 
     // Tests entries in store order under the lock; stops at the first entry
-    // for which match returns true. match must not call back into the store.
+    // for which match(text, length) returns true. The length is the text's
+    // own: no entry holds a NUL. match must not call back into the store.
     template <typename Match>
     bool AnyEntry(Match match) const {
         ScopedLock hold(lock_);
         for (const AnsiString& entry : entries_)
-            if (match(entry.c_str())) return true;
+            if (match(entry.c_str(), entry.length())) return true;
         return false;
     }
 
@@ -95,7 +103,14 @@ public:
 
     // Back to the state of a store that was never used: empty, with nothing
     // read or changed. For tests, which share one process's store.
-    void Reset();
+    void Reset() {
+        ScopedLock file(fileLock_);
+        ScopedLock hold(lock_);
+        entries_.clear();
+        fileEntries_.clear();
+        stamp_ = FileStamp();
+        stampKnown_ = false;
+    }
 
 protected:
     // Where the names of the temporary files start; a save tries this

@@ -2,6 +2,7 @@
 
 #include <mbctype.h>
 
+#include <cstring>
 #include <string>
 
 #include "helper/popup_filter.h"
@@ -31,6 +32,36 @@ TEST(WhiteListMatch, TheTwinIsComparedOverItsOwnLength) {
     EXPECT_FALSE(MatchesWhiteListEntry("http://any.example/", "x:y"));
     EXPECT_FALSE(MatchesWhiteListEntry("https://a.comX/", "http://a.com/"));
     EXPECT_TRUE(MatchesWhiteListEntry("https://a.c", "http://a.com/"));
+}
+
+// The address's own part of the twin test is made once for the whole list;
+// an address that does not begin like "https" is never compared with a twin.
+TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
+    const struct {
+        const char* url;
+        const char* entry;
+        bool matches;
+    } cases[] = {
+        {"HTTPS", "http:", true},    // a beginning of the twin "https:"
+        {"https:/", "http:", true},
+        {"https:/", "http:x", false},
+        {"http", "a:", false},       // only an http entry has a twin
+        {"HTTPS", "a:", false},
+        {"htt", "zz", false},
+        {"", "x:y", true},
+        {"httpx://a.com/", "http://a.com/", false},
+        {"Https://a.com/b", "HTTP://a.com/", true},
+        {"https://a.com/b", "ftp://a.com/", false},
+        {"https://a.com/b", "http://a.org/", false},
+        {"https:", "http://a.com/", true},
+    };
+    for (const auto& c : cases) {
+        const size_t length = std::strlen(c.url);
+        EXPECT_EQ(c.matches, MatchesWhiteListEntry(c.url, c.entry)) << c.url << " " << c.entry;
+        EXPECT_EQ(c.matches, MatchesWhiteListEntry(WhiteListAddress(c.url, length), c.entry,
+                                                   std::strlen(c.entry)))
+            << c.url << " " << c.entry;
+    }
 }
 
 TEST(WhiteListMatch, AnAddressThatIsABeginningOfTheEntryMatches) {

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "module/registrar.h"
+#include "module/registry_script.h"
 #include "registry_dump.h"
 #include "support/test_support.h"
 
@@ -94,6 +96,7 @@ protected:
     void SetUp() override { DeleteKeyTree(HKEY_CURRENT_USER, kTestKey); }
     void TearDown() override { DeleteKeyTree(HKEY_CURRENT_USER, kTestKey); }
     RegistryScript script = TestScript();
+    const std::vector<RegistryEntry> entries = ScriptEntries(script);
 };
 
 }  // namespace
@@ -101,7 +104,7 @@ protected:
 TEST_F(RegistrarTest, RegisterWritesKeysAndTypedValues) {
     ASSERT_EQ(1u, script.roots.size());
     Registrar registrar;
-    ASSERT_EQ(S_OK, registrar.Register(script));
+    ASSERT_EQ(S_OK, registrar.Register(entries.data(), entries.size(), nullptr));
 
     auto value = ReadRawValue(HKEY_CURRENT_USER, kShared, "");
     EXPECT_EQ(REG_SZ, value.type);
@@ -119,7 +122,7 @@ TEST_F(RegistrarTest, RegisterWritesKeysAndTypedValues) {
 TEST_F(RegistrarTest, ForceRemoveKeysAreRewrittenAndOtherKeysKeepWhatIsNotOurs) {
     PlantForeignContent();
     Registrar registrar;
-    ASSERT_EQ(S_OK, registrar.Register(script));
+    ASSERT_EQ(S_OK, registrar.Register(entries.data(), entries.size(), nullptr));
     // Wiped: everything under the ForceRemove key that the script does not
     // write.
     EXPECT_FALSE(ReadRawValue(HKEY_CURRENT_USER, kOwned, "Stale").present);
@@ -134,11 +137,11 @@ TEST_F(RegistrarTest, ForceRemoveKeysAreRewrittenAndOtherKeysKeepWhatIsNotOurs) 
 
 TEST_F(RegistrarTest, UnregisterRemovesByTheFlags) {
     Registrar registrar;
-    ASSERT_EQ(S_OK, registrar.Register(script));
+    ASSERT_EQ(S_OK, registrar.Register(entries.data(), entries.size(), nullptr));
     SetString(std::string(kOwned) + "\\Inner\\Foreign", "", "theirs");
     SetString(kShared, "Foreign", "theirs");
 
-    EXPECT_EQ(S_OK, registrar.Unregister(script));
+    EXPECT_EQ(S_OK, registrar.Unregister(entries.data(), entries.size()));
     // ForceRemove: gone whole, foreign content and all.
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kOwned));
     // Unmarked with a foreign value: our values go, the key stays for theirs.
@@ -156,22 +159,22 @@ TEST_F(RegistrarTest, UnregisterRemovesByTheFlags) {
     HKEY shared = CreateKey(kShared);
     RegDeleteValueA(shared, "Foreign");
     RegCloseKey(shared);
-    EXPECT_EQ(S_OK, registrar.Unregister(script));
+    EXPECT_EQ(S_OK, registrar.Unregister(entries.data(), entries.size()));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kShared));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kKept));
 }
 
 TEST_F(RegistrarTest, UnregisteringWhatIsNotThereSucceedsAndCreatesNothing) {
     Registrar registrar;
-    EXPECT_EQ(S_OK, registrar.Unregister(script));
+    EXPECT_EQ(S_OK, registrar.Unregister(entries.data(), entries.size()));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTestKey));
 }
 
 TEST_F(RegistrarTest, UnregisterGoesOnPastAFailureAndReportsIt) {
     Registrar registrar;
-    ASSERT_EQ(S_OK, registrar.Register(script));
+    ASSERT_EQ(S_OK, registrar.Register(entries.data(), entries.size(), nullptr));
     FailingRegistrar failing(1);  // the first change is Leaf's default value
-    EXPECT_EQ(E_ACCESSDENIED, failing.Unregister(script));
+    EXPECT_EQ(E_ACCESSDENIED, failing.Unregister(entries.data(), entries.size()));
     const std::string leaf = std::string(kShared) + "\\Leaf";
     EXPECT_EQ(Sz("leaf"), ReadRawValue(HKEY_CURRENT_USER, leaf, "").bytes);
     EXPECT_FALSE(ReadRawValue(HKEY_CURRENT_USER, kShared, "").present);
@@ -190,7 +193,7 @@ TEST_F(RegistrarTest, AFailureAtAnyChangeLeavesTheRegistryAsItWas) {
         int failAt = 1;
         for (;; ++failAt) {
             FailingRegistrar registrar(failAt);
-            const HRESULT result = registrar.Register(script);
+            const HRESULT result = registrar.Register(entries.data(), entries.size(), nullptr);
             if (registrar.changes < failAt) {
                 EXPECT_EQ(S_OK, result);
                 break;

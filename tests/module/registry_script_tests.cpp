@@ -68,6 +68,19 @@ std::string GuidText(const GUID& guid) {
     return std::string(wide, wide + wcslen(wide));
 }
 
+// One line per table entry, a string without text read as the module path.
+std::vector<std::string> EntryLines(const RegistryEntry* entries, size_t count) {
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < count; ++i) {
+        const RegistryEntry& e = entries[i];
+        lines.push_back(std::to_string(int(e.kind)) + " " + std::to_string(e.depth) + " " +
+                        std::to_string(int(e.flag)) + " " + std::to_string(int(e.root)) + " " +
+                        e.name + " = " + (e.text ? e.text : kModulePath) + " " +
+                        std::to_string(e.number));
+    }
+    return lines;
+}
+
 // The product's script, as the test program carries it among its resources.
 std::string ProductScript() {
     HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(IDR_REGISTRATION_SCRIPT), "REGISTRY");
@@ -123,6 +136,12 @@ TEST(RegistryScript, ProductScriptDescribesExactlyTheServerEntries) {
         bho + "\\" + clsid + " @ = s:Vantrell",
     };
     EXPECT_EQ(expected, Flatten(script));
+
+    // The table the library registers from, made from the same script at
+    // build time, says the same.
+    const std::vector<RegistryEntry> parsed = ScriptEntries(script);
+    EXPECT_EQ(EntryLines(parsed.data(), parsed.size()),
+              EntryLines(kServerRegistryEntries, kServerRegistryEntryCount));
 }
 
 TEST(RegistryScript, FlagsAreKeywordsOnlyUnquotedAndInAnyCase) {

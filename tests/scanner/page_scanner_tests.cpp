@@ -334,6 +334,30 @@ TEST_F(ScanTest, ContainersWithMoreThan64KOfMarkupAreLeftAlone) {
     EXPECT_EQ(Lines{"div#1 visibility = hidden"}, WritesWith(*page, "visibility"));
 }
 
+// DIVs are read innermost first, and one that encloses a DIV over the limit
+// is left alone unread: its markup holds that DIV's. Every DIV is read
+// before any is hidden, and the hiding goes in document order.
+TEST_F(ScanTest, DivsAroundOneOverTheLimitAreNotRead) {
+    const std::string image = "<img src=\"/1.gif\" width=5 height=5>";
+    const std::string ad = "<div>" + image + "</div>";
+    standin::DomOptions options;
+    options.logReads = true;
+    auto page = Parse("<div id=page><div id=outer>" + ad + "<div id=content>" + ad +
+                          std::string(kAdContainerMarkupLimit, 'x') + "</div></div>" + ad +
+                          "</div>" + ad,
+                      options);
+    EXPECT_EQ(S_OK, Scan(*page));
+    EXPECT_EQ((Lines{"div#2 visibility = hidden", "div#4 visibility = hidden",
+                     "div#5 visibility = hidden", "div#6 visibility = hidden"}),
+              WritesWith(*page, "visibility"));
+    Lines markupReads;
+    for (const std::string& read : page->ReadLog())
+        if (read.find("innerHTML") != std::string::npos) markupReads.push_back(read);
+    EXPECT_EQ((Lines{"div#6 innerHTML", "div#5 innerHTML", "div#4 innerHTML", "div#3 innerHTML",
+                     "div#2 innerHTML"}),
+              markupReads);
+}
+
 TEST_F(ScanTest, TolerantPhasesSkipWhatFailsAndTheScanGoesOn) {
     standin::DomOptions options;
     options.failures.tagsFail = {"img"};
@@ -430,7 +454,8 @@ TEST_F(ScanTest, DocumentsThatCannotBeScannedAreLeftAlone) {
 // by the exception, and still gives back every reference and string.
 TEST_F(ScanTest, RunningOutOfMemoryAnywhereLeavesNothingBehind) {
     const std::string html = std::string(kOneOfEach) + "<a href=\"/n\" target=\"news\">n</a>" +
-                             "<a href=\"/b\" target=_blank>b</a>";
+                             "<a href=\"/b\" target=_blank>b</a><div><div>" +
+                             std::string(kAdContainerMarkupLimit, 'x') + "</div></div>";
     sharedState->blockBannerAds = 1;
     int abandoned = 0;
     for (long allowed = 0;; ++allowed) {

@@ -243,8 +243,11 @@ TEST_F(WhiteListStoreTest, OverLongAdditionsAreRefusedAndChangeNothing) {
     EXPECT_EQ(2, store.Count());
     EXPECT_STREQ("http://kept/", store.EntryAt(0).c_str());
     EXPECT_FALSE(store.Append(nullptr));
-    // Nor an empty entry, which would match every address.
+    // Nor an empty entry, which would match every address, nor one with a
+    // NUL inside, which would read as a shorter one.
     EXPECT_FALSE(store.Append("") || store.ReplaceAll(List({"ok", ""})));
+    EXPECT_FALSE(store.ReplaceAll({AnsiString("ok"), AnsiString("\0http://x/", 10)}));
+    EXPECT_FALSE(store.ReplaceAll({AnsiString("http://x/\0y", 11)}));
     EXPECT_EQ(2, store.Count());
 }
 
@@ -351,7 +354,7 @@ TEST_F(WhiteListStoreTest, ReadersNeverSeeAHalfReplacedList) {
     std::thread reader([&] {
         while (!stop) {
             int seenA = 0, seenB = 0;
-            store.AnyEntry([&](const char* entry) {
+            store.AnyEntry([&](const char* entry, size_t) {
                 if (entry[7] == 'a') ++seenA;
                 else if (entry[7] == 'b') ++seenB;
                 else ++bad;
