@@ -60,7 +60,9 @@ run_fuzz() {
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   kept=$(find "$work/corpus" -type f | wc -l)
   seedCount=$(find "$seeds" -type f | wc -l)
-  cases="$(grouped "${runs:-0}") inputs in $seconds s ($seedCount seed files, $kept inputs kept)"
+  seedText="$seedCount seed files"
+  [ "$seedCount" = 1 ] && seedText="1 seed file"
+  cases="$(grouped "${runs:-0}") inputs in $seconds s ($seedText, $kept inputs kept)"
   if [ "$status" -eq 0 ]; then
     say_row "$figures" "$name" "$about" "$cases" "no crash, no sanitizer report, no wrong answer"
     echo "$name: $cases: no finding"
