@@ -167,9 +167,17 @@ AnsiString WhiteListStore::PathOf(const char* fileName) const {
 
 AnsiString WhiteListStore::FilePath() const { return PathOf(kWhiteListFileName); }
 
-DWORD WhiteListStore::ReadListFile(const FileStamp* known, bool* unchanged, FileStamp* stamp,
+DWORD WhiteListStore::ReadListFile(bool* unchanged, FileStamp* stamp,
                                    std::vector<AnsiString>* entries) const {
     *unchanged = false;
+    FileStamp knownStamp;
+    bool stampKnown = false;
+    {
+        ScopedLock hold(lock_);
+        knownStamp = stamp_;
+        stampKnown = stampKnown_;
+    }
+    const FileStamp* known = stampKnown ? &knownStamp : nullptr;
     const AnsiString path = FilePath();
     if (path.empty()) return ERROR_BAD_PATHNAME;
     UniqueFile file(OpenWhiteListForReading(path.c_str()));
@@ -209,17 +217,10 @@ void WhiteListStore::LoadIfEmpty() {
         if (!entries_.empty() || !fileEntries_.empty()) return;
     }
     ScopedLock file(fileLock_);
-    FileStamp known;
-    bool haveKnown = false;
-    {
-        ScopedLock hold(lock_);
-        known = stamp_;
-        haveKnown = stampKnown_;
-    }
     FileStamp stamp;
     bool unchanged = false;
     std::vector<AnsiString> loaded;
-    const DWORD error = ReadListFile(haveKnown ? &known : nullptr, &unchanged, &stamp, &loaded);
+    const DWORD error = ReadListFile(&unchanged, &stamp, &loaded);
     if (unchanged || (error != ERROR_SUCCESS && !IsMissing(error))) return;
     std::vector<AnsiString> copy(loaded);
 
@@ -233,17 +234,10 @@ void WhiteListStore::LoadIfEmpty() {
 }
 
 DWORD WhiteListStore::TakeInChangesOnDisk() {
-    FileStamp known;
-    bool haveKnown = false;
-    {
-        ScopedLock hold(lock_);
-        known = stamp_;
-        haveKnown = stampKnown_;
-    }
     FileStamp stamp;
     bool unchanged = false;
     std::vector<AnsiString> theirs;
-    const DWORD error = ReadListFile(haveKnown ? &known : nullptr, &unchanged, &stamp, &theirs);
+    const DWORD error = ReadListFile(&unchanged, &stamp, &theirs);
     if (IsMissing(error)) {
         // A list file that went away holds no one's edits: the store keeps
         // its list, and the file is written again with the next change.

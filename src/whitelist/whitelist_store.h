@@ -130,9 +130,9 @@ private:
     };
 
     AnsiString PathOf(const char* fileName) const;
-    // Reads the file, unless its stamp is known: *unchanged then says so.
-    DWORD ReadListFile(const FileStamp* known, bool* unchanged, FileStamp* stamp,
-                       std::vector<AnsiString>* entries) const;
+    // Reads the file, unless it is the version this process last read or
+    // wrote: *unchanged then says so.
+    DWORD ReadListFile(bool* unchanged, FileStamp* stamp, std::vector<AnsiString>* entries) const;
     // The three below run with fileLock_ held.
     DWORD TakeInChangesOnDisk();
     DWORD WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp);
