@@ -141,6 +141,18 @@ bool WhiteListStore::FileStamp::operator==(const FileStamp& other) const noexcep
            volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
 }
 
+bool WhiteListStore::FileStamp::TakeFrom(HANDLE file) noexcept {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    exists = true;
+    lastWrite = info.ftLastWriteTime;
+    size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    volume = info.dwVolumeSerialNumber;
+    indexHigh = info.nFileIndexHigh;
+    indexLow = info.nFileIndexLow;
+    return true;
+}
+
 WhiteListStore::WhiteListStore(const char* directory) {
     if (directory && *directory) {
         const size_t length = std::strlen(directory);
@@ -182,14 +194,7 @@ DWORD WhiteListStore::ReadListFile(bool* unchanged, FileStamp* stamp,
     if (path.empty()) return ERROR_BAD_PATHNAME;
     UniqueFile file(OpenWhiteListForReading(path.c_str()));
     if (!file) return LastErrorOr(ERROR_OPEN_FAILED);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) return LastErrorOr(ERROR_READ_FAULT);
-    stamp->exists = true;
-    stamp->lastWrite = info.ftLastWriteTime;
-    stamp->size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    stamp->volume = info.dwVolumeSerialNumber;
-    stamp->indexHigh = info.nFileIndexHigh;
-    stamp->indexLow = info.nFileIndexLow;
+    if (!stamp->TakeFrom(file.get())) return LastErrorOr(ERROR_READ_FAULT);
     if (known && *known == *stamp) {
         *unchanged = true;
         return ERROR_SUCCESS;
@@ -343,15 +348,7 @@ DWORD WhiteListStore::WriteListFile(const std::vector<AnsiString>& entries, File
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     SetFileTime(file.get(), nullptr, nullptr, &now);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(file.get(), &info)) {
-        stamp->exists = true;
-        stamp->lastWrite = info.ftLastWriteTime;
-        stamp->size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-        stamp->volume = info.dwVolumeSerialNumber;
-        stamp->indexHigh = info.nFileIndexHigh;
-        stamp->indexLow = info.nFileIndexLow;
-    }
+    stamp->TakeFrom(file.get());
     file.reset();
 
     bool backupHoldsList = false;

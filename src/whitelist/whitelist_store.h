@@ -127,6 +127,8 @@ private:
         DWORD indexHigh = 0;
         DWORD indexLow = 0;
         bool operator==(const FileStamp& other) const noexcept;
+        // Takes the stamp of an open file; false, and unchanged, on failure.
+        bool TakeFrom(HANDLE file) noexcept;
     };
 
     AnsiString PathOf(const char* fileName) const;
