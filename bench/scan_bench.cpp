@@ -154,6 +154,24 @@ Interface* As(IUnknown* element) {
     return static_cast<Interface*>(element);
 }
 
+// A link, area, form or base element: its target read, and written where
+// the plan has it.
+template <typename Element>
+void VisitTarget(Element* element, const ElementWrites* writes) {
+    UniqueBstr target;
+    element->get_target(target.put());
+    if (writes && writes->hasTarget) element->put_target(writes->target.get());
+}
+
+// An OBJECT or EMBED element: its size read, and cleared where it is hidden.
+template <typename Element>
+void VisitPlugin(Element* plugin, bool hide) {
+    UniqueVariant width, height;
+    plugin->get_width(width.put());
+    plugin->get_height(height.put());
+    if (hide) plugin->put_width(EmptyString()), plugin->put_height(EmptyString());
+}
+
 // The calls the scan makes on one element (the phase's interface), the reads
 // always and the writes where the plan has them; strings are passed on
 // untouched.
@@ -180,30 +198,16 @@ void Visit(const Phase& phase, IUnknown* item, const ElementWrites* writes) {
             return;
         }
         case Tag::Object:
-        case Tag::Embed: {
-            UniqueVariant width, height;
-            if (phase.tag == Tag::Object) {
-                auto plugin = As<IHTMLObjectElement>(item);
-                plugin->get_width(width.put());
-                plugin->get_height(height.put());
-                if (hide) plugin->put_width(EmptyString()), plugin->put_height(EmptyString());
-            } else {
-                auto plugin = As<IHTMLEmbedElement>(item);
-                plugin->get_width(width.put());
-                plugin->get_height(height.put());
-                if (hide) plugin->put_width(EmptyString()), plugin->put_height(EmptyString());
-            }
+            VisitPlugin(As<IHTMLObjectElement>(item), hide);
             return;
-        }
+        case Tag::Embed:
+            VisitPlugin(As<IHTMLEmbedElement>(item), hide);
+            return;
         case Tag::Div:  // WalkDivs
             return;
-        case Tag::Base: {
-            auto base = As<IHTMLBaseElement>(item);
-            UniqueBstr target;
-            base->get_target(target.put());
-            if (writes && writes->hasTarget) base->put_target(writes->target.get());
+        case Tag::Base:
+            VisitTarget(As<IHTMLBaseElement>(item), writes);
             return;
-        }
         case Tag::A: {
             auto anchor = As<IHTMLAnchorElement>(item);
             UniqueBstr address;
@@ -211,40 +215,16 @@ void Visit(const Phase& phase, IUnknown* item, const ElementWrites* writes) {
             ComPtr<IHTMLElement> plain;
             anchor->QueryInterface(IID_IHTMLElement, reinterpret_cast<void**>(plain.GetAddressOf()));
             plain->put_title(address.get());
-            UniqueBstr target;
-            anchor->get_target(target.put());
-            if (writes && writes->hasTarget) anchor->put_target(writes->target.get());
+            VisitTarget(anchor, writes);
             return;
         }
-        case Tag::Area: {
-            auto area = As<IHTMLAreaElement>(item);
-            UniqueBstr target;
-            area->get_target(target.put());
-            if (writes && writes->hasTarget) area->put_target(writes->target.get());
+        case Tag::Area:
+            VisitTarget(As<IHTMLAreaElement>(item), writes);
             return;
-        }
-        case Tag::Form: {
-            auto form = As<IHTMLFormElement>(item);
-            UniqueBstr target;
-            form->get_target(target.put());
-            if (writes && writes->hasTarget) form->put_target(writes->target.get());
+        case Tag::Form:
+            VisitTarget(As<IHTMLFormElement>(item), writes);
             return;
-        }
     }
-}
-
-ComPtr<IUnknown> Item(IHTMLElementCollection* collection, long i, REFIID iid) {
-    VARIANT index;
-    VariantInit(&index);
-    V_VT(&index) = VT_I4;
-    V_I4(&index) = i;
-    VARIANT none;
-    VariantInit(&none);
-    ComPtr<IDispatch> item;
-    ComPtr<IUnknown> element;
-    if (FAILED(collection->item(index, none, item.GetAddressOf())) || !item) return element;
-    item->QueryInterface(iid, reinterpret_cast<void**>(element.GetAddressOf()));
-    return element;
 }
 
 // What the DIV rule took on the markup a walk read.
@@ -265,7 +245,7 @@ void WalkDivs(IHTMLElementCollection* divs, long count, const std::vector<Elemen
     std::vector<ComPtr<IUnknown>> held;
     std::vector<ComPtr<IHTMLStyle>> toHide;
     for (long i = count - 1; i >= 0; --i) {
-        const ComPtr<IUnknown> item = Item(divs, i, IID_IHTMLElement);
+        const ComPtr<IUnknown> item = ItemAs(divs, i, IID_IHTMLElement);
         if (!item) continue;
         auto division = As<IHTMLElement>(item.Get());
         ComPtr<IUnknown> identity;

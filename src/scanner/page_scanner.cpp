@@ -146,22 +146,6 @@ ComPtr<IHTMLElementCollection> TagCollection(IHTMLElementCollection* all, const 
     return collection;
 }
 
-// Element index of the collection as its interface iid; null when the
-// collection or the element cannot give it.
-ComPtr<IUnknown> ItemAs(IHTMLElementCollection* collection, long index, REFIID iid) {
-    VARIANT position;
-    VariantInit(&position);
-    V_VT(&position) = VT_I4;
-    V_I4(&position) = index;
-    VARIANT none;
-    VariantInit(&none);
-    ComPtr<IDispatch> item;
-    ComPtr<IUnknown> element;
-    if (FAILED(collection->item(position, none, item.GetAddressOf())) || !item) return element;
-    if (FAILED(item->QueryInterface(iid, reinterpret_cast<void**>(element.GetAddressOf()))))
-        element.Reset();
-    return element;
-}
 
 // Calls work for every element of the collection that answers iid, in
 // document order, until work asks to stop.
@@ -516,6 +500,21 @@ HRESULT RunStrictGroup(Scan& scan) {
 }
 
 }  // namespace
+
+ComPtr<IUnknown> ItemAs(IHTMLElementCollection* collection, long index, REFIID iid) {
+    VARIANT position;
+    VariantInit(&position);
+    V_VT(&position) = VT_I4;
+    V_I4(&position) = index;
+    VARIANT none;
+    VariantInit(&none);
+    ComPtr<IDispatch> item;
+    ComPtr<IUnknown> element;
+    if (FAILED(collection->item(position, none, item.GetAddressOf())) || !item) return element;
+    if (FAILED(item->QueryInterface(iid, reinterpret_cast<void**>(element.GetAddressOf()))))
+        element.Reset();
+    return element;
+}
 
 bool IsAdContainer(const wchar_t* markup, size_t length) {
     if (!markup || length > kAdContainerMarkupLimit) return false;

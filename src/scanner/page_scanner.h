@@ -4,6 +4,9 @@
 
 #include <windows.h>
 #include <exdisp.h>
+#include <mshtml.h>
+
+#include "base/com.h"
 
 namespace korvane {
 
@@ -18,5 +21,9 @@ HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inD
 // it (length UTF-16 characters): whether the DIV is an advertisement
 // container.
 bool IsAdContainer(const wchar_t* markup, size_t length);
+
+// Element index of the collection as its interface iid; null when the
+// collection or the element cannot give it.
+ComPtr<IUnknown> ItemAs(IHTMLElementCollection* collection, long index, REFIID iid);
 
 }  // namespace korvane
