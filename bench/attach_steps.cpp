@@ -19,9 +19,9 @@
 #include "module/hook_owner.h"
 #include "module/module_lifetime.h"
 #include "module/module_rules.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
 #include "module/type_library.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "tray/tray_icon.h"
 
 using namespace korvane;

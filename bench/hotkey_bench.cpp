@@ -8,7 +8,7 @@
 
 #include "bench_figures.h"
 #include "hotkeys/hotkey_hook.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 using namespace korvane;
 

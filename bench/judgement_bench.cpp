@@ -17,7 +17,7 @@
 
 #include "bench_figures.h"
 #include "helper/view_source.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 #include "support/fake_browser.h"
 #include "whitelist/whitelist_store.h"
 

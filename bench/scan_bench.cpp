@@ -35,10 +35,10 @@
 #include "base/com.h"
 #include "bench_figures.h"
 #include "dom/dom.h"
-#include "module/shared_state.h"
-#include "scanner/fake_browser.h"
 #include "scanner/banner_rules.h"
+#include "scanner/fake_browser.h"
 #include "scanner/page_scanner.h"
+#include "state/shared_state.h"
 
 using namespace korvane;
 using bench::Duration;

@@ -4,9 +4,9 @@
 
 #include "dialogs/white_list_dialog.h"
 #include "dialogs/whitelist_entry_rules.h"
-#include "helper/string_ring.h"
-#include "module/shared_state.h"
 #include "resource.h"
+#include "state/shared_state.h"
+#include "state/string_ring.h"
 #include "tray/browser_launcher.h"
 #include "whitelist/whitelist_store.h"
 

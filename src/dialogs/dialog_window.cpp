@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 

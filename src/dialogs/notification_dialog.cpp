@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "base/system_library.h"
-#include "module/module_path.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
 #include "resource.h"
+#include "state/module_path.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "dialogs/dialog_window.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 

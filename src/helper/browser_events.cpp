@@ -8,11 +8,11 @@
 #include "base/ansi_string.h"
 #include "base/system_library.h"
 #include "helper/popup_filter.h"
-#include "helper/string_ring.h"
 #include "helper/view_source.h"
 #include "module/module_lifetime.h"
-#include "module/shared_state.h"
 #include "resource.h"
+#include "state/shared_state.h"
+#include "state/string_ring.h"
 #include "tray/tray_icon.h"
 #include "whitelist/whitelist_store.h"
 

@@ -6,9 +6,9 @@
 
 #include "helper/browser_events.h"
 #include "module/com_server.h"
-#include "module/shared_state.h"
 #include "module/type_library.h"
 #include "scanner/page_scanner.h"
+#include "state/shared_state.h"
 #include "whitelist/whitelist_store.h"
 
 namespace korvane {

@@ -1,7 +1,7 @@
 #include "hotkeys/hotkey_hook.h"
 
-#include "module/settings.h"
-#include "module/shared_state.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "tray/tray_icon.h"
 
 namespace korvane {

@@ -6,9 +6,9 @@
 
 #include "helper/view_source.h"
 #include "korvane_idl.h"
-#include "module/module_path.h"
 #include "module/registrar.h"
 #include "module/type_library.h"
+#include "state/module_path.h"
 
 // The image this code is linked into, provided by the linker.
 extern "C" IMAGE_DOS_HEADER __ImageBase;

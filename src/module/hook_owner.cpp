@@ -2,7 +2,7 @@
 
 #include "base/unique_resource.h"
 #include "hotkeys/hotkey_hook.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 namespace {

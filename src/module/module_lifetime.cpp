@@ -5,8 +5,8 @@
 #include "module/com_server.h"
 #include "module/hook_owner.h"
 #include "module/module_rules.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "tray/tray_icon.h"
 
 namespace korvane {

@@ -8,11 +8,4 @@ namespace korvane {
 // "explorer.exe", in any letter case, counts.
 bool IsShellHost(const char* executablePath);
 
-// Whether a path names something other than a file: a device, which
-// Windows finds under every folder and with any extension ("CON",
-// "C:\Sounds\nul.wav", "LPT1:"), the device and raw namespaces ("\\.\",
-// "\\?\") or a pipe ("\\server\pipe\..."). Such a "File" setting is no
-// wave file: the player would open it, and could wait on it for ever.
-bool NamesDeviceOrPipe(const char* path);
-
 }  // namespace korvane

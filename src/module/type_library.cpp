@@ -4,7 +4,7 @@
 #include "base/lock.h"
 #include "korvane_idl.h"
 #include "module/com_server.h"
-#include "module/module_path.h"
+#include "state/module_path.h"
 
 namespace korvane {
 namespace {

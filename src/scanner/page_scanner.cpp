@@ -8,10 +8,10 @@
 
 #include "base/ansi_string.h"
 #include "base/com.h"
-#include "helper/string_ring.h"
-#include "module/shared_state.h"
 #include "scanner/banner_rules.h"
 #include "scanner/target_rules.h"
+#include "state/shared_state.h"
+#include "state/string_ring.h"
 
 namespace korvane {
 namespace {

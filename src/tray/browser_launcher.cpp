@@ -7,7 +7,7 @@
 
 #include "base/system_library.h"
 #include "base/unique_resource.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "base/ansi_string.h"
 #include "base/system_library.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 namespace {

@@ -5,8 +5,8 @@
 #include "dialogs/info_dialogs.h"
 #include "dialogs/notification_dialog.h"
 #include "dialogs/white_list_dialog.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "resource.h"
 #include "tray/browser_launcher.h"
 

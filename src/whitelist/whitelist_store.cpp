@@ -4,8 +4,8 @@
 #include <new>
 
 #include "base/unique_resource.h"
-#include "module/module_path.h"
-#include "module/shared_state.h"
+#include "state/module_path.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 namespace {

@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "dialog_fixture.h"
-#include "helper/string_ring.h"
 #include "resource.h"
+#include "state/string_ring.h"
 
 using namespace korvane;
 using namespace korvane::test;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "module/settings.h"
-#include "module/shared_state.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/ui_test_support.h"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "helper/string_ring.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
 #include "resource.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
+#include "state/string_ring.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/ui_test_support.h"

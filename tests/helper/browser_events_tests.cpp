@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "helper/browser_events.h"
-#include "helper/string_ring.h"
 #include "helper/view_source.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
+#include "state/string_ring.h"
 #include "support/fake_browser.h"
 #include "support/test_support.h"
 #include "tray/recording_platform.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "helper/string_ring.h"
+#include "state/string_ring.h"
 #include "support/test_support.h"
 
 using namespace korvane;

@@ -7,7 +7,7 @@
 
 #include "helper/view_source.h"
 #include "module/com_server.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 #include "support/fake_browser.h"
 
 using namespace korvane;

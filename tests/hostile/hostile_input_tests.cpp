@@ -20,7 +20,7 @@
 #include "dom/dom.h"
 #include "hostile/hostile_pages.h"
 #include "korvane_idl.h"
-#include "module/settings.h"
+#include "state/settings.h"
 #include "support/korvane_session_test.h"
 #include "support/test_support.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "hotkeys/hotkey_hook.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "support/installed_korvane.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include "hotkeys/hotkey_hook.h"
 #include "hotkeys/hotkey_rules.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 using namespace korvane;
 

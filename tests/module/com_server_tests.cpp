@@ -13,8 +13,8 @@
 #include "base/com.h"
 #include "korvane_idl.h"
 #include "module/com_server.h"
-#include "module/module_path.h"
 #include "module/type_library.h"
+#include "state/module_path.h"
 #include "support/test_support.h"
 
 using namespace korvane;

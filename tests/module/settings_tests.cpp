@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "module/settings.h"
+#include "state/settings.h"
 #include "support/test_support.h"
 
 using namespace korvane;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 
 using namespace korvane;

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "module/module_lifetime.h"
-#include "module/settings.h"
-#include "module/shared_state.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "support/installed_korvane.h"
 #include "support/test_support.h"
 

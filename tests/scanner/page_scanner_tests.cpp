@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
-#include "helper/string_ring.h"
 #include "scanner/banner_rules.h"
 #include "scanner/failing_allocator.h"
 #include "scanner/recording_document.h"
 #include "scanner/scan_harness.h"
+#include "state/string_ring.h"
 
 using namespace korvane;
 using namespace korvane::test;

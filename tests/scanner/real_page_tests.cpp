@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "helper/string_ring.h"
 #include "scanner/scan_harness.h"
 #include "scanner/target_rules.h"
+#include "state/string_ring.h"
 #include "support/test_support.h"
 
 using namespace korvane;

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "dom/dom.h"
-#include "module/shared_state.h"
 #include "scanner/fake_browser.h"
 #include "scanner/page_scanner.h"
 #include "scanner/target_rules.h"
+#include "state/shared_state.h"
 
 namespace korvane::test {
 

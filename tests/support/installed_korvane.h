@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 
 namespace korvane::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane::test {
 

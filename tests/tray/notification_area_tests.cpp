@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "module/shared_state.h"
 #include "resource.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/ui_test_support.h"

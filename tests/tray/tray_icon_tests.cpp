@@ -5,9 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "module/shared_state.h"
 #include "recording_platform.h"
 #include "resource.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/ui_test_support.h"

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "module/settings.h"
-#include "module/shared_state.h"
 #include "recording_platform.h"
 #include "resource.h"
+#include "state/settings.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 #include "tray/tray_menu.h"

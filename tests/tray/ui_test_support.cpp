@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 #include "support/test_support.h"
 #include "tray/tray_icon.h"
 

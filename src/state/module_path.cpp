@@ -1,4 +1,4 @@
-#include "module/module_path.h"
+#include "state/module_path.h"
 
 #include <cstddef>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "base/ansi_string.h"
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 

@@ -1,9 +1,9 @@
-#include "module/settings.h"
+#include "state/settings.h"
 
 #include <cstring>
 
 #include "base/unique_resource.h"
-#include "module/module_rules.h"
+#include "state/path_rules.h"
 
 namespace korvane {
 namespace {

@@ -1,9 +1,9 @@
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 #include "base/ansi_string.h"
 #include "base/lock.h"
 #include "base/unique_resource.h"
-#include "module/settings.h"
+#include "state/settings.h"
 #include "resource.h"
 
 #include <sddl.h>

@@ -1,10 +1,10 @@
-#include "helper/string_ring.h"
+#include "state/string_ring.h"
 
 #include <mbstring.h>
 
 #include <cstring>
 
-#include "module/shared_state.h"
+#include "state/shared_state.h"
 
 namespace korvane {
 namespace {
