@@ -100,6 +100,11 @@ const char* SessionObjectPrefixFor(const char* environmentValue) noexcept;
 void SetSessionObjectPrefix(const char* prefix) noexcept;
 // prefix + name; empty when there is no memory for it.
 AnsiString SessionObjectName(const char* name);
+// The prefix itself ("Local\\" unless a test chose another).
+const char* SessionObjectPrefix() noexcept;
+
+// The text form of the process user's SID ("S-1-5-21-..."), or empty.
+AnsiString UserSidText();
 
 // The security the session's named objects are made with: the user and
 // the system only, and writable from a low integrity level, where a
