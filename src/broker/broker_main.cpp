@@ -45,7 +45,8 @@ int RunBroker() noexcept {
         // without its elevation policy) could do nothing the browsers
         // cannot: it ends, and the browsers do without one.
         DWORD rid = 0;
-        if (IntegrityBelowMedium(ProcessIntegrityRid(&rid), rid)) return kBrokerBelowMedium;
+        const bool levelKnown = ProcessIntegrityRid(&rid);
+        if (IntegrityBelowMedium(levelKnown, rid)) return kBrokerBelowMedium;
 
         const AnsiString mutexName = BrokerMutexName();
         if (mutexName.empty()) return kBrokerNoChannel;

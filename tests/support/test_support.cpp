@@ -168,10 +168,10 @@ void ChildProcess::Kill() {
     WaitForSingleObject(process_, 10000);
 }
 
-RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name) {
+RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name, REGSAM view) {
     RawValue value;
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS)
         return value;
     DWORD size = 0;
     DWORD type = 0;

@@ -76,7 +76,8 @@ struct RawValue {
     DWORD type = 0;
     std::string bytes;
 };
-RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name);
+// view: 0 for this program's own view of the registry, or KEY_WOW64_64KEY.
+RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name, REGSAM view = 0);
 // view: 0 for this program's own view of the registry, or KEY_WOW64_64KEY.
 bool KeyExists(HKEY root, const std::string& key, REGSAM view = 0);
 // Deletes a key and everything below it; missing keys are fine.
