@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "state/module_path.h"
 #include "state/shared_state.h"
 #include "state/string_ring.h"
 
@@ -66,6 +67,97 @@ bool BrokerRunning() noexcept {
     UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name));
     return static_cast<bool>(mutex);
 }
+
+namespace {
+
+// What this process knows of its attempts to start a broker.
+class BrokerStarter {
+public:
+    BrokerStatus Ensure() noexcept {
+        if (BrokerRunning()) return Settle(BrokerStatus::Running);
+        ScopedLock hold(lock_);
+        if (unavailable_) return BrokerStatus::Unavailable;
+        const DWORD now = GetTickCount();
+        if (starting_) {
+            if (now - startedAt_ < kStartGrace) return BrokerStatus::Starting;
+            starting_ = false;
+            if (++failures_ >= kStartAttempts) return GiveUp();
+        }
+        if (!Start()) return GiveUp();
+        starting_ = true;
+        startedAt_ = now;
+        return BrokerStatus::Starting;
+    }
+
+    bool ProgramPresent() noexcept {
+        ScopedLock hold(lock_);
+        if (!programChecked_) {
+            programChecked_ = true;
+            try {
+                program_ = Concatenate({LibraryDirectory(), kBrokerProgramName});
+            } catch (...) {
+                program_ = AnsiString();
+            }
+            const DWORD attributes =
+                program_.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(program_.c_str());
+            programPresent_ = attributes != INVALID_FILE_ATTRIBUTES &&
+                              !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        return programPresent_;
+    }
+
+private:
+    BrokerStatus Settle(BrokerStatus status) noexcept {
+        ScopedLock hold(lock_);
+        starting_ = false;
+        failures_ = 0;
+        return status;
+    }
+
+    BrokerStatus GiveUp() noexcept {
+        unavailable_ = true;
+        return BrokerStatus::Unavailable;
+    }
+
+    // Runs with lock_ held (a critical section may be entered again by its
+    // holder).
+    bool Start() noexcept {
+        if (!ProgramPresent()) return false;
+        try {
+            AnsiString commandLine = Concatenate({"\"", program_, "\""});
+            const AnsiString folder = LibraryDirectory();
+            STARTUPINFOA startup{};
+            startup.cb = sizeof startup;
+            PROCESS_INFORMATION started{};
+            // Nothing inherited; the broker's own folder as its current one.
+            if (!CreateProcessA(program_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &started))
+                return false;
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+
+    CriticalSection lock_;
+    bool programChecked_ = false;
+    bool programPresent_ = false;
+    AnsiString program_;
+    bool starting_ = false;
+    bool unavailable_ = false;
+    DWORD startedAt_ = 0;
+    int failures_ = 0;
+};
+
+BrokerStarter brokerStarter;
+
+}  // namespace
+
+BrokerStatus EnsureBroker() noexcept { return brokerStarter.Ensure(); }
+
+bool BrokerProgramPresent() noexcept { return brokerStarter.ProgramPresent(); }
 
 bool SendToBroker(BrokerMessageKind kind, const char* address) noexcept {
     const char* name = BrokerPipeName();

@@ -35,6 +35,29 @@ AnsiString BrokerMutexName();
 // mutex exists. One open and close of a handle; no wait.
 bool BrokerRunning() noexcept;
 
+// Where this process stands towards the broker.
+enum class BrokerStatus {
+    Running,      // a broker runs for this user and session
+    Starting,     // this process started one a moment ago
+    Unavailable,  // none can be had: no program beside the library, or it
+                  // would not stay (this process stops trying)
+};
+
+// At a browser event, never inside DllMain: when no broker runs, starts
+// KorvaneBroker.exe from beside the library. Never waits for it. From
+// Protected Mode the browser starts it at medium integrity through the
+// elevation policy that setup wrote. A broker that was started and still
+// does not run kStartGrace later counts as a failed start; after
+// kStartAttempts of them, or when the program is missing or cannot be
+// started, the process does without one for the rest of its life.
+BrokerStatus EnsureBroker() noexcept;
+constexpr DWORD kStartGrace = 3000;  // ms
+constexpr int kStartAttempts = 3;
+
+// Whether a broker program lies beside the library, so that one will run
+// (checked once).
+bool BrokerProgramPresent() noexcept;
+
 // Sends one message to the broker without ever waiting on it: false at
 // once when no broker listens, when every instance of its pipe is busy, or
 // when the write cannot complete at once (the broker does not read). The
