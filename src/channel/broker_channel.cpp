@@ -194,6 +194,9 @@ struct BrokerServer::Instance {
     UniqueHandle event;
     OVERLAPPED overlapped{};
     State state = State::Idle;
+    // An operation was started and has not been taken back: a call that
+    // failed at once leaves nothing to cancel or wait for.
+    bool started = false;
     DWORD readSince = 0;
     unsigned char buffer[kLongestBrokerMessage];
 };
@@ -273,6 +276,7 @@ bool BrokerServer::Listen(Instance& instance) noexcept {
     instance.overlapped = OVERLAPPED{};
     instance.overlapped.hEvent = instance.event.get();
     instance.state = Instance::State::Connecting;
+    instance.started = true;
     if (ConnectNamedPipe(instance.pipe.get(), &instance.overlapped)) return true;
     switch (GetLastError()) {
         case ERROR_IO_PENDING:
@@ -282,10 +286,12 @@ bool BrokerServer::Listen(Instance& instance) noexcept {
             // operation is pending: the record says the connection is done.
             instance.overlapped.Internal = 0;
             instance.overlapped.InternalHigh = 0;
+            instance.started = false;
             SetEvent(instance.event.get());
             return true;
         default:
             instance.state = Instance::State::Idle;
+            instance.started = false;
             return false;
     }
 }
@@ -295,13 +301,17 @@ void BrokerServer::Read(Instance& instance) noexcept {
     instance.overlapped = OVERLAPPED{};
     instance.overlapped.hEvent = instance.event.get();
     instance.state = Instance::State::Reading;
+    instance.started = true;
     // Whether it completes at once or later, the event says so, and the
     // serving loop takes the result.
     if (ReadFile(instance.pipe.get(), instance.buffer, sizeof instance.buffer, nullptr,
                  &instance.overlapped))
         return;
     const DWORD error = GetLastError();
-    if (error != ERROR_IO_PENDING && error != ERROR_MORE_DATA) Drop(instance);
+    if (error == ERROR_IO_PENDING || error == ERROR_MORE_DATA) return;
+    // Failed at once (the writer has gone): nothing runs.
+    instance.started = false;
+    Drop(instance);
 }
 
 void BrokerServer::Finish(Instance& instance, DWORD bytes) noexcept {
@@ -318,12 +328,18 @@ void BrokerServer::Finish(Instance& instance, DWORD bytes) noexcept {
     }
 }
 
-void BrokerServer::Drop(Instance& instance) noexcept {
-    if (instance.state != Instance::State::Idle && !HasOverlappedIoCompleted(&instance.overlapped)) {
+// Takes back an operation still running, and waits for it to land (at once).
+void BrokerServer::Cancel(Instance& instance) noexcept {
+    if (instance.started && !HasOverlappedIoCompleted(&instance.overlapped)) {
         CancelIo(instance.pipe.get());
         DWORD bytes = 0;
         GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &bytes, TRUE);
     }
+    instance.started = false;
+}
+
+void BrokerServer::Drop(Instance& instance) noexcept {
+    Cancel(instance);
     DisconnectNamedPipe(instance.pipe.get());
     Listen(instance);
 }
@@ -368,6 +384,8 @@ void BrokerServer::Serve() noexcept {
             DWORD bytes = 0;
             const BOOL done = GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &bytes, FALSE);
             const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+            if (error == ERROR_IO_INCOMPLETE) continue;
+            instance.started = false;
             if (instance.state == Instance::State::Connecting) {
                 if ((!done && error != ERROR_PIPE_CONNECTED) || !SameSession(instance.pipe.get())) {
                     if (done) InterlockedIncrement(&ignored_);
@@ -391,14 +409,7 @@ void BrokerServer::Serve() noexcept {
             }
         }
     }
-    for (int i = 0; i < kBrokerInstances; ++i) {
-        Instance& instance = instances_[i];
-        if (instance.state != Instance::State::Idle && !HasOverlappedIoCompleted(&instance.overlapped)) {
-            CancelIo(instance.pipe.get());
-            DWORD bytes = 0;
-            GetOverlappedResult(instance.pipe.get(), &instance.overlapped, &bytes, TRUE);
-        }
-    }
+    for (int i = 0; i < kBrokerInstances; ++i) Cancel(instances_[i]);
 }
 
 }  // namespace korvane

@@ -99,6 +99,7 @@ private:
     bool Listen(Instance& instance) noexcept;
     void Read(Instance& instance) noexcept;
     void Finish(Instance& instance, DWORD bytes) noexcept;
+    void Cancel(Instance& instance) noexcept;
     void Drop(Instance& instance) noexcept;
     bool SameSession(HANDLE pipe) const noexcept;
 
