@@ -2,6 +2,8 @@
 // the session's log it reads, which any process of the user may write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +43,149 @@ public:
 private:
     const char* name_;
 };
+
+// Writes bytes into the broker's pipe as any process of the user could, in
+// a connection of its own; waits for a free instance, never for a write
+// the broker does not read. True when the bytes went whole.
+bool WriteRaw(const std::string& bytes) {
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 50 && pipe == INVALID_HANDLE_VALUE; ++attempt) {
+        pipe = CreateFileA(BrokerPipeName(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+        if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY)
+            WaitNamedPipeA(BrokerPipeName(), 1000);
+    }
+    if (pipe == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD written = 0;
+    if (!WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, &overlapped) &&
+        GetLastError() == ERROR_IO_PENDING &&
+        WaitForSingleObject(overlapped.hEvent, 5000) == WAIT_TIMEOUT)
+        CancelIo(pipe);
+    const bool whole = GetOverlappedResult(pipe, &overlapped, &written, TRUE) && written == bytes.size();
+    CloseHandle(overlapped.hEvent);
+    CloseHandle(pipe);
+    return whole;
+}
+
+std::string Header(unsigned version, unsigned kind, unsigned length) {
+    std::string bytes = {static_cast<char>(version), static_cast<char>(version >> 8),
+                         static_cast<char>(kind), static_cast<char>(kind >> 8)};
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<char>(length >> (8 * i)));
+    return bytes;
+}
+
+std::string Popup(const std::string& address) {
+    return Header(1, 1, static_cast<unsigned>(address.size())) + address;
+}
+
+// Messages the broker must ignore, each carrying an address of its own
+// where it carries one, so that one taken in would show in its log.
+std::vector<std::string> HostileMessages() {
+    std::vector<std::string> messages;
+    int index = 0;
+    auto marker = [&index] { return "http://hostile.example/" + std::to_string(index++); };
+    unsigned seed = 19;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    for (int i = 0; i < 400; ++i) {  // bytes of any kind, up to a header and a half
+        std::string bytes(next() % 13, '\0');
+        for (char& c : bytes) c = static_cast<char>(next());
+        BrokerMessage parsed;
+        if (!ParseBrokerMessage(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &parsed))
+            messages.push_back(bytes);
+    }
+    for (unsigned version : {0u, 2u, 255u, 0xFFFFu})  // versions never made
+        for (unsigned kind : {1u, 2u, 3u}) {
+            const std::string address = marker();
+            messages.push_back(Header(version, kind, static_cast<unsigned>(address.size())) + address);
+        }
+    for (unsigned kind = 4; kind < 200; ++kind) {  // kinds never made
+        const std::string address = marker();
+        messages.push_back(Header(1, kind, static_cast<unsigned>(address.size())) + address);
+    }
+    messages.push_back(Header(1, 0, 0));
+    for (int delta = -20; delta <= 20; ++delta) {  // a length that is not the payload's
+        if (delta == 0) continue;
+        const std::string address = marker();
+        messages.push_back(Header(1, 1, static_cast<unsigned>(static_cast<int>(address.size()) + delta)) + address);
+    }
+    for (unsigned length : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 2084u, 65536u}) {
+        const std::string address = marker();
+        messages.push_back(Header(1, 1, length) + address);
+    }
+    auto overlong = [&](size_t length) {  // an address of exactly this length
+        std::string address = marker();
+        address.resize(length, 'a');
+        return Popup(address);
+    };
+    for (size_t length : {2084u, 2085u, 3000u, 4096u, 8192u, 65536u, 1048576u}) messages.push_back(overlong(length));
+    for (int i = 0; i < 100; ++i) messages.push_back(overlong(2084 + next() % 18000));
+    for (int i = 0; i < 150; ++i) {  // a NUL inside
+        std::string address = marker();
+        address[next() % address.size()] = '\0';
+        messages.push_back(Popup(address));
+    }
+    for (unsigned length = 1; length <= 100; ++length)  // a payload where none is taken
+        for (unsigned kind : {2u, 3u}) {
+            const std::string address = marker();
+            messages.push_back(Header(1, kind, length) + address.substr(0, length) +
+                               std::string(length > address.size() ? length - address.size() : 0, 'c'));
+        }
+    for (int i = 0; i < 100; ++i) {  // cut short
+        const std::string whole = Popup(marker());
+        messages.push_back(whole.substr(0, whole.size() - 1 - next() % 20));
+    }
+    for (int i = 0; i < 20; ++i)  // two in one write
+        messages.push_back(Popup(marker()) + Popup(marker()));
+    return messages;
+}
+
+BOOL CALLBACK FindProcessTrayWindow(HWND window, LPARAM param) {
+    auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != found->first || std::strcmp(name, "TrayIconClass") != 0) return TRUE;
+    found->second = window;
+    return FALSE;
+}
+
+// What the Blocked Popups dialog of a process lists, top to bottom: opened
+// from that process's tray window, as its menu opens it, read, and closed.
+std::vector<std::string> BlockedPopupsShownBy(DWORD process) {
+    std::vector<std::string> lines;
+    std::pair<DWORD, HWND> tray{process, nullptr};
+    EnumWindows(FindProcessTrayWindow, reinterpret_cast<LPARAM>(&tray));
+    if (!tray.second) return lines;
+    PostMessageA(tray.second, WM_COMMAND, 32784, 0);
+    HWND dialog = nullptr;
+    auto find = [&] {
+        for (dialog = FindWindowA("#32770", "Vantrell Log"); dialog;
+             dialog = FindWindowExA(nullptr, dialog, "#32770", "Vantrell Log")) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(dialog, &owner);
+            if (owner == process && IsWindowVisible(dialog)) return true;
+        }
+        return false;
+    };
+    if (!WaitUntil(find, 10000)) return lines;
+    // Read as wide text: the system carries a list box's text to another
+    // process as such, whatever the box holds.
+    HWND list = GetDlgItem(dialog, 218);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0) continue;
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide.data()));
+        lines.push_back(std::string(wide.begin(), wide.begin() + static_cast<ptrdiff_t>(wcslen(wide.c_str()))));
+    }
+    PostMessageA(dialog, WM_COMMAND, 220, 0);
+    WaitUntil([&] { return !IsWindow(dialog); }, 10000);
+    return lines;
+}
 
 }  // namespace
 
@@ -128,4 +273,43 @@ TEST(SessionLog, EntriesComeBackInOrderBoundedWhateverTheBlockHolds) {
     EXPECT_EQ(0xFFFFFFF0u, cursor);
     UnmapViewOfFile(bytes);
     CloseHandle(mapping);
+}
+
+// Anything a process of the user can write into the pipe, more than a
+// thousand times: the broker takes in none of it, and serves on.
+TEST(BrokerProgram, IgnoresMalformedAndOverlongMessagesAndServesOn) {
+    ASSERT_EQ(0, test::RunProcess("\"" + BrokerProgram() + "\" /stop"));
+    ChildProcess broker("\"" + BrokerProgram() + "\"");
+    ASSERT_TRUE(WaitUntil([] { return BrokerOf(kSessionObjectPrefix); }, 15000));
+    const std::vector<std::string> messages = HostileMessages();
+    ASSERT_GE(messages.size(), 1000u);
+    for (const std::string& message : messages) WriteRaw(message);
+
+    // Connections held without a word, more than the broker has instances
+    // to serve: each is let go, and a browser's message gets through.
+    std::vector<HANDLE> silent;
+    for (int i = 0; i < BrokerServer::kBrokerInstances + 2; ++i)
+        silent.push_back(CreateFileA(BrokerPipeName(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const std::string valid = "http://valid.example/after-hostile";
+    EXPECT_TRUE(WaitUntil([&] { return WriteRaw(Popup(valid)); }, 15000));
+    for (HANDLE pipe : silent)
+        if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
+
+    const std::vector<std::string> shown = BlockedPopupsShownBy(broker.id());
+    int hostile = 0;
+    for (const std::string& line : shown) hostile += line.compare(0, 23, "http://hostile.example/") == 0;
+    EXPECT_EQ(0, hostile);
+    EXPECT_EQ(1, std::count(shown.begin(), shown.end(), valid));
+    EXPECT_EQ(0, test::RunProcess("\"" + BrokerProgram() + "\" /stop"));
+    EXPECT_EQ(0, broker.Wait(10000));
+    test::WriteFigure(
+        "hostile_broker_messages",
+        "broker messages: bytes of any kind, unknown versions and kinds, lengths that lie, "
+        "addresses over 2,083 bytes up to 1 MB, NULs, payloads where none is taken, messages cut "
+        "short or two in one; connections held silent",
+        std::to_string(messages.size()) + " messages, " +
+            std::to_string(BrokerServer::kBrokerInstances + 2) + " silent connections",
+        hostile == 0 && std::count(shown.begin(), shown.end(), valid) == 1
+            ? "none taken in: the log shows only the address sent after them; the broker served on"
+            : "FAILED");
 }
