@@ -84,17 +84,21 @@ public:
     // false and changing nothing.
     bool Append(const char* text);
     bool ReplaceAll(const std::vector<AnsiString>& entries) {
-        return Edit([&entries](const std::vector<AnsiString>&) { return entries; });
+        return Edit([&entries](const std::vector<AnsiString>&, std::vector<AnsiString>& next) {
+            next = entries;
+            return true;
+        });
     }
-    // Replaces the entries with the list that change(entries) returns,
-    // under the store's lock, so that no other change comes between what
-    // change saw and what the store then holds. change must not call back
-    // into the store.
+    // Replaces the entries with the list change(entries, next) makes of
+    // them, under the store's lock, so that no other change comes between
+    // what change saw and what the store then holds. When change returns
+    // false the store stays as it is. change must not call the store.
     template <typename Change>
     bool Edit(Change change) {
+        std::vector<AnsiString> next;
         ScopedLock hold(lock_);
-        std::vector<AnsiString> next = change(static_cast<const std::vector<AnsiString>&>(entries_));
-        if (!Holdable(next)) return false;
+        if (!change(static_cast<const std::vector<AnsiString>&>(entries_), next) || !Holdable(next))
+            return false;
         entries_.swap(next);
         return true;
     }
