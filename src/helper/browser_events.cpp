@@ -154,10 +154,11 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
     // The hook's owner or the tray window may have ended with their thread.
     AdoptOrphanedHookAndTray();
     SynchroniseTray();
-    // A closing window is let go of whatever the switches say: a connection
-    // left behind would keep this helper, and it the browser, alive.
+    // A closing window is let go of whatever the switches say, at once and
+    // whole: a connection or a browser pointer left behind would keep this
+    // helper, and it the browser, alive until the browser unsites it.
     if (dispId == DISPID_ONQUIT) {
-        self.DetachEvents();
+        self.LetGoOfSite();
         return S_OK;
     }
     if (!sharedState->helperActive) return S_OK;
