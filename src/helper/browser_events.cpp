@@ -105,18 +105,14 @@ bool BrowserShowsNoPageYet(IWebBrowser2* browser) {
     return ShowsNoPageYet(ToAnsi(location.get()).c_str());
 }
 
-// Brings this process's tray icon in line with the shared switches once
+// Brings the session's tray icon in line with the shared switches once
 // after each hand-over: the first event after a process with a visible icon
-// unloaded, or after start-up. Carried out on the tray window's thread.
+// unloaded, or after start-up, or once no live thread holds the icon (its
+// window's thread ended, or its process was killed). Carried out by the
+// window that shows the icon, or takes it.
 void SynchroniseTray() {
-    if (sharedState->trayIconSynced) return;
-    if (TrayIcon* tray = ProcessTrayIcon()) {
-        tray->ShowPopupState(sharedState->popupsAllowed != 0);
-        if (sharedState->trayIconHidden)
-            tray->HideFromTray();
-        else
-            tray->ShowInTray();
-    }
+    if (sharedState->trayIconSynced && TrayIconHeld()) return;
+    if (TrayIcon* tray = ProcessTrayIcon()) tray->SyncWithSwitches();
     sharedState->trayIconSynced = 1;
 }
 
