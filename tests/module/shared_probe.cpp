@@ -149,15 +149,10 @@ int main(int argc, char** argv) {
             CloseHandle(event);
         } else if (!std::strcmp(command, "wait") && i + 1 < argc) {
             HANDLE event = NamedEvent(argv[++i]);
-            const DWORD start = GetTickCount();
-            DWORD result = WAIT_TIMEOUT;
-            while (result != WAIT_OBJECT_0 && GetTickCount() - start < 30000) {
-                result = MsgWaitForMultipleObjects(1, &event, FALSE, 100, QS_ALLINPUT);
-                MSG msg;
-                while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-            }
+            const bool set = korvane::test::WaitUntil(
+                [event] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, 30000);
             CloseHandle(event);
-            if (result != WAIT_OBJECT_0) return 3;
+            if (!set) return 3;
         } else if (!std::strcmp(command, "not-loaded") && i + 1 < argc) {
             if (GetModuleHandleA(argv[++i])) {
                 std::printf("probe: %s is loaded\n", argv[i]);
