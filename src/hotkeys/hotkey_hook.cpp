@@ -30,7 +30,8 @@ void ApplyHotKey(HotKey key) {
         case HotKey::ToggleBlocking: {
             const bool allowed = sharedState->popupsAllowed == 0;
             sharedState->popupsAllowed = allowed ? 1 : 0;
-            if (tray) tray->SyncWithSwitches();
+            // The session's icon, in whichever process shows it.
+            if (tray) tray->ShowPopupState(allowed);
             return;
         }
         case HotKey::Override:

@@ -39,6 +39,9 @@ public:
         return true;
     }
     HWND IconOwnerWindow() override { return iconOwner.IsOpen() ? sharedState->trayIconWindow : nullptr; }
+    bool IconHeldElsewhere() override {
+        return iconOwner.IsOpen() && !iconOwner.HeldHere() && iconOwner.HeldByAnyone();
+    }
 };
 
 // The object the window procedure serves. Constructed objects stack up
@@ -150,7 +153,7 @@ BOOL TrayIcon::IsDisplayed() const { return hidden_ ? FALSE : TRUE; }
 BOOL TrayIcon::ShowPopupState(bool allowed) {
     if (OnOtherThread()) return PostMessageA(hiddenWindow_, TrayPopupStateMessage, allowed ? 1 : 0, 0);
     if (!shellSupported_) return FALSE;
-    if (SentToIconOwner(TrayPopupStateMessage, allowed ? 1 : 0, 0)) return TRUE;
+    if (SentToIconOwner(TrayPopupStateMessage, allowed ? 1 : 0, 0, false)) return TRUE;
     showsAllowing_ = allowed;
     HICON icon = allowed ? AllowingIcon() : BlockingIcon();
     BOOL shown = TRUE;
@@ -228,8 +231,8 @@ bool TrayIcon::TakeIcon() {
     return true;
 }
 
-bool TrayIcon::SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (TakeIcon()) return false;
+bool TrayIcon::SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam, bool take) {
+    if (take ? TakeIcon() : !platform_.IconHeldElsewhere()) return false;
     const HWND owner = platform_.IconOwnerWindow();
     if (owner && owner != hiddenWindow_) PostMessageA(owner, message, wParam, lParam);
     return true;
@@ -238,7 +241,7 @@ bool TrayIcon::SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL TrayIcon::SyncWithSwitches() {
     if (OnOtherThread()) return PostMessageA(hiddenWindow_, TraySyncMessage, 0, 0);
     if (!shellSupported_) return FALSE;
-    if (SentToIconOwner(TraySyncMessage, 0, 0)) return TRUE;
+    if (SentToIconOwner(TraySyncMessage, 0, 0, true)) return TRUE;
     ShowPopupState(sharedState->popupsAllowed != 0);
     return sharedState->trayIconHidden ? HideFromTray() : ShowInTray();
 }
@@ -248,7 +251,8 @@ BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
     if (first == 0 || first > last || last > 0xFFFF || last - first >= kMaxFlashIcons) return FALSE;
     if (OnOtherThread())
         return PostMessageA(hiddenWindow_, TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last));
-    if (SentToIconOwner(TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last))) return TRUE;
+    if (SentToIconOwner(TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last), false))
+        return TRUE;
     flashIcons_.clear();
     try {
         std::vector<HICON> icons(last - first + 1);
@@ -265,7 +269,8 @@ BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
 BOOL TrayIcon::StartFlash(UINT interval, int duration) {
     if (OnOtherThread())
         return PostMessageA(hiddenWindow_, TrayStartFlashMessage, interval, static_cast<LPARAM>(duration));
-    if (SentToIconOwner(TrayStartFlashMessage, interval, static_cast<LPARAM>(duration))) return TRUE;
+    if (SentToIconOwner(TrayStartFlashMessage, interval, static_cast<LPARAM>(duration), false))
+        return TRUE;
     StopFlash();
     flashStep_ = 0;
     flashStart_ = platform_.Time();

@@ -83,6 +83,8 @@ public:
     // The window that holds the session's icon, as last recorded; null
     // when none is known.
     virtual HWND IconOwnerWindow() { return nullptr; }
+    // Whether a live thread other than the calling one holds the icon.
+    virtual bool IconHeldElsewhere() { return false; }
 
 protected:
     ~TrayPlatform() = default;
@@ -166,6 +168,9 @@ public:
     // start. A running flash is stopped (and its icon put back) first.
     // Asked for from another thread, a flash must end: an interval or a
     // duration outside the kMin/kMaxPosted... limits is ignored there.
+    // Both, and ShowPopupState, are sent on to the window that holds the
+    // session's icon while a live thread of another holds it (and then
+    // answer TRUE); none of them takes the icon.
     BOOL StartFlash(UINT interval, int duration);
     // Ends the flash and puts back the icon remembered at its start. The
     // answer of KillTimer, or FALSE when no flash ran.
@@ -223,9 +228,11 @@ private:
     // holds it, and then removes the icon that the window before, which has
     // ended, left in the notification area. False while another has it.
     bool TakeIcon();
-    // On the window's thread: when another window holds the session's
-    // icon, posts it the message that asked this one; true when it did.
-    bool SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam);
+    // On the window's thread: unless this window holds the session's icon,
+    // or takes it now (only when take, and no live thread holds it), posts
+    // the message that asked this one to the window that holds it, and
+    // answers true.
+    bool SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam, bool take);
     bool MakeWindow();
     // The record gets its icon when it is first needed (shown, or saved by
     // a flash): most processes never show one.
