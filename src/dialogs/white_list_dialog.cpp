@@ -117,21 +117,20 @@ INT_PTR WhiteListDialog::OnClose() {
     return TRUE;
 }
 
-template <typename Change>
-bool WhiteListDialog::ChangeList(Change change) {
+bool WhiteListDialog::ChangeList(const AnsiString& added, const AnsiString& original) {
     HWND list = List();
     const std::vector<AnsiString> items = Items(list);
-    std::vector<AnsiString> shown, result;
-    const bool changed = TheWhiteList().Edit(
-        [&](const std::vector<AnsiString>& entries, std::vector<AnsiString>& next) {
-            shown = FollowStore(items, entries);
-            next = shown;
-            if (!change(next)) return false;
-            result = next;
+    WhiteListStore& store = TheWhiteList();
+    const bool changed =
+        store.Edit([&](const std::vector<AnsiString>& entries, std::vector<AnsiString>& next) {
+            next = FollowStore(items, entries);
+            if (!original.empty() && !RemoveItem(next, original)) return false;
+            if (!added.empty()) next.insert(next.begin(), added);
             return true;
         });
-    // Either way the list shows what the store holds, the change made or not.
-    ShowItems(list, changed ? result : shown);
+    // Either way the list shows what the store holds: in its order after a
+    // change, else in the list's own.
+    ShowItems(list, changed ? store.Snapshot() : FollowStore(items, store.Snapshot()));
     return changed;
 }
 
@@ -142,10 +141,7 @@ void WhiteListDialog::Add() {
     // An item the store could not hold is not added at all: what the user
     // sees in the list is always what the store holds.
     if (!IsStorableEntry(item.c_str())) return;
-    ChangeList([&item](std::vector<AnsiString>& next) {
-        next.insert(next.begin(), item);
-        return true;
-    });
+    ChangeList(item, AnsiString());
 }
 
 void WhiteListDialog::Delete() {
@@ -155,7 +151,7 @@ void WhiteListDialog::Delete() {
     // Read first: the list may follow the store while the question is open.
     const AnsiString removed = ListText(list, selection);
     if (!AskYesNo(IDS_DELETE_QUESTION, IDS_DELETE_CAPTION)) return;
-    ChangeList([&removed](std::vector<AnsiString>& next) { return RemoveItem(next, removed); });
+    ChangeList(AnsiString(), removed);
 }
 
 void WhiteListDialog::Edit() {
@@ -173,11 +169,7 @@ void WhiteListDialog::Edit() {
     // The list stays usable while the editor is open, and the store may
     // change meanwhile: the entry is looked for by its text, and an entry
     // that has gone is not brought back.
-    ChangeList([&](std::vector<AnsiString>& next) {
-        if (!RemoveItem(next, original)) return false;
-        next.insert(next.begin(), item);
-        return true;
-    });
+    ChangeList(item, original);
 }
 
 void WhiteListDialog::SaveAndEnd() {

@@ -44,12 +44,12 @@ private:
     void Edit();
     // Applies a change of the user's: the list first follows the store (what
     // another dialog or process put there meanwhile at the top, what went
-    // gone), change(items) then makes its change, and the store takes the
-    // list's items, top to bottom, in one step. The list then shows what the
-    // store holds. False, with the store unchanged, when change finds
-    // nothing to change or the store cannot hold the result.
-    template <typename Change>
-    bool ChangeList(Change change);
+    // gone); then the item original, unless empty, is removed from it and
+    // the item added, unless empty, is put at its top; and the store takes
+    // the list's items, top to bottom, in one step. The list then shows
+    // what the store holds. False, with the store unchanged, when original
+    // is no longer there or the store cannot hold the result.
+    bool ChangeList(const AnsiString& added, const AnsiString& original);
     void SaveAndEnd();
 };
 

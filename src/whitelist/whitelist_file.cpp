@@ -200,11 +200,10 @@ bool MergeWhiteLists(const std::vector<AnsiString>& base, const std::vector<Ansi
 std::vector<AnsiString> FollowStore(const std::vector<AnsiString>& shown,
                                     const std::vector<AnsiString>& store) {
     std::vector<AnsiString> gained(store);
-    std::vector<AnsiString> kept;
+    std::vector<AnsiString> result;
     for (const AnsiString& entry : shown)
-        if (RemoveOne(gained, entry)) kept.push_back(entry);
-    std::vector<AnsiString> result(gained.rbegin(), gained.rend());
-    result.insert(result.end(), kept.begin(), kept.end());
+        if (RemoveOne(gained, entry)) result.push_back(entry);
+    for (const AnsiString& entry : gained) result.insert(result.begin(), entry);
     return result;
 }
 

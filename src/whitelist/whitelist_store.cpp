@@ -237,33 +237,29 @@ AnsiString WhiteListStore::FilePath() const { return PathOf(kWhiteListFileName);
 
 DWORD WhiteListStore::ReadListFile(bool listLocked, bool* unchanged, FileStamp* stamp,
                                    std::vector<AnsiString>* entries) const {
-    DWORD error = ReadOnce(unchanged, stamp, entries);
-    if (!IsMissing(error)) return error;
+    const DWORD error = ReadOnce(unchanged, stamp, entries);
     // No list: a save killed between ReplaceFile's two moves may have left
-    // it in a backup. Looked for under the list lock, so that the backup of
-    // a save still under way is not taken for one.
-    WIN32_FIND_DATAA found{};
-    const AnsiString pattern = PathOf("WhiteList.*.bak");
-    if (pattern.empty() || !UniqueFind(FindFirstFileA(pattern.c_str(), &found))) return error;
-    if (listLocked) {
-        if (RestoreBackup()) error = ReadOnce(unchanged, stamp, entries);
-        return error;
-    }
-    ListLock lock(PathOf(kWhiteListLockName));
-    if (lock.error() != ERROR_SUCCESS) return error;
-    if (!Exists(FilePath().c_str())) RestoreBackup();
+    // it in a backup. Put back under the list lock, so that the backup of a
+    // save still under way is not taken for one.
+    if (!IsMissing(error) || NewestBackup().empty()) return error;
+    ListLock lock(listLocked ? AnsiString() : PathOf(kWhiteListLockName));
+    if (!listLocked && lock.error() != ERROR_SUCCESS) return error;
+    const AnsiString backup = NewestBackup();
+    const AnsiString path = FilePath();
+    if (!backup.empty() && !path.empty() && !Exists(path.c_str()))
+        MoveFileExA(backup.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
     return ReadOnce(unchanged, stamp, entries);
 }
 
-bool WhiteListStore::RestoreBackup() const {
+AnsiString WhiteListStore::NewestBackup() const {
+    AnsiString newest;
     WIN32_FIND_DATAA found{};
     const AnsiString pattern = PathOf("WhiteList.*.bak");
-    if (pattern.empty()) return false;
+    if (pattern.empty()) return newest;
     UniqueFind search(FindFirstFileA(pattern.c_str(), &found));
-    if (!search) return false;
-    // The newest list among them: each keeps the date of the list it was.
-    // An empty one is a name a save held and never used.
-    AnsiString newest;
+    if (!search) return newest;
+    // Each keeps the date of the list it was. An empty one is a name a save
+    // held and never used.
     ULONGLONG newestTime = 0;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -274,9 +270,7 @@ bool WhiteListStore::RestoreBackup() const {
         newest = PathOf(found.cFileName);
         newestTime = Ticks(found.ftLastWriteTime);
     } while (FindNextFileA(search.get(), &found));
-    const AnsiString path = FilePath();
-    return !newest.empty() && !path.empty() &&
-           MoveFileExA(newest.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
+    return newest;
 }
 
 DWORD WhiteListStore::ReadOnce(bool* unchanged, FileStamp* stamp,

@@ -167,9 +167,8 @@ private:
     DWORD ReadListFile(bool listLocked, bool* unchanged, FileStamp* stamp,
                        std::vector<AnsiString>* entries) const;
     DWORD ReadOnce(bool* unchanged, FileStamp* stamp, std::vector<AnsiString>* entries) const;
-    // Puts the newest backup back in place of a missing list; the caller
-    // holds the list lock.
-    bool RestoreBackup() const;
+    // The newest backup that holds a list; empty when there is none.
+    AnsiString NewestBackup() const;
     // The three below run with fileLock_ held.
     DWORD TakeInChangesOnDisk(bool listLocked);
     DWORD WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp);

@@ -179,10 +179,8 @@ TEST(KilledSave, TheListIsTheOldOrTheNewOneAndLaterSavesSucceed) {
                      : "FAILED (see the test's output)");
 }
 
-// Two processes save at once, each adding an entry of its own: reading,
-// merging and replacing the list is one step among all processes, so both
-// entries stay. An editor holding the list keeps the first save at its
-// replace while the second begins.
+// Two processes save at once, each adding an entry of its own, while an
+// editor holding the list keeps the first at its replace: both stay.
 TEST(ConcurrentSaves, TwoProcessesSavingAtOnceKeepBothEntries) {
     TempDirectory dir;
     const std::string folder = dir.path().substr(0, dir.path().size() - 1);
@@ -203,11 +201,10 @@ TEST(ConcurrentSaves, TwoProcessesSavingAtOnceKeepBothEntries) {
         EXPECT_NE(std::string::npos, saved.find(entry)) << saved;
 }
 
-// A save killed inside ReplaceFile (Windows takes that way while a reader
-// holds the list) leaves no list, and the old one in the save's backup,
-// dated as the old list. Wine renames over readers, so the folder is laid
-// out here as such a save leaves it. The list comes back and no later
-// save deletes it.
+// A save killed inside ReplaceFile (taken on Windows while a reader holds
+// the list; Wine renames over readers, so the folder is laid out here)
+// leaves no list and the old one in a backup dated as the old list: it
+// comes back, and no later save deletes it.
 TEST(KilledSave, AListLeftOnlyInABackupComesBack) {
     TempDirectory dir;
     const std::string folder = dir.path().substr(0, dir.path().size() - 1);
