@@ -152,9 +152,10 @@ void DetachProcess(bool processTerminating) {
     // that loads the library, or the next browser event in a process that
     // has it, takes the hook over once the owner's thread has ended.
     RemoveOwnHook();
-    // The icon's hand-over: the next browser event in another process shows
-    // that process's icon in its place. The icon itself is removed by the
-    // process's TrayIcon, destroyed right after this.
+    // The icon's hand-over: the next browser event in a process that stays
+    // has the session's icon shown again, there or in another. The icon
+    // itself is removed by the process's TrayIcon, destroyed right after
+    // this.
     if (TheTrayIcon().IsDisplayed()) sharedState->trayIconSynced = 0;
     // When the process is ending, its other threads are gone, perhaps in the
     // middle of a call: no lock is waited for and no COM object released.
