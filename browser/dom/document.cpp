@@ -54,7 +54,7 @@ Document::Document(std::shared_ptr<detail::Tree> tree) : tree_(std::move(tree)) 
 
 std::shared_ptr<Document> Document::Parse(const std::string& html, const std::string& url,
                                           const DomOptions& options) {
-    auto tree = std::make_shared<detail::Tree>();
+    auto tree = std::make_shared<detail::Tree>(html.size());
     tree->url = url;
     tree->urlWide = detail::AnsiToWide(url);
     tree->options = options;

@@ -15,7 +15,7 @@ const NodeList kNoElements;
 
 }  // namespace
 
-DocumentHeap::DocumentHeap() : heap_(HeapCreate(0, 0, 0)) {}
+DocumentHeap::DocumentHeap(bool own) : heap_(own ? HeapCreate(0, 0, 0) : nullptr) {}
 
 DocumentHeap::~DocumentHeap() {
     if (heap_) HeapDestroy(heap_);
@@ -37,7 +37,8 @@ void DocumentHeap::do_deallocate(void* block, size_t bytes, size_t alignment) {
     if (!abandoned_) HeapFree(heap_, 0, block);
 }
 
-Tree::Tree() : nodes(&heap), all(&heap), writes(&heap), reads(&heap) {}
+Tree::Tree(size_t pageBytes)
+    : heap(pageBytes >= kOwnHeapBytes), nodes(&heap), all(&heap), writes(&heap), reads(&heap) {}
 
 // The nodes, lists and logs need not give their blocks back one by one:
 // the heap goes whole after them.

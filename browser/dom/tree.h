@@ -2,10 +2,10 @@
 // hand out, and the instruments' state. Built once by the parser; after
 // that only element properties change (through the COM objects).
 //
-// Everything a document holds for as long as it lives (its nodes, their
-// text, attributes and lists, the properties written through COM, the
-// logs) is allocated from a heap of the document's own, and goes with it
-// at once. A large page makes some million blocks; kept in the process's
+// Everything a large document holds for as long as it lives (its nodes,
+// their text, attributes and lists, the properties written through COM,
+// the logs) is allocated from a heap of the document's own, and goes with
+// it at once. A large page makes some million blocks; kept in the process's
 // heap beside another page's, the holes each leaves when it goes break
 // that heap into fragments that Wine's allocator walks on every later
 // allocation, so that each page a window shows would cost more than the
@@ -30,12 +30,14 @@ namespace standin::detail {
 class ElementObject;
 class DocumentObject;
 
-// A Win32 heap of one document (the process's allocator should one not be
-// had). Once Abandon is called, blocks are no longer given back one by
-// one: the heap is destroyed whole with the object.
+// A Win32 heap of one document, or the process's allocator for a small
+// one (each heap reserves a megabyte of address space, and a page may have
+// a thousand frames) or should a heap not be had. Once Abandon is called,
+// blocks of the document's heap are no longer given back one by one: the
+// heap is destroyed whole with the object.
 class DocumentHeap final : public std::pmr::memory_resource {
 public:
-    DocumentHeap();
+    explicit DocumentHeap(bool own);
     ~DocumentHeap() override;
     DocumentHeap(const DocumentHeap&) = delete;
     DocumentHeap& operator=(const DocumentHeap&) = delete;
@@ -130,7 +132,9 @@ struct LoggedWrite {
 };
 
 struct Tree {
-    Tree();
+    // Pages of this many bytes or more get a heap of their own.
+    static constexpr size_t kOwnHeapBytes = 64 * 1024;
+    explicit Tree(size_t pageBytes);
     ~Tree();
     Tree(const Tree&) = delete;
     Tree& operator=(const Tree&) = delete;
