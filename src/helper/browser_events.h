@@ -19,8 +19,8 @@ public:
     // before use: a call too short for its event, or whose Cancel is not a
     // by-reference VARIANT_BOOL, judges and scans nothing; such a
     // BeforeNavigate2 still ends the wait for an announced window. OnQuit
-    // drops the event connection even while the helper is switched off or
-    // popups are allowed. Exceptions other than an abandoned page scan are
+    // drops the event connection and the browser even while the helper is
+    // switched off or popups are allowed. Exceptions other than an abandoned page scan are
     // caught by the caller.
     static HRESULT Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params);
 
