@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "state/integrity.h"
 #include "state/module_path.h"
 #include "state/shared_state.h"
 #include "state/string_ring.h"
@@ -89,6 +90,8 @@ public:
         return BrokerStatus::Starting;
     }
 
+    bool GaveUp() const noexcept { return unavailable_; }
+
     bool ProgramPresent() noexcept {
         ScopedLock hold(lock_);
         if (!programChecked_) {
@@ -146,7 +149,7 @@ private:
     bool programPresent_ = false;
     AnsiString program_;
     bool starting_ = false;
-    bool unavailable_ = false;
+    bool volatile unavailable_ = false;
     DWORD startedAt_ = 0;
     int failures_ = 0;
 };
@@ -158,6 +161,12 @@ BrokerStarter brokerStarter;
 BrokerStatus EnsureBroker() noexcept { return brokerStarter.Ensure(); }
 
 bool BrokerProgramPresent() noexcept { return brokerStarter.ProgramPresent(); }
+
+bool LeavesToBroker() noexcept {
+    if (ProcessIsBroker()) return false;
+    if (ActsAtLowIntegrity()) return true;
+    return brokerStarter.ProgramPresent() && !brokerStarter.GaveUp();
+}
 
 bool SendToBroker(BrokerMessageKind kind, const char* address) noexcept {
     const char* name = BrokerPipeName();

@@ -58,6 +58,15 @@ constexpr int kStartAttempts = 3;
 // (checked once).
 bool BrokerProgramPresent() noexcept;
 
+// Whether this process leaves the keyboard hook, the tray icon and every
+// write of the user's settings and white list to the broker: at low
+// integrity always (it may do none of them itself); otherwise while a
+// broker program lies beside the library and this process has not given up
+// on it (EnsureBroker). Never in the broker itself. Without a broker
+// program the library keeps all of that in the browser processes, as it
+// always did.
+bool LeavesToBroker() noexcept;
+
 // Sends one message to the broker without ever waiting on it: false at
 // once when no broker listens, when every instance of its pipe is busy, or
 // when the write cannot complete at once (the broker does not read). The

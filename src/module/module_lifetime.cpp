@@ -2,9 +2,12 @@
 
 #include "base/ansi_string.h"
 #include "base/unique_resource.h"
+#include "channel/broker_channel.h"
+#include "channel/channel_rules.h"
 #include "module/com_server.h"
 #include "module/hook_owner.h"
 #include "module/module_rules.h"
+#include "state/integrity.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
 #include "tray/tray_icon.h"
@@ -78,6 +81,12 @@ BOOL AttachProcess(HINSTANCE instance) {
         // Cannot even tell: refusing is the safe side.
         return FALSE;
     }
+    // The broker takes the hook and the icon on threads of its own, when
+    // it starts; at attach it is a process like any other. A process at low
+    // integrity, or acting as one, leaves them and every write to it.
+    const bool broker = IsBrokerProgramPath(host.c_str());
+    SetProcessIsBroker(broker);
+    DetermineIntegrity(broker);
 
     bool created = false;
     {
@@ -117,10 +126,11 @@ BOOL AttachProcess(HINSTANCE instance) {
         OpenTrayIconOwner();
         // The first process, or the first one after the owner's thread has
         // ended, takes the hook over, and nothing else.
-        if (ClaimHook()) SetClaimedHook(instance);
+        if (!broker && ClaimHook()) SetClaimedHook(instance);
         if (first) {
             LoadSettingsInto(sharedState);
-            DisableScriptDebugger();
+            // A broker writes it when it starts.
+            if (!LeavesToBroker()) DisableScriptDebugger();
         }
         InterlockedIncrement(&sharedState->instanceCount);
     }
@@ -167,6 +177,11 @@ void DetachProcess(bool processTerminating) {
 
 void AdoptOrphanedHookAndTray() noexcept {
     if (!attached) return;
+    // Where the broker holds the hook and the icon, one is started when
+    // none runs (a killed one, or the first), unless Exit switched the
+    // blocker off. Should none stay, a browser at medium integrity takes
+    // them back below.
+    if (sharedState->helperActive && LeavesToBroker()) EnsureBroker();
     if (ClaimHook()) SetClaimedHook(moduleInstance);
     TrayIcon& tray = TheTrayIcon();
     if (!tray.WindowLost()) return;

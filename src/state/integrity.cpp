@@ -6,6 +6,7 @@ namespace korvane {
 namespace {
 
 bool volatile lowIntegrity = false;
+bool volatile brokerProcess = false;
 
 }  // namespace
 
@@ -39,5 +40,9 @@ void DetermineIntegrity(bool ignoreSeam) noexcept {
 }
 
 bool ActsAtLowIntegrity() noexcept { return lowIntegrity; }
+
+void SetProcessIsBroker(bool broker) noexcept { brokerProcess = broker; }
+
+bool ProcessIsBroker() noexcept { return brokerProcess; }
 
 }  // namespace korvane

@@ -37,6 +37,11 @@ void DetermineIntegrity(bool ignoreSeam) noexcept;
 // What DetermineIntegrity found; false before it ran.
 bool ActsAtLowIntegrity() noexcept;
 
+// Whether this process is the broker (KorvaneBroker.exe), as attach found
+// from the program's name.
+void SetProcessIsBroker(bool broker) noexcept;
+bool ProcessIsBroker() noexcept;
+
 // The level of the process token: false, with *rid untouched, where the
 // system has none (before Vista) or it cannot be read.
 bool ProcessIntegrityRid(DWORD* rid) noexcept;

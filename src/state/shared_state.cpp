@@ -31,6 +31,7 @@ SharedState InitialSharedState() noexcept {
     initial.hookOwnerProcess = 0;
     initial.hookOwnerThread = 0;
     initial.trayIconWindow = nullptr;
+    initial.savedChanges = 0;
     return initial;
 }
 
@@ -231,6 +232,11 @@ bool HasSoundFilePath() noexcept {
     LoadSoundFilePath();
     ScopedLock hold(soundFilePathLock);
     return soundFilePath[0] != '\0';
+}
+
+void ReadSoundFilePathAgain() noexcept {
+    ScopedLock hold(soundFilePathLock);
+    soundFilePathKnown = false;
 }
 
 }  // namespace korvane
