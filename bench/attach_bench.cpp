@@ -244,7 +244,10 @@ int main(int argc, char** argv) {
     const std::string self = "\"" + Directory(false) + "korvane_attach_bench.exe\"";
     const std::string steps = "\"" + Directory(false) + "korvane_attach_steps.exe\"";
     const std::string dll = "\"" + (argc > 2 ? std::string(argv[2]) : Directory(true) + "Korvane.dll") + "\"";
-    const std::string broker = "\"" + Directory(true) + "KorvaneBroker.exe\"";
+    // The build's broker lies with a copy of the library in broker\: a
+    // library with a broker beside it leaves the hook and the icon to it.
+    const std::string broker = "\"" + Directory(true) + "broker\\KorvaneBroker.exe\"";
+    const std::string brokerDll = "\"" + Directory(true) + "broker\\Korvane.dll\"";
 
     Phase first, later;
     Measure(first, rounds, self, dll, steps, "first");
@@ -273,14 +276,14 @@ int main(int argc, char** argv) {
     // With the broker: first alone beside it, then beside a browser too.
     Phase brokerFirst, brokerLater;
     const auto brokerRuns = [] { return FindWindowA("KorvaneBroker", nullptr) != nullptr; };
-    bool brokerMeasured = MeasureWhileHeld(brokerFirst, rounds, self, dll, steps, "broker-first",
+    bool brokerMeasured = MeasureWhileHeld(brokerFirst, rounds, self, brokerDll, steps, "broker-first",
                                            broker, brokerRuns);
     if (brokerMeasured) {
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchReady2");
         HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchRelease2");
         brokerMeasured = MeasureWhileHeld(
-            brokerLater, rounds, self, dll, steps, "broker-later",
-            self + " --hold " + dll + " KorvaneAttachBenchReady2 KorvaneAttachBenchRelease2",
+            brokerLater, rounds, self, brokerDll, steps, "broker-later",
+            self + " --hold " + brokerDll + " KorvaneAttachBenchReady2 KorvaneAttachBenchRelease2",
             [ready] { return WaitForSingleObject(ready, 0) == WAIT_OBJECT_0; });
         SetEvent(release);
         CloseHandle(ready);

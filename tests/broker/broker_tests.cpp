@@ -19,7 +19,8 @@ using korvane::test::WaitUntil;
 
 namespace {
 
-std::string BrokerProgram() { return test::BuildDirectory() + "KorvaneBroker.exe"; }
+// The build's broker, with the build's library beside it.
+std::string BrokerProgram() { return test::BuildDirectory() + "broker\\KorvaneBroker.exe"; }
 
 // The broker's mutex for a session prefix, as the broker names it.
 std::string BrokerMutex(const std::string& prefix) {

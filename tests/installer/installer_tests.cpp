@@ -100,7 +100,7 @@ DWORD WaitForBroker() {
 // Ends every broker on this desktop, as a restart of Windows or a test's
 // clean-up would, with the program this build made.
 void StopBrokers() {
-    RunProcess("\"" + korvane::test::BuildDirectory() + "KorvaneBroker.exe\" /stop", 60000);
+    RunProcess("\"" + korvane::test::BuildDirectory() + "broker\\KorvaneBroker.exe\" /stop", 60000);
 }
 
 std::string ThisProgram() {
@@ -306,7 +306,8 @@ void ExpectInstalled() {
     EXPECT_EQ(ReadFileBytes(korvane::test::KorvaneDllPath()), ReadFileBytes(kLibrary));
     EXPECT_TRUE(FileExists(Installed("Uninstall.exe")));
     EXPECT_FALSE(FileExists(Installed("Korvane.dll.new")));
-    EXPECT_EQ(ReadFileBytes(korvane::test::BuildDirectory() + "KorvaneBroker.exe"), ReadFileBytes(kBroker));
+    EXPECT_EQ(ReadFileBytes(korvane::test::BuildDirectory() + "broker\\KorvaneBroker.exe"),
+              ReadFileBytes(kBroker));
     ExpectRegisteredAt(kLibrary);
     ExpectBrokerAllowed();
     ExpectListedInAddRemovePrograms();
