@@ -1,5 +1,8 @@
-// The broker as a program: one per user and session, ended by /stop; and
-// the session's log it reads, which any process of the user may write.
+// The broker as a program: one per user and session, ended by /stop, deaf
+// to what it cannot read; the session's log it reads, which any process of
+// the user may write; and the broker at work for browsers that act as
+// Protected Mode's (the seam), each a process of its own playing a session
+// of the browser stand-in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +13,10 @@
 
 #include "channel/broker_channel.h"
 #include "channel/session_log.h"
+#include "korvane_idl.h"
 #include "state/integrity.h"
+#include "state/settings.h"
+#include "support/installed_korvane.h"
 #include "support/test_support.h"
 
 using namespace korvane;
@@ -31,21 +37,6 @@ bool BrokerOf(const std::string& prefix) {
     HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, BrokerMutex(prefix).c_str());
     if (mutex) CloseHandle(mutex);
     return mutex != nullptr;
-}
-
-// A broker serves once its window is there. Waited for with this thread's
-// messages handled: Wine's notification area, as the broker shows its icon,
-// may wait for every program's windows.
-bool Serving(DWORD process) {
-    return WaitUntil([process] {
-        for (HWND window = FindWindowA("KorvaneBroker", nullptr); window;
-             window = FindWindowExA(nullptr, window, "KorvaneBroker", nullptr)) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == process) return true;
-        }
-        return false;
-    }, 15000);
 }
 
 // Sets an environment variable for the children started while it lives.
@@ -157,52 +148,6 @@ std::vector<std::string> HostileMessages() {
     return messages;
 }
 
-BOOL CALLBACK FindProcessTrayWindow(HWND window, LPARAM param) {
-    auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != found->first || std::strcmp(name, "TrayIconClass") != 0) return TRUE;
-    found->second = window;
-    return FALSE;
-}
-
-// What the Blocked Popups dialog of a process lists, top to bottom: opened
-// from that process's tray window, as its menu opens it, read, and closed.
-std::vector<std::string> BlockedPopupsShownBy(DWORD process) {
-    std::vector<std::string> lines;
-    std::pair<DWORD, HWND> tray{process, nullptr};
-    EnumWindows(FindProcessTrayWindow, reinterpret_cast<LPARAM>(&tray));
-    if (!tray.second) return lines;
-    PostMessageA(tray.second, WM_COMMAND, 32784, 0);
-    HWND dialog = nullptr;
-    auto find = [&] {
-        for (dialog = FindWindowA("#32770", "Vantrell Log"); dialog;
-             dialog = FindWindowExA(nullptr, dialog, "#32770", "Vantrell Log")) {
-            DWORD owner = 0;
-            GetWindowThreadProcessId(dialog, &owner);
-            if (owner == process && IsWindowVisible(dialog)) return true;
-        }
-        return false;
-    };
-    if (!WaitUntil(find, 10000)) return lines;
-    // Read as wide text: the system carries a list box's text to another
-    // process as such, whatever the box holds.
-    HWND list = GetDlgItem(dialog, 218);
-    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        if (length < 0) continue;
-        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
-        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide.data()));
-        lines.push_back(std::string(wide.begin(), wide.begin() + static_cast<ptrdiff_t>(wcslen(wide.c_str()))));
-    }
-    PostMessageA(dialog, WM_COMMAND, 220, 0);
-    WaitUntil([&] { return !IsWindow(dialog); }, 10000);
-    return lines;
-}
-
 }  // namespace
 
 TEST(BrokerProgram, OnePerUserAndSessionEachEndedByStop) {
@@ -213,7 +158,7 @@ TEST(BrokerProgram, OnePerUserAndSessionEachEndedByStop) {
     auto low = std::make_unique<ChildEnvironment>(kLowIntegrityVariable, "1");
     ChildProcess broker("\"" + BrokerProgram() + "\"");
     low.reset();
-    ASSERT_TRUE(Serving(broker.id()));
+    ASSERT_EQ(broker.id(), test::WaitForBroker());
 
     // A second one of the session ends at once; the first serves on.
     ChildProcess second("\"" + BrokerProgram() + "\"");
@@ -226,7 +171,7 @@ TEST(BrokerProgram, OnePerUserAndSessionEachEndedByStop) {
     {
         ChildEnvironment session(kSessionPrefixVariable, other.c_str());
         ChildProcess otherBroker("\"" + BrokerProgram() + "\"");
-        EXPECT_TRUE(Serving(otherBroker.id()));
+        EXPECT_EQ(otherBroker.id(), test::WaitForBroker(broker.id()));
         EXPECT_TRUE(BrokerOf(other));
         EXPECT_TRUE(BrokerOf(kSessionObjectPrefix));
 
@@ -297,7 +242,7 @@ TEST(SessionLog, EntriesComeBackInOrderBoundedWhateverTheBlockHolds) {
 TEST(BrokerProgram, IgnoresMalformedAndOverlongMessagesAndServesOn) {
     ASSERT_EQ(0, test::RunProcess("\"" + BrokerProgram() + "\" /stop"));
     ChildProcess broker("\"" + BrokerProgram() + "\"");
-    ASSERT_TRUE(Serving(broker.id()));
+    ASSERT_EQ(broker.id(), test::WaitForBroker());
     const std::vector<std::string> messages = HostileMessages();
     ASSERT_GE(messages.size(), 1000u);
     for (const std::string& message : messages) WriteRaw(message);
@@ -312,7 +257,7 @@ TEST(BrokerProgram, IgnoresMalformedAndOverlongMessagesAndServesOn) {
     for (HANDLE pipe : silent)
         if (pipe != INVALID_HANDLE_VALUE) CloseHandle(pipe);
 
-    const std::vector<std::string> shown = BlockedPopupsShownBy(broker.id());
+    const std::vector<std::string> shown = test::BlockedPopupsShownBy(broker.id());
     int hostile = 0;
     for (const std::string& line : shown) hostile += line.compare(0, 23, "http://hostile.example/") == 0;
     EXPECT_EQ(0, hostile);
@@ -329,4 +274,184 @@ TEST(BrokerProgram, IgnoresMalformedAndOverlongMessagesAndServesOn) {
         hostile == 0 && std::count(shown.begin(), shown.end(), valid) == 1
             ? "none taken in: the log shows only the address sent after them; the broker served on"
             : "FAILED");
+}
+
+namespace {
+
+// The library and its broker in a folder of their own, registered as setup
+// registers them; a site beside them.
+class BrokerSession : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        test::RunProcess("\"" + BrokerProgram() + "\" /stop");
+        folder_ = new test::TempDirectory();
+        for (const char* name : {"Korvane.dll", "KorvaneBroker.exe"})
+            CopyFileA((test::BuildDirectory() + "broker\\" + name).c_str(), folder_->File(name).c_str(), FALSE);
+        test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+        test::WriteDwordValue(HKEY_CURRENT_USER, kSettingsKey, kFlashValue, 1);
+        ASSERT_EQ(0, test::RunProcess("regsvr32 /s \"" + folder_->File("Korvane.dll") + "\""));
+        const std::string site = folder_->File("site\\");
+        test::WriteSitePage(site, "news.example/index.html", "<html><body>News</body></html>");
+        for (const char* page : {"ads.example/pop.html", "ads.example/pop2.html", "tide.example/pop.html",
+                                 "ads.example/elsewhere.html"})
+            test::WriteSitePage(site, page, "<html><body>Buy!</body></html>");
+    }
+    static void TearDownTestSuite() {
+        test::RunProcess("\"" + BrokerProgram() + "\" /stop");
+        test::RunProcess("regsvr32 /u /s \"" + folder_->File("Korvane.dll") + "\"");
+        test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+        delete folder_;
+    }
+
+    // A browser process that acts as at low integrity (and as of another
+    // session, with a prefix) plays these steps on the news page.
+    static std::unique_ptr<ChildProcess> Browse(const std::string& steps, const char* prefix = nullptr) {
+        static int count = 0;
+        const std::string file = folder_->File("s" + std::to_string(++count) + ".session");
+        test::WriteFileBytes(file, "site site\nopen http://news.example/index.html\n" + steps);
+        ChildEnvironment low(kLowIntegrityVariable, "1");
+        ChildEnvironment session(kSessionPrefixVariable, prefix);
+        return std::make_unique<ChildProcess>("\"" + test::ProgramDirectory() + "korvane_browser.exe\" \"" +
+                                              file + "\" --quiet --helper " + test::GuidText(CLSID_ViewSource));
+    }
+    static int Browsed(const std::string& steps, const char* prefix = nullptr) {
+        return Browse(steps, prefix)->Wait(60000);
+    }
+    // The broker that serves this session, started by a browser if none does.
+    static DWORD Broker() {
+        if (!test::BrokerProcess()) Browsed("");
+        return test::WaitForBroker();
+    }
+    static std::string WhiteList() { return test::ReadFileBytes(folder_->File("WhiteList.txt")); }
+    // Runs a tray menu command in the process, and waits for its dialog.
+    static HWND Open(DWORD process, UINT command, const char* title) {
+        PostMessageA(test::TrayWindowOf(process), WM_COMMAND, command, 0);
+        return test::DialogOf(process, title);
+    }
+    static bool Close(HWND dialog, int button) {
+        PostMessageA(dialog, WM_COMMAND, button, 0);
+        return WaitUntil([dialog] { return !IsWindow(dialog); }, 10000);
+    }
+
+    static test::TempDirectory* folder_;
+    test::SharedView view_;
+};
+
+test::TempDirectory* BrokerSession::folder_ = nullptr;
+
+bool Logged(DWORD broker, const std::string& url) {
+    const auto lines = test::BlockedPopupsShownBy(broker);
+    return std::count(lines.begin(), lines.end(), url) == 1;
+}
+
+}  // namespace
+
+TEST_F(BrokerSession, LowBrowsersLeaveTheHookTheIconTheLogAndEveryWriteToTheBroker) {
+    // The first event starts it: a popup blocked before it serves waits in
+    // the session's block, which the browser keeps while it lives.
+    ASSERT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
+                         "wait 1500\n"));
+    const DWORD broker = test::WaitForBroker();
+    ASSERT_NE(0u, broker);
+    EXPECT_TRUE(WaitUntil([&] { return view_->hookOwnerProcess == broker; }));
+    DWORD iconProcess = 0;
+    GetWindowThreadProcessId(view_->trayIconWindow, &iconProcess);
+    EXPECT_EQ(broker, iconProcess);
+    EXPECT_TRUE(Logged(broker, "http://ads.example/pop.html"));
+
+    // One blocked while it serves is logged, and flashes its one icon.
+    auto browser = Browse("wait 1000\nscript-open w1 http://ads.example/pop2.html\nwait 1500\n");
+    bool green = false;
+    size_t icons = 0;
+    WaitUntil([&] {
+        for (HWND icon : test::WineTrayIcons()) green = green || test::LooksGreen(test::IconColour(icon));
+        icons = std::max(icons, test::WineTrayIcons().size());
+        return green;
+    }, 6000);
+    EXPECT_EQ(0, browser->Wait(30000));
+    if (test::RunningOnWine()) {
+        EXPECT_TRUE(green) << "the icon did not flash";
+        EXPECT_EQ(1u, icons);
+    }
+    EXPECT_TRUE(Logged(broker, "http://ads.example/pop2.html"));
+
+    // The White List dialog's addition reaches the disk through the broker,
+    // and the browsers let that site's popups through.
+    HWND list = Open(broker, 32786, "Vantrell White List");
+    ASSERT_NE(nullptr, list);
+    PostMessageA(list, WM_COMMAND, 228, 0);
+    HWND editor = test::DialogOf(broker, "Vantrell Web Site Editor");
+    ASSERT_NE(nullptr, editor);
+    SendMessageA(GetDlgItem(editor, 232), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide.example"));
+    EXPECT_TRUE(Close(editor, 233));
+    EXPECT_TRUE(Close(list, 220));
+    EXPECT_EQ("http://tide.example\r\n", WhiteList());
+    EXPECT_EQ(0, Browsed("script-open w1 http://tide.example/pop.html\nexpect opened http://tide.example/pop.html\n"));
+
+    // A changed Notification setting reaches the registry.
+    HWND notification = Open(broker, 32787, "Vantrell Notification Setting");
+    ASSERT_NE(nullptr, notification);
+    SendMessageA(GetDlgItem(notification, 238), BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_TRUE(Close(notification, 220));
+    const test::RawValue sound = test::ReadRawValue(HKEY_CURRENT_USER, kSettingsKey, kSoundValue);
+    EXPECT_EQ(std::string("\1\0\0\0", 4), sound.bytes);
+    EXPECT_EQ(1, view_->soundOn);
+    EXPECT_EQ(1, view_->soundIsBeep);
+}
+
+TEST_F(BrokerSession, AKilledBrokerComesBackAtTheNextBrowserEventWithNothingLost) {
+    const DWORD broker = Broker();
+    ASSERT_NE(0u, broker);
+    ASSERT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\n"));
+    view_->soundOn = 0;  // as F9 left it
+    view_->blockBannerAds = 1;
+    const std::string list = WhiteList();
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, broker);
+    ASSERT_TRUE(TerminateProcess(process, 9));
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+
+    ASSERT_EQ(0, Browsed(""));
+    const DWORD again = test::WaitForBroker(broker);
+    ASSERT_NE(0u, again);
+    EXPECT_EQ(0, view_->soundOn);
+    EXPECT_EQ(1, view_->blockBannerAds);
+    EXPECT_EQ(list, WhiteList());
+    EXPECT_TRUE(Logged(again, "http://ads.example/pop.html"));
+    EXPECT_TRUE(WaitUntil([&] { return view_->hookOwnerProcess == again; }));
+    view_->blockBannerAds = 0;
+}
+
+TEST_F(BrokerSession, ABrowserOfAnotherSessionNeverReachesThisBroker) {
+    const DWORD broker = Broker();
+    ASSERT_NE(0u, broker);
+    // It starts a broker of its own, which logs what it blocked.
+    ASSERT_EQ(0, Browsed("script-open w1 http://ads.example/elsewhere.html\n"
+                         "expect blocked http://ads.example/elsewhere.html\nwait 1500\n",
+                         "Local\\KorvaneOtherSession"));
+    const DWORD other = test::WaitForBroker(broker);
+    ASSERT_NE(0u, other);
+    EXPECT_TRUE(Logged(other, "http://ads.example/elsewhere.html"));
+    const auto lines = test::BlockedPopupsShownBy(broker);
+    EXPECT_EQ(0, std::count(lines.begin(), lines.end(), "http://ads.example/elsewhere.html"));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, other);
+    TerminateProcess(process, 9);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+}
+
+TEST_F(BrokerSession, ExitEndsTheBrokerUntilAProgramLoadsTheLibraryAgain) {
+    const DWORD broker = Broker();
+    ASSERT_NE(0u, broker);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, broker);
+    PostMessageA(test::TrayWindowOf(broker), WM_COMMAND, 32779, 0);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 10000));
+    CloseHandle(process);
+    EXPECT_EQ(0, view_->helperActive);
+    EXPECT_TRUE(test::WineTrayIcons().empty());
+    // The next browser loads the library, which switches the blocker on,
+    // and its first event starts a broker.
+    ASSERT_EQ(0, Browsed(""));
+    EXPECT_NE(0u, test::WaitForBroker(broker));
+    EXPECT_EQ(1, view_->helperActive);
 }

@@ -83,19 +83,8 @@ std::string SystemFolder32() {
 
 std::string SetupPath() { return korvane::test::BuildDirectory() + "KorvaneSetup.exe"; }
 
-// The process of the broker running on this desktop, 0 when none runs.
-DWORD BrokerProcess() {
-    HWND window = FindWindowA("KorvaneBroker", nullptr);
-    DWORD process = 0;
-    if (window) GetWindowThreadProcessId(window, &process);
-    return process;
-}
-
-// A broker started by setup or at logon comes a moment later.
-DWORD WaitForBroker() {
-    korvane::test::WaitUntil([] { return BrokerProcess() != 0; }, 15000);
-    return BrokerProcess();
-}
+using korvane::test::BrokerProcess;
+using korvane::test::WaitForBroker;
 
 // Ends every broker on this desktop, as a restart of Windows or a test's
 // clean-up would, with the program this build made.

@@ -111,6 +111,21 @@ COLORREF IconColour(HWND icon);
 bool LooksRed(COLORREF colour);
 bool LooksGreen(COLORREF colour);
 
+// The process of a broker window on this desktop other than except's; 0
+// when there is none.
+DWORD BrokerProcess(DWORD except = 0);
+// Waits, handling this thread's messages, until a broker other than
+// except's serves (its window comes last); its process, or 0. Wine's
+// notification area, as a broker shows its icon, may wait for every
+// program's windows: hence the messages.
+DWORD WaitForBroker(DWORD except = 0, DWORD timeoutMs = 15000);
+// What the Blocked Popups dialog of a process lists, top to bottom: opened
+// from its tray window as its menu opens it, read, and closed.
+std::vector<std::string> BlockedPopupsShownBy(DWORD process);
+// That process's tray window, and a visible dialog of it with this title.
+HWND TrayWindowOf(DWORD process);
+HWND DialogOf(DWORD process, const char* title, DWORD timeoutMs = 10000);
+
 // Writes <site>\<host>\<path>, making folders as needed.
 bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
                    const std::string& html);
