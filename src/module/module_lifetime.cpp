@@ -142,6 +142,8 @@ BOOL AttachProcess(HINSTANCE instance) {
     // the thread that loaded the library, which already has windows of its
     // own: a browser window's, or those of the program whose keyboard input
     // brought the hook; so user32 loads nothing for it.)
+    // A process that leaves the icon to the broker has no use for one.
+    if (LeavesToBroker()) return TRUE;
     TrayIcon& tray = TheTrayIcon();
     tray.Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
     // The first process shows the icon at once, whatever is stored (the
@@ -184,6 +186,13 @@ void AdoptOrphanedHookAndTray() noexcept {
     if (sharedState->helperActive && LeavesToBroker()) EnsureBroker();
     if (ClaimHook()) SetClaimedHook(moduleInstance);
     TrayIcon& tray = TheTrayIcon();
+    // One that left the icon to a broker, and gave up on it, makes its
+    // window here, as one whose window's thread ended does.
+    if (!tray.HiddenWindow() && !LeavesToBroker() && InterlockedExchange(&rehomingTray, 1) == 0) {
+        tray.Install(moduleInstance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId,
+                     TRUE);
+        InterlockedExchange(&rehomingTray, 0);
+    }
     if (!tray.WindowLost()) return;
     if (InterlockedExchange(&rehomingTray, 1) != 0) return;
     // Made here, on a thread that lives. Should the lost window have shown
