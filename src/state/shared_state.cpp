@@ -181,7 +181,6 @@ bool MapSessionSharedState() {
 HINSTANCE moduleInstance = nullptr;
 HICON volatile iconBlocking = nullptr;
 HICON volatile iconAllowing = nullptr;
-volatile LONG newWindowPending = 0;
 HWND volatile logListBox = nullptr;
 
 namespace {

@@ -2,7 +2,9 @@
 
 #include <mbstring.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "state/shared_state.h"
 
@@ -96,11 +98,80 @@ bool BlockedPopupLog::Add(const char* url) {
 }
 
 namespace {
+
+bool Before(const AnsiString& a, const AnsiString& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; }
+bool Same(const AnsiString& a, const AnsiString& b) { return std::strcmp(a.c_str(), b.c_str()) == 0; }
+
+// Names added to a page before they are merged into its sorted ones: a page
+// of a hundred thousand links adds as many, mostly the same few.
+constexpr size_t kRecentNames = 256;
+
+}  // namespace
+
+void KnownTargetNames::Merge(Page& page) {
+    if (page.recent.empty()) return;
+    std::sort(page.recent.begin(), page.recent.end(), Before);
+    page.recent.erase(std::unique(page.recent.begin(), page.recent.end(), Same), page.recent.end());
+    std::vector<AnsiString> merged;
+    merged.reserve(page.sorted.size() + page.recent.size());
+    std::merge(std::make_move_iterator(page.sorted.begin()), std::make_move_iterator(page.sorted.end()),
+               std::make_move_iterator(page.recent.begin()), std::make_move_iterator(page.recent.end()),
+               std::back_inserter(merged), Before);
+    merged.erase(std::unique(merged.begin(), merged.end(), Same), merged.end());
+    page.sorted.swap(merged);
+    page.recent.clear();
+}
+
+bool KnownTargetNames::Contains(const char* name) const {
+    if (!name) name = "";
+    if (ring_.Contains(name)) return true;
+    if (!StringRing::Keeps(name)) return false;
+    const AnsiString wanted(name);
+    ScopedLock hold(lock_);
+    for (Page& page : pages_) {
+        Merge(page);
+        if (std::binary_search(page.sorted.begin(), page.sorted.end(), wanted, Before)) return true;
+    }
+    return false;
+}
+
+void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char* name) {
+    if (!name) name = "";
+    if (!StringRing::Keeps(name)) return;
+    ring_.Add(name);
+    AnsiString kept(name);
+    ScopedLock hold(lock_);
+    auto found = std::find_if(pages_.begin(), pages_.end(),
+                              [&](const Page& p) { return p.owner == owner && p.page == page; });
+    if (found == pages_.end()) {
+        pages_.push_back(Page{owner, page, {}, {}});
+        found = pages_.end() - 1;
+    }
+    // Most names are the one just added, or a few the page uses over again.
+    if (!found->recent.empty() && Same(found->recent.back(), kept)) return;
+    found->recent.push_back(std::move(kept));
+    if (found->recent.size() >= kRecentNames) Merge(*found);
+}
+
+void KnownTargetNames::ForgetPage(std::uintptr_t owner, std::uintptr_t page) {
+    ScopedLock hold(lock_);
+    pages_.erase(std::remove_if(pages_.begin(), pages_.end(),
+                                [&](const Page& p) { return p.owner == owner && p.page == page; }),
+                 pages_.end());
+}
+
+void KnownTargetNames::ForgetOwner(std::uintptr_t owner) {
+    ScopedLock hold(lock_);
+    pages_.erase(std::remove_if(pages_.begin(), pages_.end(), [&](const Page& p) { return p.owner == owner; }),
+                 pages_.end());
+}
+
+namespace {
 BlockedPopupLog blockedPopupLog;
-StringRing knownTargetNames;
+KnownTargetNames knownTargetNames;
 }  // namespace
 
 BlockedPopupLog& TheBlockedPopupLog() { return blockedPopupLog; }
-StringRing& TheKnownTargetNames() { return knownTargetNames; }
+KnownTargetNames& TheKnownTargetNames() { return knownTargetNames; }
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -84,7 +85,46 @@ private:
     StringRing ring_;
 };
 
+// The target names the page scan gave to links, areas, forms and base
+// elements. A name is known for as long as the page it was given in is
+// shown, however many names that page gave out; the ring keeps the 99 most
+// recent names besides, whatever page gave them.
+class KnownTargetNames {
+public:
+    KnownTargetNames() = default;
+    KnownTargetNames(const KnownTargetNames&) = delete;
+    KnownTargetNames& operator=(const KnownTargetNames&) = delete;
+
+    bool Contains(const char* name) const;
+    // A name given in page (a browser or a frame, as a number) of the
+    // window owner (its browser, as a number). A name too long for the ring
+    // is not kept at all.
+    void Add(std::uintptr_t owner, std::uintptr_t page, const char* name);
+    // The page is no longer shown: a frame that navigated elsewhere.
+    void ForgetPage(std::uintptr_t owner, std::uintptr_t page);
+    // The window shows another page, or is gone: every page of it goes.
+    void ForgetOwner(std::uintptr_t owner);
+
+    // The ring alone. (Defined here, so they are made only where they are
+    // used, the tests.)
+    bool Add(const char* name) { return ring_.Add(name); }
+    int End() const { return ring_.End(); }
+
+private:
+    struct Page {
+        std::uintptr_t owner;
+        std::uintptr_t page;
+        std::vector<AnsiString> sorted;  // in strcmp order, each once
+        std::vector<AnsiString> recent;  // added since, merged when looked up
+    };
+    static void Merge(Page& page);
+
+    StringRing ring_;
+    mutable CriticalSection lock_;
+    mutable std::vector<Page> pages_;
+};
+
 BlockedPopupLog& TheBlockedPopupLog();
-StringRing& TheKnownTargetNames();
+KnownTargetNames& TheKnownTargetNames();
 
 }  // namespace korvane

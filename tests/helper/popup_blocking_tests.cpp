@@ -351,6 +351,8 @@ TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked
     const std::string hold = "script-open w1 http://ads.example/pop.html \"\" hold\n";
     const std::string popup = "script-open w1 http://ads.example/pop.html?after\n"
                               "expect blocked http://ads.example/pop.html?after\n";
+    const std::string refused = "script-open w1 http://ads.example/pop.html?after\n"
+                                "expect cancelled http://ads.example/pop.html?after\nexpect windows 1\n";
     for (const std::string& text :
          {own + "script-open w1 http://www.friends.example/news/pop.html\n" + click + popup,
           own + announce + click + popup,
@@ -359,8 +361,9 @@ TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked
                          "expect blocked http://ads.example/pop.html\nstart w3\n" + popup,
           index + "load w1 http://news.example/frames.html defer-frames\n" + hold +
               "complete w1\nstart w2\nexpect url w1/main http://news.example/more.html\n" + popup,
-          "option new-window NewWindow3\n" + index + popup + "expect events NewWindow2 0\n",
-          "option new-window both\n" + index + popup + "expect events NewWindow3 1\n",
+          // Cancelled as NewWindow3 announces it: no window is created.
+          "option new-window NewWindow3\n" + index + refused + "expect events NewWindow2 0\n",
+          "option new-window both\n" + index + refused + "expect events NewWindow3 1\n",
           std::string("open http://news.example/latch.html\nclick w1 #long\n") +
               "expect blocked http://news.example/more.html\n"})
         Play(text);
