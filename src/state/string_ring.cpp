@@ -2,9 +2,7 @@
 
 #include <mbstring.h>
 
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "state/shared_state.h"
 
@@ -99,40 +97,45 @@ bool BlockedPopupLog::Add(const char* url) {
 
 namespace {
 
-bool Before(const AnsiString& a, const AnsiString& b) { return std::strcmp(a.c_str(), b.c_str()) < 0; }
-bool Same(const AnsiString& a, const AnsiString& b) { return std::strcmp(a.c_str(), b.c_str()) == 0; }
-
-// Names added to a page before they are merged into its sorted ones: a page
-// of a hundred thousand links adds as many, mostly the same few.
-constexpr size_t kRecentNames = 256;
+size_t HashOf(const char* text) {
+    size_t hash = 2166136261u;
+    for (; *text; ++text) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+    return hash;
+}
 
 }  // namespace
 
-void KnownTargetNames::Merge(Page& page) {
-    if (page.recent.empty()) return;
-    std::sort(page.recent.begin(), page.recent.end(), Before);
-    page.recent.erase(std::unique(page.recent.begin(), page.recent.end(), Same), page.recent.end());
-    std::vector<AnsiString> merged;
-    merged.reserve(page.sorted.size() + page.recent.size());
-    std::merge(std::make_move_iterator(page.sorted.begin()), std::make_move_iterator(page.sorted.end()),
-               std::make_move_iterator(page.recent.begin()), std::make_move_iterator(page.recent.end()),
-               std::back_inserter(merged), Before);
-    merged.erase(std::unique(merged.begin(), merged.end(), Same), merged.end());
-    page.sorted.swap(merged);
-    page.recent.clear();
+size_t KnownTargetNames::Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const {
+    const size_t mask = table_.size() - 1;
+    for (size_t slot = HashOf(name) & mask;; slot = (slot + 1) & mask) {
+        const Named& named = table_[slot];
+        if (!named.used) return slot;
+        if (std::strcmp(named.name.c_str(), name) != 0) continue;
+        if (!owner || (named.owner == *owner && named.page == page)) return slot;
+    }
+}
+
+template <typename Keep>
+void KnownTargetNames::Rebuild(Keep keep) {
+    size_t kept = 1;
+    for (const Named& named : table_) kept += named.used && keep(named) ? 1 : 0;
+    size_t slots = 64;
+    while (slots < kept * 2) slots *= 2;
+    std::vector<Named> old(slots);
+    old.swap(table_);
+    count_ = 0;
+    for (Named& named : old) {
+        if (!named.used || !keep(named)) continue;
+        table_[Slot(named.name.c_str(), &named.owner, named.page)] = std::move(named);
+        ++count_;
+    }
 }
 
 bool KnownTargetNames::Contains(const char* name) const {
     if (!name) name = "";
     if (ring_.Contains(name)) return true;
-    if (!StringRing::Keeps(name)) return false;
-    const AnsiString wanted(name);
     ScopedLock hold(lock_);
-    for (Page& page : pages_) {
-        Merge(page);
-        if (std::binary_search(page.sorted.begin(), page.sorted.end(), wanted, Before)) return true;
-    }
-    return false;
+    return count_ > 0 && table_[Slot(name, nullptr, 0)].used;
 }
 
 void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char* name) {
@@ -141,29 +144,28 @@ void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char
     ring_.Add(name);
     AnsiString kept(name);
     ScopedLock hold(lock_);
-    auto found = std::find_if(pages_.begin(), pages_.end(),
-                              [&](const Page& p) { return p.owner == owner && p.page == page; });
-    if (found == pages_.end()) {
-        pages_.push_back(Page{owner, page, {}, {}});
-        found = pages_.end() - 1;
-    }
-    // Most names are the one just added, or a few the page uses over again.
-    if (!found->recent.empty() && Same(found->recent.back(), kept)) return;
-    found->recent.push_back(std::move(kept));
-    if (found->recent.size() >= kRecentNames) Merge(*found);
+    // At most half full: a page of a hundred thousand links adds as many
+    // names, mostly the same few, each found at once.
+    if ((count_ + 1) * 2 > table_.size()) Rebuild([](const Named&) { return true; });
+    Named& named = table_[Slot(name, &owner, page)];
+    if (named.used) return;
+    named.used = true;
+    named.owner = owner;
+    named.page = page;
+    named.name = std::move(kept);
+    ++count_;
 }
 
 void KnownTargetNames::ForgetPage(std::uintptr_t owner, std::uintptr_t page) {
     ScopedLock hold(lock_);
-    pages_.erase(std::remove_if(pages_.begin(), pages_.end(),
-                                [&](const Page& p) { return p.owner == owner && p.page == page; }),
-                 pages_.end());
+    if (count_ == 0) return;
+    Rebuild([&](const Named& named) { return named.owner != owner || named.page != page; });
 }
 
 void KnownTargetNames::ForgetOwner(std::uintptr_t owner) {
     ScopedLock hold(lock_);
-    pages_.erase(std::remove_if(pages_.begin(), pages_.end(), [&](const Page& p) { return p.owner == owner; }),
-                 pages_.end());
+    if (count_ == 0) return;
+    Rebuild([&](const Named& named) { return named.owner != owner; });
 }
 
 namespace {

@@ -111,17 +111,26 @@ public:
     int End() const { return ring_.End(); }
 
 private:
-    struct Page {
-        std::uintptr_t owner;
-        std::uintptr_t page;
-        std::vector<AnsiString> sorted;  // in strcmp order, each once
-        std::vector<AnsiString> recent;  // added since, merged when looked up
+    // One name of one page: a slot of an open-addressed table, found by the
+    // name alone.
+    struct Named {
+        bool used = false;
+        std::uintptr_t owner = 0;
+        std::uintptr_t page = 0;
+        AnsiString name;
     };
-    static void Merge(Page& page);
+    // The slot of owner's page's name, or the free slot where it would go
+    // (owner null: any page's). The table has a free slot.
+    size_t Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const;
+    // Keeps the names for which keep is true, in a table at most half full
+    // with room for one more.
+    template <typename Keep>
+    void Rebuild(Keep keep);
 
     StringRing ring_;
     mutable CriticalSection lock_;
-    mutable std::vector<Page> pages_;
+    std::vector<Named> table_;  // a power of two of slots, or none
+    size_t count_ = 0;
 };
 
 BlockedPopupLog& TheBlockedPopupLog();
