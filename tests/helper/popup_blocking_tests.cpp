@@ -62,6 +62,13 @@ protected:
         test::WriteSitePage(site, "www.friends.example/news/pop.html", "<html><body>Hi</body></html>");
         test::WriteSitePage(site, "news.example/latch.html", kLatch.c_str());
         test::WriteSitePage(site, "news.example/story.html", "<html><body>Story</body></html>");
+        test::WriteSitePage(site, "news.example/iframe.html",
+                            "<html><body><iframe name=\"box\" src=\"more.html\"></iframe></body></html>");
+        std::string links = "<html><body>";
+        for (int i = 0; i < 500; ++i)
+            links += "<a id=\"l" + std::to_string(i) + "\" href=\"more.html?" + std::to_string(i) +
+                     "\" target=\"t" + std::to_string(i) + "\">" + std::to_string(i) + "</a>";
+        test::WriteSitePage(site, "news.example/links.html", (links + "</body></html>").c_str());
     }
     static void TearDownTestSuite() { RemoveKorvane(); }
 
@@ -367,4 +374,47 @@ TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked
           std::string("open http://news.example/latch.html\nclick w1 #long\n") +
               "expect blocked http://news.example/more.html\n"})
         Play(text);
+}
+
+// The same sessions in every browser: IE6 (a window for each popup, closed
+// at its first navigation), IE7 (tabs in frames) and IE8 (tabs in frames of
+// another process), whose NewWindow3 lets a popup nobody's action started
+// be cancelled before it exists. Each popup that exists already is closed
+// alone: the opener's tab and its frame stay shown.
+TEST_F(PopupBlockingTest, EveryBrowserJudgesEachAnnouncedWindowAndClosesOnlyThePopup) {
+    const std::string pop = "http://ads.example/pop.html";
+    for (const char* profile : {"ie6", "ie7", "ie8"}) {
+        SCOPED_TRACE(profile);
+        const bool tabs = std::string(profile) != "ie6";
+        const std::string head = std::string("option profile ") + profile + "\n";
+        const std::string index = head + "open http://news.example/index.html\n";
+        const std::string script = pop + "?script-" + profile;
+        const std::string refused =
+            tabs ? "expect cancelled " + script + "\nexpect created 0\n" : "expect blocked " + script + "\n";
+        // A script's window: no window at all from IE7 on; the links and a
+        // Ctrl click open theirs; a window from a click's handler is closed
+        // at its first navigation, alone.
+        Play(index + "script-open w1 " + script + "\n" + refused +
+             "expect windows 1\nexpect intact w1\n"
+             "click w1 #linked\nexpect opened http://ads.example/linked.html\n"
+             "click w1 #more ctrl\nexpect opened http://news.example/more.html\n"
+             "script-open w1 " + pop + "?click \"\" click\nexpect blocked " + pop + "?click\n"
+             "expect intact w1\nexpect intact " + (tabs ? "w2" : "w3") + "\nexpect windows 3\nexpect frames " +
+             (tabs ? "1" : "3") + "\n");
+        EXPECT_EQ(1, Logged(script));
+        // Two windows announced before either navigates, and the opener's
+        // inline frame navigating meanwhile: both judged.
+        Play(head + "open http://news.example/iframe.html\n"
+             "script-open w1 " + pop + "?one \"\" click hold\nscript-open w1 " + pop + "?two \"\" click hold\n"
+             "load w1/box http://news.example/story.html\nstart w3\nstart w2\n"
+             "expect blocked " + pop + "?one\nexpect blocked " + pop + "?two\nexpect intact w1\n");
+        // A page with 500 named links: its first still opens. A page that
+        // completed while F10 had blocking off: its _blank link opens once
+        // blocking is on again.
+        Play(head + "open http://news.example/links.html\nclick w1 #l0\n"
+             "expect opened http://news.example/more.html?0\n"
+             "key w1 f10 press\nload w1 http://news.example/index.html\nkey w1 f10 press\n"
+             "click w1 #linked\nexpect opened http://ads.example/linked.html\n");
+        EXPECT_EQ(0, Shared().popupsAllowed);
+    }
 }
