@@ -3,6 +3,7 @@
 #include <exdispid.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "browser/helper_loader.h"
@@ -691,6 +692,14 @@ void TopWindow::FireEvent(BrowsingContext* context, DISPID dispid, DISPPARAMS* p
     entry.url = Narrow(url);
     if (target) entry.target = Narrow(*target);
     entry.detail = "sinks " + std::to_string((own ? own->SinkCount() : 0) + (all ? all->SinkCount() : 0));
+    // What decides a new window's fate, and whether a tab is shown.
+    if (dispid == kNewWindow3 && params && params->cArgs == 5 && params->rgvarg[2].vt == VT_UI4) {
+        char flags[32];
+        snprintf(flags, sizeof flags, "flags 0x%lX, ", static_cast<unsigned long>(params->rgvarg[2].ulVal));
+        entry.detail = flags + entry.detail;
+    } else if (dispid == kWindowStateChanged && params && params->cArgs == 2) {
+        entry.detail = std::string(params->rgvarg[1].lVal ? "shown, " : "hidden, ") + entry.detail;
+    }
     VARIANT_BOOL* cancel = nullptr;
     if (hasCancel && params && params->rgvarg) {
         for (UINT i = 0; i < params->cArgs; ++i) {

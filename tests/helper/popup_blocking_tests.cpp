@@ -119,11 +119,13 @@ protected:
     }
     // Plays a session file's text with this helper: every expectation holds,
     // and so does the final check that closing every window left nothing.
-    void Play(const std::string& text) {
+    // folder: a session file's, whose "site" it keeps.
+    void Play(const std::string& text, const std::string& folder = std::string()) {
         standin::Script script;
         std::vector<std::string> errors;
-        ASSERT_TRUE(standin::ParseScript(text, site_->path(), &script, &errors)) << errors.at(0);
-        script.options.siteFolder = site_->path();
+        ASSERT_TRUE(standin::ParseScript(text, folder.empty() ? site_->path() : folder, &script, &errors))
+            << errors.at(0);
+        if (folder.empty()) script.options.siteFolder = site_->path();
         script.options.onlyHelpers = {CLSID_ViewSource};
         session_.reset(new Session(script.options));
         EXPECT_EQ(0, standin::RunScript(*session_, script).failures) << text << session_->timeline().Text();
@@ -417,4 +419,7 @@ TEST_F(PopupBlockingTest, EveryBrowserJudgesEachAnnouncedWindowAndClosesOnlyTheP
              "click w1 #linked\nexpect opened http://ads.example/linked.html\n");
         EXPECT_EQ(0, Shared().popupsAllowed);
     }
+    // The example session of IE8's tabs, as the stand-in's README shows it.
+    const std::string examples = std::string("Z:") + KORVANE_SOURCE_DIR + "\\browser\\examples";
+    Play(test::ReadFileBytes(examples + "\\tabs.session"), examples);
 }
