@@ -115,17 +115,16 @@ size_t KnownTargetNames::Slot(const char* name, const std::uintptr_t* owner, std
     }
 }
 
-template <typename Keep>
-void KnownTargetNames::Rebuild(Keep keep) {
+void KnownTargetNames::Rebuild(const Dropped& dropped) {
     size_t kept = 1;
-    for (const Named& named : table_) kept += named.used && keep(named) ? 1 : 0;
+    for (const Named& named : table_) kept += named.used && !dropped(named) ? 1 : 0;
     size_t slots = 64;
     while (slots < kept * 2) slots *= 2;
     std::vector<Named> old(slots);
     old.swap(table_);
     count_ = 0;
     for (Named& named : old) {
-        if (!named.used || !keep(named)) continue;
+        if (!named.used || dropped(named)) continue;
         table_[Slot(named.name.c_str(), &named.owner, named.page)] = std::move(named);
         ++count_;
     }
@@ -146,7 +145,7 @@ void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char
     ScopedLock hold(lock_);
     // At most half full: a page of a hundred thousand links adds as many
     // names, mostly the same few, each found at once.
-    if ((count_ + 1) * 2 > table_.size()) Rebuild([](const Named&) { return true; });
+    if ((count_ + 1) * 2 > table_.size()) Rebuild(Dropped{Dropped::None, 0, 0});
     Named& named = table_[Slot(name, &owner, page)];
     if (named.used) return;
     named.used = true;
@@ -156,17 +155,21 @@ void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char
     ++count_;
 }
 
-void KnownTargetNames::ForgetPage(std::uintptr_t owner, std::uintptr_t page) {
+void KnownTargetNames::Forget(const Dropped& dropped) {
     ScopedLock hold(lock_);
-    if (count_ == 0) return;
-    Rebuild([&](const Named& named) { return named.owner != owner || named.page != page; });
+    // Every frame's navigation asks: most find nothing to forget.
+    for (const Named& named : table_) {
+        if (!named.used || !dropped(named)) continue;
+        Rebuild(dropped);
+        return;
+    }
 }
 
-void KnownTargetNames::ForgetOwner(std::uintptr_t owner) {
-    ScopedLock hold(lock_);
-    if (count_ == 0) return;
-    Rebuild([&](const Named& named) { return named.owner != owner; });
+void KnownTargetNames::ForgetPage(std::uintptr_t owner, std::uintptr_t page) {
+    Forget(Dropped{Dropped::Page, owner, page});
 }
+
+void KnownTargetNames::ForgetOwner(std::uintptr_t owner) { Forget(Dropped{Dropped::Owner, owner, 0}); }
 
 namespace {
 BlockedPopupLog blockedPopupLog;

@@ -122,10 +122,19 @@ private:
     // The slot of owner's page's name, or the free slot where it would go
     // (owner null: any page's). The table has a free slot.
     size_t Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const;
-    // Keeps the names for which keep is true, in a table at most half full
-    // with room for one more.
-    template <typename Keep>
-    void Rebuild(Keep keep);
+    // The names to forget: none, those of a window, or those of its page.
+    struct Dropped {
+        enum { None, Owner, Page } what;
+        std::uintptr_t owner;
+        std::uintptr_t page;
+        bool operator()(const Named& named) const {
+            return what != None && named.owner == owner && (what == Owner || named.page == page);
+        }
+    };
+    // Drops those names, in a table at most half full with room for one more.
+    void Rebuild(const Dropped& dropped);
+    // Rebuilds the table when any name is to be dropped.
+    void Forget(const Dropped& dropped);
 
     StringRing ring_;
     mutable CriticalSection lock_;
