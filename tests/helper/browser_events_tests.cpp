@@ -478,6 +478,8 @@ TEST_F(BrowserEventsTest, NewWindow3CancelsAWindowNoUserActionStartedAndCountsEa
         {{"6", "6"}, 0, false, 2},  {{"?"}, 0, false, 1},         {{"2", "0"}, 1, false, 0},
         {{"128"}, 0, false, 0},     {{"2", "256"}, 0, false, 0},
     };
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 1;
     for (const Case& c : cases) {
         ForgetAnnouncedWindows();
         EventArgs other;  // any other event ends a NewWindow2's pairing
@@ -519,6 +521,8 @@ TEST_F(BrowserEventsTest, NewWindow3CancelsAWindowNoUserActionStartedAndCountsEa
         EXPECT_EQ(c.waiting, AnnouncedWindowCount()) << shown;
         // Logged as a blocked popup; the opener's window is not touched.
         EXPECT_EQ(c.cancelled, TheBlockedPopupLog().Contains(url.c_str())) << shown;
+        EXPECT_EQ(c.cancelled ? 1u : 0u, sound.beeps.size()) << shown;  // and announced
+        sound.beeps.clear();
         EXPECT_FALSE(Blocked());
         EXPECT_EQ(0, browser.quitCalls);
     }

@@ -348,10 +348,10 @@ TEST_F(PopupBlockingTest, MalformedEventsChangeNothingAndCrashNothing) {
 // Whatever kept an announced window waiting (a white-listed popup, a window
 // that never navigated here, a BeforeNavigate2 too short to judge), a click
 // on a link whose target the scan never met takes the user's own window to
-// the clicked address. Then: two windows announced at once, a popup while
-// the opener's frames load (a later popup finds the mark taken, by the
-// first or by a frame, and passes), NewWindow3 alone or after NewWindow2,
-// a target too long to keep. A popup after each is still blocked.
+// the clicked address. Then: two windows announced at once (both judged),
+// a popup while the opener's frames load (their first navigations take no
+// announcement), NewWindow3 alone or after NewWindow2, a target too long to
+// keep. A popup after each is still blocked.
 TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked) {
     const std::string own = "open http://news.example/latch.html news\n";
     const std::string click = "click w1 #own\nexpect url w1 http://news.example/story.html\n";
@@ -367,9 +367,11 @@ TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked
           own + announce + click + popup,
           own + announce + "fire w1 BeforeNavigate2 self str:http://x.example/ cancel\n" + click + popup,
           index + hold + "script-open w1 http://ads.example/pop.html?2 \"\" hold\nstart w2\n"
-                         "expect blocked http://ads.example/pop.html\nstart w3\n" + popup,
+                         "expect blocked http://ads.example/pop.html\nstart w3\n"
+                         "expect blocked http://ads.example/pop.html?2\n" + popup,
           index + "load w1 http://news.example/frames.html defer-frames\n" + hold +
-              "complete w1\nstart w2\nexpect url w1/main http://news.example/more.html\n" + popup,
+              "complete w1\nstart w2\nexpect url w1/main http://news.example/more.html\n"
+              "expect blocked http://ads.example/pop.html\n" + popup,
           // Cancelled as NewWindow3 announces it: no window is created.
           "option new-window NewWindow3\n" + index + refused + "expect events NewWindow2 0\n",
           "option new-window both\n" + index + refused + "expect events NewWindow3 1\n",
