@@ -5,8 +5,9 @@
 //
 //   korvane_attach_steps first|later
 //
-// "first" does what only the hook's owner does (keyboard hook, settings,
-// the browser's script debugger setting, the icon shown at once); "later"
+// "first" does what only the session's first process does (keyboard hook,
+// settings, the browser's script debugger setting; the icon shown once
+// attach is over); "later"
 // runs while a browser holds the library, whose thread owns the hook.
 // Prints "attach: <step>\t<milliseconds>" lines, "detach: ..." for detach,
 // and "use: ..." for what is left until something first needs it.
@@ -57,13 +58,14 @@ int main(int argc, char** argv) {
     }
     {
         Step step("attach: session switches mapped");
-        MapSessionSharedState();
+        bool created = false;
+        MapSessionSharedState(&created);
     }
     bool owner = false;
     {
         Step step("attach: hook owner claimed");
         OpenHookOwner();
-        owner = ClaimHook() != HookClaim::None;
+        owner = ClaimHook();
     }
     if (first != owner) std::fprintf(stderr, "attach steps: the hook's owner is not as expected\n");
     if (owner) {
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
         tray->Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
     }
     if (owner) {
-        Step step("attach: tray icon shown, its icon loaded (first process)");
+        Step step("use: tray icon shown once attach is over, its icon loaded (first process)");
         tray->ShowPopupState(false);
         tray->ShowInTray();
     }

@@ -484,9 +484,14 @@ Section "Uninstall"
   ; without it the queued replacement does nothing.
   Delete "$INSTDIR\Korvane.dll.new"
   ; Left by saves of the white list that did not finish ("WhiteList.tmp"
-  ; of old, "WhiteList.<number>.tmp" now); never the list.
+  ; of old, "WhiteList.<number>.tmp" now), and the lock of a save that a
+  ; crash of the system cut short; never the list.
   Delete "$INSTDIR\WhiteList*.tmp"
+  Delete "$INSTDIR\WhiteList.lock"
   ${If} $RemoveWhiteList == 1
+    ; A backup may hold the list that a save cut short left nowhere else:
+    ; it goes with the list, or stays with it.
+    Delete "$INSTDIR\WhiteList.*.bak"
     Delete "$INSTDIR\WhiteList.txt"
     ${Log} "Removed the white list."
   ${ElseIf} ${FileExists} "$INSTDIR\WhiteList.txt"

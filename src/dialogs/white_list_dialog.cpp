@@ -16,14 +16,31 @@ namespace {
 // Marks a dialog whose changes "Close" has saved already.
 constexpr LONG_PTR kSaved = 1;
 
-// The index of the item whose text is exactly text, looking at hint first;
-// LB_ERR when there is none. (LB_FINDSTRINGEXACT ignores case.)
-int FindItem(HWND list, int hint, const char* text) {
-    if (hint >= 0 && std::strcmp(ListText(list, hint).c_str(), text) == 0) return hint;
+// Removes the first item whose text is exactly text; false when there is
+// none. (LB_FINDSTRINGEXACT would ignore case.)
+bool RemoveItem(std::vector<AnsiString>& items, const AnsiString& text) {
+    for (auto it = items.begin(); it != items.end(); ++it) {
+        if (std::strcmp(it->c_str(), text.c_str()) == 0) {
+            items.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<AnsiString> Items(HWND list) {
     const int count = ListCount(list);
-    for (int i = 0; i < count; ++i)
-        if (std::strcmp(ListText(list, i).c_str(), text) == 0) return i;
-    return LB_ERR;
+    std::vector<AnsiString> items;
+    items.reserve(static_cast<size_t>(count > 0 ? count : 0));
+    for (int i = 0; i < count; ++i) items.push_back(ListText(list, i));
+    return items;
+}
+
+// Makes the list box show items, top to bottom.
+void ShowItems(HWND list, const std::vector<AnsiString>& items) {
+    if (SameList(Items(list), items)) return;
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    for (size_t i = 0; i < items.size(); ++i) ListInsert(list, static_cast<int>(i), items[i].c_str());
 }
 
 }  // namespace
@@ -57,6 +74,9 @@ HWND WhiteListDialog::List() const noexcept { return Item(IDC_SITE_LIST); }
 INT_PTR WhiteListDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY && GetWindowLongPtrA(Window(), DWLP_USER) != kSaved)
         SaveWhiteList(Window());
+    // Back from another dialog, which may have added to the list.
+    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE)
+        ShowItems(List(), FollowStore(Items(List()), TheWhiteList().Snapshot()));
     return DialogWindow::Dispatch(message, wParam, lParam);
 }
 
@@ -97,26 +117,41 @@ INT_PTR WhiteListDialog::OnClose() {
     return TRUE;
 }
 
+bool WhiteListDialog::ChangeList(const AnsiString& added, const AnsiString& original) {
+    HWND list = List();
+    const std::vector<AnsiString> items = Items(list);
+    WhiteListStore& store = TheWhiteList();
+    const bool changed =
+        store.Edit([&](const std::vector<AnsiString>& entries, std::vector<AnsiString>& next) {
+            next = FollowStore(items, entries);
+            if (!original.empty() && !RemoveItem(next, original)) return false;
+            if (!added.empty()) next.insert(next.begin(), added);
+            return true;
+        });
+    // Either way the list shows what the store holds: in its order after a
+    // change, else in the list's own.
+    ShowItems(list, changed ? store.Snapshot() : FollowStore(items, store.Snapshot()));
+    return changed;
+}
+
 void WhiteListDialog::Add() {
     SiteEditBuffer[0] = '\0';
     if (SiteEditorDialog::Show() != 1 || SiteEditBuffer[0] == '\0') return;
     const AnsiString item = EntryFromTypedSite(SiteEditBuffer);
-    HWND list = List();
     // An item the store could not hold is not added at all: what the user
     // sees in the list is always what the store holds.
-    if (!IsStorableEntry(item.c_str()) || ListCount(list) >= kWhiteListCapacity) return;
-    if (!ListInsert(list, 0, item.c_str())) return;
-    if (!TakeOverList()) SendMessageA(list, LB_DELETESTRING, 0, 0);
+    if (!IsStorableEntry(item.c_str())) return;
+    ChangeList(item, AnsiString());
 }
 
 void WhiteListDialog::Delete() {
     HWND list = List();
     const int selection = ListSelection(list);
     if (selection == LB_ERR) return;
-    if (!AskYesNo(IDS_DELETE_QUESTION, IDS_DELETE_CAPTION)) return;
+    // Read first: the list may follow the store while the question is open.
     const AnsiString removed = ListText(list, selection);
-    SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(selection), 0);
-    if (!TakeOverList()) ListInsert(list, selection, removed.c_str());
+    if (!AskYesNo(IDS_DELETE_QUESTION, IDS_DELETE_CAPTION)) return;
+    ChangeList(AnsiString(), removed);
 }
 
 void WhiteListDialog::Edit() {
@@ -131,28 +166,10 @@ void WhiteListDialog::Edit() {
     if (SiteEditorDialog::Show() != 1 || SiteEditBuffer[0] == '\0') return;
     const AnsiString item = EntryFromTypedSite(SiteEditBuffer);
     if (!IsStorableEntry(item.c_str())) return;
-
-    // The list stays usable while the editor is open, so the item may have
-    // moved (or gone) meanwhile.
-    const int index = FindItem(list, selection, original.c_str());
-    if (index == LB_ERR) return;
-    SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
-    if (!ListInsert(list, 0, item.c_str())) {
-        ListInsert(list, index, original.c_str());
-        return;
-    }
-    if (TakeOverList()) return;
-    SendMessageA(list, LB_DELETESTRING, 0, 0);
-    ListInsert(list, index, original.c_str());
-}
-
-bool WhiteListDialog::TakeOverList() {
-    HWND list = List();
-    const int count = ListCount(list);
-    std::vector<AnsiString> items;
-    items.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) items.push_back(ListText(list, i));
-    return TheWhiteList().ReplaceAll(items);
+    // The list stays usable while the editor is open, and the store may
+    // change meanwhile: the entry is looked for by its text, and an entry
+    // that has gone is not brought back.
+    ChangeList(item, original);
 }
 
 void WhiteListDialog::SaveAndEnd() {

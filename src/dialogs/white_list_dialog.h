@@ -42,9 +42,14 @@ private:
     void Add();
     void Delete();
     void Edit();
-    // Makes the store hold the list's items, top to bottom. False, with the
-    // store unchanged, when it cannot hold them.
-    bool TakeOverList();
+    // Applies a change of the user's: the list first follows the store (what
+    // another dialog or process put there meanwhile at the top, what went
+    // gone); then the item original, unless empty, is removed from it and
+    // the item added, unless empty, is put at its top; and the store takes
+    // the list's items, top to bottom, in one step. The list then shows
+    // what the store holds. False, with the store unchanged, when original
+    // is no longer there or the store cannot hold the result.
+    bool ChangeList(const AnsiString& added, const AnsiString& original);
     void SaveAndEnd();
 };
 

@@ -181,18 +181,14 @@ void ClosePopup(IWebBrowser2* popup, HWND frame) {
     DestroyWindow(frame);
 }
 
-// Brings this process's tray icon in line with the shared switches once
+// Brings the session's tray icon in line with the shared switches once
 // after each hand-over: the first event after a process with a visible icon
-// unloaded, or after start-up. Carried out on the tray window's thread.
+// unloaded, or after start-up, or once no live thread holds the icon (its
+// window's thread ended, or its process was killed). Carried out by the
+// window that shows the icon, or takes it.
 void SynchroniseTray() {
-    if (sharedState->trayIconSynced) return;
-    if (TrayIcon* tray = ProcessTrayIcon()) {
-        tray->ShowPopupState(sharedState->popupsAllowed != 0);
-        if (sharedState->trayIconHidden)
-            tray->HideFromTray();
-        else
-            tray->ShowInTray();
-    }
+    if (sharedState->trayIconSynced && TrayIconHeld()) return;
+    if (TrayIcon* tray = ProcessTrayIcon()) tray->SyncWithSwitches();
     sharedState->trayIconSynced = 1;
 }
 
@@ -254,10 +250,11 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
     // announcements would outlast its windows by one, until the page goes.)
     const DISPID lastAnnouncement = self.lastAnnouncement;
     self.lastAnnouncement = 0;
-    // A closing window is let go of whatever the switches say: a connection
-    // left behind would keep this helper, and it the browser, alive.
+    // A closing window is let go of whatever the switches say, at once and
+    // whole: a connection or a browser pointer left behind would keep this
+    // helper, and it the browser, alive until the browser unsites it.
     if (dispId == DISPID_ONQUIT) {
-        self.DetachEvents();
+        self.LetGoOfSite();
         return S_OK;
     }
     if (!sharedState->helperActive) return S_OK;

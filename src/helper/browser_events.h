@@ -17,10 +17,10 @@ public:
     // Handles one event of the browser self is sited in; self.Invoke passes
     // every call here. Arguments come from the browser and are checked
     // before use: a call too short for its event, or whose Cancel is not a
-    // by-reference VARIANT_BOOL, judges and scans nothing; such a
-    // BeforeNavigate2 still ends the wait for an announced window. OnQuit
-    // drops the event connection even while the helper is switched off or
-    // popups are allowed. Exceptions other than an abandoned page scan are
+    // by-reference VARIANT_BOOL, judges and scans nothing, and an announced
+    // window goes on waiting for its own first navigation. OnQuit drops the
+    // event connection and the browser even while the helper is switched off
+    // or popups are allowed. Exceptions other than an abandoned page scan are
     // caught by the caller.
     static HRESULT Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params);
     // The page of self's window is gone, or the window: the windows it

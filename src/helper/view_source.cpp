@@ -160,7 +160,9 @@ void ViewSource::LetGoOfSite() {
 }
 
 HRESULT ViewSource::DetachEvents() {
-    DisconnectEvents();
+    // A cookie is unadvised once: the browser may have given it to another
+    // sink since.
+    if (eventsConnected) DisconnectEvents();
     return S_OK;
 }
 

@@ -49,7 +49,8 @@ public:
     STDMETHODIMP SetSite(IUnknown* site) override;
     STDMETHODIMP GetSite(REFIID riid, void** site) override;
 
-    // DisconnectEvents, whose result is ignored: S_OK.
+    // DisconnectEvents while the object counts itself connected (a second
+    // call unadvises nothing); S_OK whatever happened.
     virtual HRESULT STDMETHODCALLTYPE DetachEvents();
     // Advises the DWebBrowserEvents2 connection point of connectionPoints
     // with the dispatch face as sink and keeps the cookie. Returns the
@@ -97,7 +98,7 @@ private:
 
     HRESULT OwnQueryInterface(REFIID riid, void** object);
     // Unadvises the connection this object made, if any, and releases the
-    // three browser pointers.
+    // three browser pointers. Also at the browser's OnQuit.
     void LetGoOfSite();
     ULONG OwnAddRef();
     ULONG OwnRelease();

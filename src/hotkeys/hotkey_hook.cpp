@@ -13,13 +13,13 @@ void ApplyHotKey(HotKey key) {
             DWORD stored;
             if (sharedState->trayIconHidden) {
                 sharedState->trayIconHidden = 0;
-                if (tray) tray->ShowInTray();
                 stored = 0;
             } else {
                 sharedState->trayIconHidden = 1;
-                if (tray) tray->HideFromTray();
                 stored = 1;
             }
+            // The session's icon, in whichever process shows it.
+            if (tray) tray->SyncWithSwitches();
             WriteTrayIconSetting(stored);
             return;
         }
@@ -30,6 +30,7 @@ void ApplyHotKey(HotKey key) {
         case HotKey::ToggleBlocking: {
             const bool allowed = sharedState->popupsAllowed == 0;
             sharedState->popupsAllowed = allowed ? 1 : 0;
+            // The session's icon, in whichever process shows it.
             if (tray) tray->ShowPopupState(allowed);
             return;
         }

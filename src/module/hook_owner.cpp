@@ -1,84 +1,77 @@
 #include "module/hook_owner.h"
 
-#include "base/unique_resource.h"
 #include "hotkeys/hotkey_hook.h"
+#include "state/session_role.h"
 #include "state/shared_state.h"
 
 namespace korvane {
 namespace {
 
-// Open for the life of the process, so the mutex outlives any one owner
-// while a process of the session has the library.
-UniqueHandle ownerMutex;
-// Non-zero in the thread that holds the mutex: a mutex can be taken again
-// by its owner, which must not then take itself for a new owner. Thread-
-// local because a thread id is reused once its thread has ended.
-DWORD ownerSlot = TLS_OUT_OF_INDEXES;
-DWORD ownerThread = 0;  // the same, where no TLS slot could be had
-// The hook this process set, on its owning thread; null when it set none.
+SessionRole hookOwner(kHookOwnerName);
+// The hook this process set last, on its owning thread; null when it set
+// none or has removed it. And that thread, to tell whether it lives.
 HHOOK volatile ownHook = nullptr;
+UniqueHandle ownHookThread;
+
+// Whether the system keeps a hook after the thread that set it has ended.
+// Windows removes it with the thread; Wine keeps it, and calls it on.
+bool SystemKeepsHooksOfEndedThreads() noexcept {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Whether the thread is known to have ended; one that cannot be opened for
+// lack of rights counts as alive.
+bool ThreadEnded(DWORD threadId) noexcept {
+    if (threadId == 0) return false;
+    UniqueHandle thread(OpenThread(SYNCHRONIZE, FALSE, threadId));
+    if (!thread) return GetLastError() != ERROR_ACCESS_DENIED;
+    return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
 
 }  // namespace
 
-bool OpenHookOwner() noexcept {
-    if (ownerMutex) return true;
-    try {
-        const AnsiString name = SessionObjectName(kHookOwnerName);
-        if (name.empty()) return false;
-        ownerMutex.reset(CreateMutexA(SessionObjectSecurity(), FALSE, name.c_str()));
-    } catch (...) {
-        return false;
-    }
-    if (ownerSlot == TLS_OUT_OF_INDEXES) ownerSlot = TlsAlloc();
-    return static_cast<bool>(ownerMutex);
-}
+bool OpenHookOwner() noexcept { return hookOwner.Open(); }
 
-bool OwnsHook() noexcept {
-    if (ownerSlot != TLS_OUT_OF_INDEXES) return TlsGetValue(ownerSlot) != nullptr;
-    return ownerThread != 0 && ownerThread == GetCurrentThreadId();
-}
+bool OwnsHook() noexcept { return hookOwner.HeldHere(); }
 
-bool ProcessRunning(DWORD processId) noexcept {
-    if (processId == 0) return false;
-    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
-    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
-    return WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-}
-
-HookClaim ClaimHook() noexcept {
-    if (!ownerMutex || OwnsHook()) return HookClaim::None;
-    // Never released: the system abandons it when this thread ends.
-    const DWORD waited = WaitForSingleObject(ownerMutex.get(), 0);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return HookClaim::None;
-    if (ownerSlot != TLS_OUT_OF_INDEXES) TlsSetValue(ownerSlot, reinterpret_cast<void*>(1));
-    ownerThread = GetCurrentThreadId();
-    const DWORD previous = sharedState->hookOwnerProcess;
-    if (previous == GetCurrentProcessId() || ProcessRunning(previous)) return HookClaim::ThreadEnded;
-    return HookClaim::ProcessEnded;
-}
+bool ClaimHook() noexcept { return hookOwner.TryClaim() == SessionRole::Claim::Taken; }
 
 void SetClaimedHook(HINSTANCE instance) noexcept {
-    // The hooks of the owners before, whose threads have ended: Windows has
-    // removed them with their threads. Wine keeps them, even those of a
-    // killed process, and each would call HotKeyProc once more, and bring
-    // the library into every program, for ever.
-    HHOOK left = sharedState->keyboardHook;
-    HHOOK stale = ownHook;
+    const HHOOK left = sharedState->keyboardHook;
+    const DWORD leftThread = sharedState->hookOwnerThread;
     HHOOK hook = SetWindowsHookExA(WH_KEYBOARD, HotKeyProc, instance, 0);
-    ownHook = hook;
-    if (left && left != hook) UnhookWindowsHookEx(left);
-    if (stale && stale != left && stale != hook) UnhookWindowsHookEx(stale);
+    HHOOK earlier = static_cast<HHOOK>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&ownHook), hook));
+    // The hooks of the owners before, whose threads have ended. Windows
+    // removed them with their threads, and may have given their handles to
+    // other hooks since: nothing is removed there. Wine keeps them, even a
+    // killed process's, and each would call HotKeyProc once more and bring
+    // the library into every program for ever; there they go: the one this
+    // process set, and the one the shared block names, but only while its
+    // record says it was an owner's whose thread has ended. (The block is
+    // open to every process of the user, so a handle read there alone could
+    // name anyone's hook.)
+    if (SystemKeepsHooksOfEndedThreads()) {
+        if (earlier && earlier != hook) UnhookWindowsHookEx(earlier);
+        if (left && left != hook && left != earlier && ThreadEnded(leftThread))
+            UnhookWindowsHookEx(left);
+    }
+    ownHookThread.reset(OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId()));
     sharedState->keyboardHook = hook;
     sharedState->hookOwnerProcess = GetCurrentProcessId();
     sharedState->hookOwnerThread = GetCurrentThreadId();
 }
 
 void RemoveOwnHook() noexcept {
-    HHOOK hook = ownHook;
-    ownHook = nullptr;
+    HHOOK hook = static_cast<HHOOK>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&ownHook), nullptr));
     if (!hook) return;
-    UnhookWindowsHookEx(hook);
-    // Cleared, so that the next owner has no handle of ours to remove.
+    // As above: a hook whose thread has ended is Windows' to have removed.
+    const bool threadLives =
+        ownHookThread && WaitForSingleObject(ownHookThread.get(), 0) == WAIT_TIMEOUT;
+    if (threadLives || SystemKeepsHooksOfEndedThreads()) UnhookWindowsHookEx(hook);
+    // Cleared, so that no one calls on through a handle of ours.
     InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&sharedState->keyboardHook),
                                       nullptr, hook);
     if (sharedState->hookOwnerProcess == GetCurrentProcessId()) {

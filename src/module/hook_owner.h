@@ -3,11 +3,11 @@
 // Windows removes a global hook when the thread that set it ends. The
 // library stays in every process the hook has reached, so no count of
 // processes can tell when the hook has gone: the owner is a live thread
-// instead. It holds a named mutex of the session that it takes and never
-// releases; the system abandons the mutex when that thread ends, which is
-// exactly when Windows removes the hook. The next thread that claims the
-// mutex, at a process's attach or at a browser event, owns the hook and
-// sets it again on itself.
+// instead, which holds the session's role of hook owner (state/
+// session_role.h) until it ends, exactly when Windows removes the hook. The
+// next thread that claims the role, at a process's attach or at a browser
+// event, owns the hook and sets it again on itself. Owning the hook is that
+// and nothing more: the switches and the tray icon go on as they are.
 //
 // The hook is set by the thread that loaded the library in the owning
 // process (at a browser event: that event's thread). In the browser that is
@@ -22,26 +22,19 @@ namespace korvane {
 
 constexpr char kHookOwnerName[] = "Korvane.HookOwner";
 
-// What a claim found.
-enum class HookClaim {
-    None,           // a live thread owns the hook (or there is no mutex)
-    ThreadEnded,    // the owner's thread ended while its process lives on
-    ProcessEnded,   // no thread owned it yet, or the owner's whole process has ended
-};
-
 // Opens (or creates) the session's owner mutex; at attach, once.
 bool OpenHookOwner() noexcept;
 
-// Claims the hook for the calling thread when its owner has ended. The
-// calling thread then holds the mutex until it ends; call SetClaimedHook
+// Claims the hook for the calling thread when no live thread owns it (no
+// thread has yet, or the owner's thread ended). True when it was claimed:
+// the calling thread then holds the role until it ends; call SetClaimedHook
 // next. Cheap for the owner itself (a thread-local mark); one wait with a
 // zero timeout otherwise.
-HookClaim ClaimHook() noexcept;
+bool ClaimHook() noexcept;
 
 // Sets the keyboard hook on the calling thread, which has just claimed it,
-// and records it (and this thread) as the session's hook owner. The hook of
-// the owner before, whose thread has ended, is removed: Windows has done
-// that already, Wine keeps such hooks.
+// and records it (and this thread) as the session's hook owner. No hook is
+// removed but one this process set (see the .cpp for Wine's part).
 void SetClaimedHook(HINSTANCE instance) noexcept;
 
 // True when the calling thread owns the hook.
@@ -52,9 +45,5 @@ bool OwnsHook() noexcept;
 // into a process that is going away.
 void RemoveOwnHook() noexcept;
 
-// Whether a process is still running; a process that cannot be opened for
-// lack of rights counts as running. A reused id reads as a live process,
-// which errs on the harmless side (see the callers).
-bool ProcessRunning(DWORD processId) noexcept;
 
 }  // namespace korvane

@@ -79,12 +79,13 @@ BOOL AttachProcess(HINSTANCE instance) {
         return FALSE;
     }
 
+    bool created = false;
     {
         InstanceLock lock;
         // A process that cannot share its session's switches refuses the
         // load rather than run on switches of its own: it would install a
         // second hook, and no hot key or menu would reach it.
-        if (!MapSessionSharedState()) return FALSE;
+        if (!MapSessionSharedState(&created)) return FALSE;
     }
 
     sharedState->helperActive = 1;
@@ -99,23 +100,25 @@ BOOL AttachProcess(HINSTANCE instance) {
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(&AttachProcess), &pinned);
 
-    // The process whose loading thread becomes the hook's owner does what
-    // the first process of a session does: the hook, the stored settings,
-    // the browser's script debugger, the icon shown at once. That is the
-    // first process, or the first one after the owner's thread has ended.
-    bool owner = false;
+    bool first = false;
     {
         InstanceLock lock;
+        // No process of the session has the library (its block was just
+        // made, or is held only by a program that looks at it without
+        // loading the library): the switches start from their initial
+        // values, and the stored settings go into them. Never otherwise:
+        // they are the user's choices for every browser of the session.
+        first = created || sharedState->instanceCount == 0;
+        if (first && !created) {
+            sharedState = InitialSharedState();
+            sharedState->helperActive = 1;
+        }
         OpenHookOwner();
-        const HookClaim claim = ClaimHook();
-        owner = claim != HookClaim::None;
-        // No process of the session's browsers is left of the owner's time
-        // (a browser restarted, or killed): start again as after a restart.
-        // When only the owner's thread ended, its process goes on with the
-        // switches as they are.
-        if (claim == HookClaim::ProcessEnded) ResetSwitches(sharedState);
-        if (owner) {
-            SetClaimedHook(instance);
+        OpenTrayIconOwner();
+        // The first process, or the first one after the owner's thread has
+        // ended, takes the hook over, and nothing else.
+        if (ClaimHook()) SetClaimedHook(instance);
+        if (first) {
             LoadSettingsInto(sharedState);
             DisableScriptDebugger();
         }
@@ -125,14 +128,18 @@ BOOL AttachProcess(HINSTANCE instance) {
 
     // Every process has its hidden window, which receives what the icon and
     // other threads send; the icon itself is loaded when first shown. The
-    // sound file is read when first played.
+    // sound file is read when first played. (The window is made here, on
+    // the thread that loaded the library, which already has windows of its
+    // own: a browser window's, or those of the program whose keyboard input
+    // brought the hook; so user32 loads nothing for it.)
     TrayIcon& tray = TheTrayIcon();
     tray.Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
-    if (owner) {
-        // The stored visibility is applied by the next browser event.
-        tray.ShowPopupState(sharedState->popupsAllowed != 0);
-        tray.ShowInTray();
-    }
+    // The first process shows the icon at once, whatever is stored (the
+    // next browser event applies that), but not from here: showing it
+    // loads the shell and calls the notification area, neither of which
+    // may happen under the loader lock. The window's thread does it once
+    // attach is over.
+    if (first) PostMessageA(tray.HiddenWindow(), TrayVisibilityMessage, 1, 0);
     return TRUE;
 }
 
@@ -145,9 +152,10 @@ void DetachProcess(bool processTerminating) {
     // that loads the library, or the next browser event in a process that
     // has it, takes the hook over once the owner's thread has ended.
     RemoveOwnHook();
-    // The icon's hand-over: the next browser event in another process shows
-    // that process's icon in its place. The icon itself is removed by the
-    // process's TrayIcon, destroyed right after this.
+    // The icon's hand-over: the next browser event in a process that stays
+    // has the session's icon shown again, there or in another. The icon
+    // itself is removed by the process's TrayIcon, destroyed right after
+    // this.
     if (TheTrayIcon().IsDisplayed()) sharedState->trayIconSynced = 0;
     // When the process is ending, its other threads are gone, perhaps in the
     // middle of a call: no lock is waited for and no COM object released.
@@ -159,19 +167,14 @@ void DetachProcess(bool processTerminating) {
 
 void AdoptOrphanedHookAndTray() noexcept {
     if (!attached) return;
-    const HookClaim claim = ClaimHook();
-    if (claim != HookClaim::None) {
-        SetClaimedHook(moduleInstance);
-        // A process that was killed never handed its icon over; the icon
-        // went with its window.
-        if (claim == HookClaim::ProcessEnded) sharedState->trayIconSynced = 0;
-    }
+    if (ClaimHook()) SetClaimedHook(moduleInstance);
     TrayIcon& tray = TheTrayIcon();
     if (!tray.WindowLost()) return;
     if (InterlockedExchange(&rehomingTray, 1) != 0) return;
-    // Made here, on a thread that lives, and shown by the synchronisation
-    // that follows if the lost one was displayed.
-    if (tray.WindowLost() && tray.Rehome()) sharedState->trayIconSynced = 0;
+    // Made here, on a thread that lives. Should the lost window have shown
+    // the session's icon, its thread's end let go of the icon, and the
+    // synchronisation that follows has it shown again, here or elsewhere.
+    if (tray.WindowLost()) tray.Rehome();
     InterlockedExchange(&rehomingTray, 0);
 }
 

@@ -1,8 +1,9 @@
 // What happens when a process loads and unloads the library: the shell is
-// refused, the processes that have it loaded are counted, the one whose
-// loading thread becomes the keyboard hook's owner (module/hook_owner.h)
-// installs the hook and loads the settings, every one gets its tray window,
-// and the owner removes its hook when it goes.
+// refused, the processes that have it loaded are counted, the first one of
+// the session loads the settings into the switches and shows the icon once
+// attach is over, the one whose loading thread becomes the keyboard hook's
+// owner (module/hook_owner.h) installs the hook, every one gets its tray
+// window, and the owner removes its hook when it goes.
 #pragma once
 
 #include <windows.h>
@@ -23,8 +24,9 @@ void DetachProcess(bool processTerminating);
 // (a browser window's thread, when the user closes that window). When the
 // hook's owning thread has ended, in this process or another, this thread
 // takes the hook over. When this process's tray window ended with its
-// thread, it is made again on this thread, and the next synchronisation of
-// the tray shows it. Does nothing before attach (test programs).
+// thread, it is made again on this thread; should it have shown the icon,
+// the next synchronisation of the tray shows it again, in whichever
+// process then takes the icon. Does nothing before attach (test programs).
 void AdoptOrphanedHookAndTray() noexcept;
 
 // The lock that makes the creation of the session's switches, and the

@@ -30,26 +30,14 @@ SharedState InitialSharedState() noexcept {
     initial.helperActive = 0;
     initial.hookOwnerProcess = 0;
     initial.hookOwnerThread = 0;
+    initial.trayIconWindow = nullptr;
     return initial;
-}
-
-void ResetSwitches(SharedState& state) noexcept {
-    // Field by field: another process may be counting at the same time.
-    const SharedState initial = InitialSharedState();
-    state.trayIconSynced = initial.trayIconSynced;
-    state.popupsAllowed = initial.popupsAllowed;
-    state.trayIconHidden = initial.trayIconHidden;
-    state.popupOverride = initial.popupOverride;
-    state.soundOn = initial.soundOn;
-    state.flashOn = initial.flashOn;
-    state.soundIsBeep = initial.soundIsBeep;
-    state.blockBannerAds = initial.blockBannerAds;
 }
 
 namespace {
 
 // The switches of a process that has not opened its session's block.
-SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, nullptr};
 
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 
@@ -159,19 +147,21 @@ AnsiString SessionObjectName(const char* name) {
 
 SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept { return sessionSecurity.Attributes(); }
 
-bool MapSessionSharedState() {
+bool MapSessionSharedState(bool* created) {
+    *created = false;
     if (sessionView) return true;
     const AnsiString name = SessionObjectName(kSharedStateObjectName);
     if (name.empty()) return false;
     UniqueHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, SessionObjectSecurity(),
                                             PAGE_READWRITE, 0, sizeof(SharedState), name.c_str()));
     if (!mapping) return false;
-    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
     UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
                                   sizeof(SharedState)));
     if (!view) return false;
     auto* block = static_cast<SharedState*>(view.get());
-    if (created) *block = InitialSharedState();
+    if (made) *block = InitialSharedState();
+    *created = made;
     sessionMapping = std::move(mapping);
     sessionView = std::move(view);
     sharedState.Bind(block);

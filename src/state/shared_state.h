@@ -27,8 +27,9 @@ struct SharedState {
     volatile BYTE flashOn;
     volatile BYTE soundIsBeep;        // 1: speaker beep, 0: the wave file
     volatile BYTE blockBannerAds;
-    // Processes that have the library loaded. Kept up to date, but it no
-    // longer decides anything: the hook's owner does (below).
+    // Processes that have the library loaded (a killed one stays counted
+    // while the block lives). With the block's own making, it tells the
+    // session's first process; who owns the hook is decided elsewhere.
     volatile LONG instanceCount;
     volatile LONG helperActive;       // program-wide on switch, cleared by the tray menu's Exit
     // The process and thread that hold the keyboard hook, for tests and
@@ -38,6 +39,13 @@ struct SharedState {
     // dies leaves them behind.
     volatile DWORD hookOwnerProcess;
     volatile DWORD hookOwnerThread;
+    // The hidden tray window that shows the session's icon, for the other
+    // processes to send what changes the icon to. Which window that is is
+    // decided by a named mutex its thread holds (tray/tray_icon.h); this
+    // only says where it is, and any process of the user may write it, so
+    // only the tray's own messages, which carry nothing but small numbers,
+    // are ever sent there.
+    HWND volatile trayIconWindow;
 };
 
 // The layout is part of the module's contract with other processes (and with
@@ -55,7 +63,8 @@ static_assert(offsetof(SharedState, instanceCount) == 24, "layout");
 static_assert(offsetof(SharedState, helperActive) == 28, "layout");
 static_assert(offsetof(SharedState, hookOwnerProcess) == 32, "layout");
 static_assert(offsetof(SharedState, hookOwnerThread) == 36, "layout");
-static_assert(sizeof(SharedState) == 40, "layout");
+static_assert(offsetof(SharedState, trayIconWindow) == 40, "layout");
+static_assert(sizeof(SharedState) == 44, "layout");
 
 // Where the process's code finds the switches. Until the process's attach
 // has opened the session's block (and in test programs, which link the
@@ -108,19 +117,15 @@ AnsiString SessionObjectName(const char* name);
 SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept;
 
 // Opens the session's block, creating it with the initial values when no
-// process of the session has it, and binds sharedState to it for the rest
-// of the process's life. The caller holds the instance lock, so a block is
-// never read before its creator has filled it. False when the block can be
-// neither created nor opened; sharedState is then unchanged.
-bool MapSessionSharedState();
+// process of the session has it (*created is then set), and binds
+// sharedState to it for the rest of the process's life. The caller holds
+// the instance lock, so a block is never read before its creator has
+// filled it. False when the block can be neither created nor opened;
+// sharedState is then unchanged.
+bool MapSessionSharedState(bool* created);
 
 // The values sharedState holds when the first process maps it.
 SharedState InitialSharedState() noexcept;
-
-// Puts the user's switches back to their initial values, as after a
-// restart: all but the count, the on switch and the hook's record, which
-// describe the processes rather than the user's choices.
-void ResetSwitches(SharedState& state) noexcept;
 
 // Path and text buffers of the platform's classic size.
 constexpr size_t kPathBufferSize = MAX_PATH;

@@ -5,6 +5,7 @@
 
 #include "base/ansi_string.h"
 #include "base/system_library.h"
+#include "state/session_role.h"
 #include "state/shared_state.h"
 
 namespace korvane {
@@ -16,6 +17,8 @@ constexpr UINT kFullFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 // into every program that receives keyboard input, and most of those never
 // show the icon. Without it no icon is shown.
 SystemLibrary shell32("shell32.dll");
+
+SessionRole iconOwner(kTrayIconOwnerName);
 
 class RealPlatform final : public TrayPlatform {
 public:
@@ -29,6 +32,16 @@ public:
     BOOL KillTimer(HWND window, UINT_PTR id) override { return ::KillTimer(window, id); }
     time_t Time() override { return ::time(nullptr); }
     DWORD GetVersion() override { return ::GetVersion(); }
+    bool ClaimIcon(HWND window) override {
+        if (!iconOwner.IsOpen()) return true;
+        if (iconOwner.TryClaim() == SessionRole::Claim::Refused) return false;
+        sharedState->trayIconWindow = window;
+        return true;
+    }
+    HWND IconOwnerWindow() override { return iconOwner.IsOpen() ? sharedState->trayIconWindow : nullptr; }
+    bool IconHeldElsewhere() override {
+        return iconOwner.IsOpen() && !iconOwner.HeldHere() && iconOwner.HeldByAnyone();
+    }
 };
 
 // The object the window procedure serves. Constructed objects stack up
@@ -37,6 +50,10 @@ public:
 TrayIcon* processTrayIcon = nullptr;
 
 }  // namespace
+
+bool OpenTrayIconOwner() noexcept { return iconOwner.Open(); }
+
+bool TrayIconHeld() noexcept { return iconOwner.HeldByAnyone(); }
 
 TrayPlatform& RealTrayPlatform() {
     static RealPlatform platform;
@@ -136,6 +153,7 @@ BOOL TrayIcon::IsDisplayed() const { return hidden_ ? FALSE : TRUE; }
 BOOL TrayIcon::ShowPopupState(bool allowed) {
     if (OnOtherThread()) return PostMessageA(hiddenWindow_, TrayPopupStateMessage, allowed ? 1 : 0, 0);
     if (!shellSupported_) return FALSE;
+    if (SentToIconOwner(TrayPopupStateMessage, allowed ? 1 : 0, 0, false)) return TRUE;
     showsAllowing_ = allowed;
     HICON icon = allowed ? AllowingIcon() : BlockingIcon();
     BOOL shown = TRUE;
@@ -152,6 +170,8 @@ BOOL TrayIcon::ShowPopupState(bool allowed) {
 BOOL TrayIcon::NotifyAdd() {
     if (!removed_) NotifyDelete();
     if (!shellSupported_) return removed_ ? FALSE : TRUE;
+    // One icon in the session, shown by the window that holds it.
+    if (!TakeIcon()) return FALSE;
     MakeIcon();
     notifyData_.uFlags = kFullFlags;
     if (platform_.Shell_NotifyIconA(NIM_ADD, &notifyData_)) {
@@ -196,11 +216,43 @@ bool TrayIcon::OnOtherThread() const {
     return hiddenWindow_ && GetWindowThreadProcessId(hiddenWindow_, nullptr) != GetCurrentThreadId();
 }
 
+bool TrayIcon::TakeIcon() {
+    const HWND before = platform_.IconOwnerWindow();
+    if (!platform_.ClaimIcon(hiddenWindow_)) return false;
+    // The shell keeps the icon of a window that has gone until the mouse
+    // passes over it; it knows the icon by window and identifier.
+    if (before && before != hiddenWindow_ && !IsWindow(before)) {
+        NOTIFYICONDATAA left{};
+        left.cbSize = NotifyRecordSize;
+        left.hWnd = before;
+        left.uID = notifyData_.uID;
+        platform_.Shell_NotifyIconA(NIM_DELETE, &left);
+    }
+    return true;
+}
+
+bool TrayIcon::SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam, bool take) {
+    if (take ? TakeIcon() : !platform_.IconHeldElsewhere()) return false;
+    const HWND owner = platform_.IconOwnerWindow();
+    if (owner && owner != hiddenWindow_) PostMessageA(owner, message, wParam, lParam);
+    return true;
+}
+
+BOOL TrayIcon::SyncWithSwitches() {
+    if (OnOtherThread()) return PostMessageA(hiddenWindow_, TraySyncMessage, 0, 0);
+    if (!shellSupported_) return FALSE;
+    if (SentToIconOwner(TraySyncMessage, 0, 0, true)) return TRUE;
+    ShowPopupState(sharedState->popupsAllowed != 0);
+    return sharedState->trayIconHidden ? HideFromTray() : ShowInTray();
+}
+
 BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
     // Anything above 0xFFFF would be taken for a string's address.
     if (first == 0 || first > last || last > 0xFFFF || last - first >= kMaxFlashIcons) return FALSE;
     if (OnOtherThread())
         return PostMessageA(hiddenWindow_, TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last));
+    if (SentToIconOwner(TrayLoadFlashIconsMessage, first, static_cast<LPARAM>(last), false))
+        return TRUE;
     flashIcons_.clear();
     try {
         std::vector<HICON> icons(last - first + 1);
@@ -217,6 +269,8 @@ BOOL TrayIcon::LoadFlashIcons(UINT first, UINT last) {
 BOOL TrayIcon::StartFlash(UINT interval, int duration) {
     if (OnOtherThread())
         return PostMessageA(hiddenWindow_, TrayStartFlashMessage, interval, static_cast<LPARAM>(duration));
+    if (SentToIconOwner(TrayStartFlashMessage, interval, static_cast<LPARAM>(duration), false))
+        return TRUE;
     StopFlash();
     flashStep_ = 0;
     flashStart_ = platform_.Time();
@@ -260,6 +314,7 @@ BOOL TrayIcon::RetryAdd() {
     // Meant to be displayed: it is, or an add is waiting for a shell that
     // refused it. An icon the user hid, or took away with Exit, stays away.
     if (hidden_ && !addPending_) return FALSE;
+    if (!TakeIcon()) return FALSE;
 
     MakeIcon();
     notifyData_.uFlags = savedFlags_;
@@ -325,6 +380,9 @@ LRESULT TrayIcon::OnPrivateMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case TrayVisibilityMessage:
             if (wParam == 1 && lParam == 0) ShowInTray();
             if (wParam == 0 && lParam == 0) HideFromTray();
+            break;
+        case TraySyncMessage:
+            if (wParam == 0 && lParam == 0) SyncWithSwitches();
             break;
         default:
             break;

@@ -1,6 +1,15 @@
 // The process's notification-area (tray) icon: one record handed to the
 // shell, the hidden window that receives the icon's messages, and a timer
 // animation that flashes the icon for a while.
+//
+// Every process has its TrayIcon, but the logon session has one icon: it
+// is shown by the one hidden window whose thread holds the session's role
+// of icon owner (state/session_role.h), and only that window adds it to
+// the notification area. What changes the icon, asked of any other
+// window, is sent on to the owner's; while no live thread holds the role,
+// the first window asked to show the icon takes it. Who shows the icon is
+// decided there and nowhere else, apart from who owns the keyboard hook
+// (module/hook_owner.h).
 #pragma once
 
 #include <windows.h>
@@ -30,6 +39,7 @@ constexpr UINT TrayLoadFlashIconsMessage = WM_APP + 11;  // first, last icon res
 constexpr UINT TrayStartFlashMessage = WM_APP + 12;      // interval (ms), duration (s)
 constexpr UINT TrayPopupStateMessage = WM_APP + 13;      // 0 blocking, 1 allowing
 constexpr UINT TrayVisibilityMessage = WM_APP + 14;      // 0 hidden, 1 shown
+constexpr UINT TraySyncMessage = WM_APP + 15;            // 0, 0: see SyncWithSwitches
 
 // The flash's limits. Integer resource identifiers have 16 bits; the flash
 // shows a handful of images. A flash asked for from another thread runs
@@ -63,6 +73,18 @@ public:
     // The seconds clock (time()).
     virtual time_t Time() = 0;
     virtual DWORD GetVersion() = 0;
+    // Takes the session's icon for window, on its thread, unless another
+    // live thread holds it; true when window's thread holds it afterwards.
+    // By default (a stand-in shell of its own) every window may.
+    virtual bool ClaimIcon(HWND window) {
+        (void)window;
+        return true;
+    }
+    // The window that holds the session's icon, as last recorded; null
+    // when none is known.
+    virtual HWND IconOwnerWindow() { return nullptr; }
+    // Whether a live thread other than the calling one holds the icon.
+    virtual bool IconHeldElsewhere() { return false; }
 
 protected:
     ~TrayPlatform() = default;
@@ -97,8 +119,9 @@ public:
     BOOL Install(HINSTANCE instance, HWND notifyWindow, UINT callbackMessage, const char* tooltip,
                  HICON icon, UINT iconId, BOOL startHidden);
 
-    // TRUE when the icon is displayed afterwards. From another thread:
-    // posted to the window's thread, TRUE when the post succeeded.
+    // TRUE when the icon is displayed afterwards: never while another
+    // window holds the session's icon. From another thread: posted to the
+    // window's thread, TRUE when the post succeeded.
     BOOL ShowInTray();
     // TRUE when the icon is not displayed afterwards. Also forgets an add
     // that the shell refused, so the icon does not come back on its own.
@@ -145,6 +168,9 @@ public:
     // start. A running flash is stopped (and its icon put back) first.
     // Asked for from another thread, a flash must end: an interval or a
     // duration outside the kMin/kMaxPosted... limits is ignored there.
+    // Both, and ShowPopupState, are sent on to the window that holds the
+    // session's icon while a live thread of another holds it (and then
+    // answer TRUE); none of them takes the icon.
     BOOL StartFlash(UINT interval, int duration);
     // Ends the flash and puts back the icon remembered at its start. The
     // answer of KillTimer, or FALSE when no flash ran.
@@ -153,6 +179,13 @@ public:
     BOOL FlashTick();
     // One tick of the flash timer; other timers are ignored. Always 0.
     LRESULT OnTimer(UINT_PTR timerId);
+
+    // Brings the session's icon in line with the shared switches: its image
+    // and tip text with popupsAllowed, its visibility with trayIconHidden.
+    // Done here when this window holds the icon or takes it now (no live
+    // thread holds it); otherwise sent on to the window that holds it. From
+    // another thread: posted to this window first.
+    BOOL SyncWithSwitches();
 
     // Adds the icon again after the taskbar was re-created or the work area
     // changed: only when the icon is meant to be displayed (it is, or an add
@@ -191,6 +224,15 @@ public:
 private:
     // True when called on a thread other than the hidden window's.
     bool OnOtherThread() const;
+    // On the window's thread: takes the session's icon when no live thread
+    // holds it, and then removes the icon that the window before, which has
+    // ended, left in the notification area. False while another has it.
+    bool TakeIcon();
+    // On the window's thread: unless this window holds the session's icon,
+    // or takes it now (only when take, and no live thread holds it), posts
+    // the message that asked this one to the window that holds it, and
+    // answers true.
+    bool SentToIconOwner(UINT message, WPARAM wParam, LPARAM lParam, bool take);
     bool MakeWindow();
     // The record gets its icon when it is first needed (shown, or saved by
     // a flash): most processes never show one.
@@ -224,6 +266,14 @@ TrayIcon& TheTrayIcon();
 // TrayIcon still alive (in the product always TheTrayIcon()); null while
 // there is none.
 TrayIcon* ProcessTrayIcon();
+
+// The session's icon owner (see the top of this file): opened at attach.
+// Until then (test programs) each window shows its own icon.
+constexpr char kTrayIconOwnerName[] = "Korvane.TrayIconOwner";
+bool OpenTrayIconOwner() noexcept;
+// Whether a live thread of the session holds the icon (true while the
+// owner is not open: nothing of the session can be seen).
+bool TrayIconHeld() noexcept;
 
 // The message number of "TaskbarCreated", registered when the module is
 // initialised (0 if that failed).

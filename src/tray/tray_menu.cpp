@@ -137,7 +137,7 @@ LRESULT CALLBACK TrayIconWindowProc(HWND window, UINT message, WPARAM wParam, LP
             return 0;
         }
         if (message == WM_TIMER && wParam == FlashTimerId) return tray->OnTimer(wParam);
-        if (message >= TrayLoadFlashIconsMessage && message <= TrayVisibilityMessage)
+        if (message >= TrayLoadFlashIconsMessage && message <= TraySyncMessage)
             return tray->OnPrivateMessage(message, wParam, lParam);
         if (message == WM_SETTINGCHANGE) {
             if (wParam == SPI_SETWORKAREA) tray->RetryAdd();

@@ -17,6 +17,13 @@ bool SameEntry(const AnsiString& a, const AnsiString& b) noexcept {
     return a.length() == b.length() && std::memcmp(a.c_str(), b.c_str(), a.length()) == 0;
 }
 
+size_t CountOf(const std::vector<AnsiString>& list, const AnsiString& entry) noexcept {
+    size_t count = 0;
+    for (const AnsiString& item : list)
+        if (SameEntry(item, entry)) ++count;
+    return count;
+}
+
 // Removes the first entry equal to entry; false when there is none.
 bool RemoveOne(std::vector<AnsiString>& list, const AnsiString& entry) {
     for (auto it = list.begin(); it != list.end(); ++it) {
@@ -26,6 +33,14 @@ bool RemoveOne(std::vector<AnsiString>& list, const AnsiString& entry) {
         }
     }
     return false;
+}
+
+// How often the merge keeps an entry that base holds b times, ours o and
+// theirs t: both changes apply, but one made on both sides counts once.
+size_t MergedCount(size_t b, size_t o, size_t t) noexcept {
+    if (o >= b && t >= b) return o > t ? o : t;
+    if (o <= b && t <= b) return o < t ? o : t;
+    return o + t - b;
 }
 
 // The ANSI form of a UTF-16 token, or an empty string when it has none
@@ -41,6 +56,18 @@ AnsiString ExactAnsi(const wchar_t* text, int length) {
 }  // namespace
 
 bool WhiteListTokenizer::Feed(const char* data, size_t size) {
+    const size_t room = kWhiteListFileLimit - fed_;
+    const bool cut = size > room;
+    if (cut) size = room;
+    fed_ += size;
+    if (!FeedUnits(data, size)) return false;
+    if (!cut) return true;
+    // The bound: the token it cuts is no entry.
+    length_ = 0;
+    return false;
+}
+
+bool WhiteListTokenizer::FeedUnits(const char* data, size_t size) {
     if (!started_) {
         started_ = true;
         if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
@@ -153,16 +180,31 @@ AnsiString FormatWhiteList(const std::vector<AnsiString>& entries) {
 
 bool MergeWhiteLists(const std::vector<AnsiString>& base, const std::vector<AnsiString>& ours,
                      const std::vector<AnsiString>& theirs, std::vector<AnsiString>* merged) {
-    // Each entry counts as often as it occurs: one of two equal entries can
-    // be deleted or added.
-    std::vector<AnsiString> added(ours);
-    std::vector<AnsiString> result(theirs);
-    for (const AnsiString& entry : base)
-        if (!RemoveOne(added, entry)) RemoveOne(result, entry);
-    if (result.size() + added.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
-    for (AnsiString& entry : added) result.push_back(std::move(entry));
+    const auto target = [&](const AnsiString& entry) {
+        return MergedCount(CountOf(base, entry), CountOf(ours, entry), CountOf(theirs, entry));
+    };
+    // Theirs in their order, each entry as often as the merge keeps it;
+    // then what only ours adds, in our order.
+    std::vector<AnsiString> result;
+    for (const AnsiString& entry : theirs)
+        if (CountOf(result, entry) < target(entry)) result.push_back(entry);
+    for (const AnsiString& entry : ours) {
+        if (CountOf(result, entry) >= target(entry)) continue;
+        if (result.size() >= static_cast<size_t>(kWhiteListCapacity)) return false;
+        result.push_back(entry);
+    }
     merged->swap(result);
     return true;
+}
+
+std::vector<AnsiString> FollowStore(const std::vector<AnsiString>& shown,
+                                    const std::vector<AnsiString>& store) {
+    std::vector<AnsiString> gained(store);
+    std::vector<AnsiString> result;
+    for (const AnsiString& entry : shown)
+        if (RemoveOne(gained, entry)) result.push_back(entry);
+    for (const AnsiString& entry : gained) result.insert(result.begin(), entry);
+    return result;
 }
 
 bool SameList(const std::vector<AnsiString>& a, const std::vector<AnsiString>& b) noexcept {

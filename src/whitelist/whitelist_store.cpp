@@ -19,6 +19,10 @@ constexpr DWORD kReplaceDelayMs = 50;
 // A temporary file this old is a leftover of a save that was killed: a
 // save lives for milliseconds, so no save in flight is ever this old.
 constexpr ULONGLONG kStaleTempAge = 10ull * 60 * 10000000;  // in 100 ns
+// How long a save waits for another process's save, which lasts
+// milliseconds, or half a second while an editor holds the list.
+constexpr DWORD kListLockWaitMs = 5000;
+constexpr DWORD kListLockPollMs = 10;
 
 bool IsMissing(DWORD error) noexcept {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -50,25 +54,26 @@ bool NameTaken(DWORD error, const char* path) noexcept {
            GetLastError() == ERROR_ACCESS_DENIED;
 }
 
-// "WhiteList." + serial in eight hexadecimal digits + ".tmp".
-AnsiString TempFileName(DWORD serial) {
+// "WhiteList." + serial in eight hexadecimal digits + suffix (".tmp" or
+// ".bak", both four characters).
+AnsiString TempFileName(DWORD serial, const char* suffix = kWhiteListTempSuffix) {
     char name[sizeof kWhiteListTempPrefix + 8 + sizeof kWhiteListTempSuffix] = {};
     const size_t prefix = sizeof kWhiteListTempPrefix - 1;
     std::memcpy(name, kWhiteListTempPrefix, prefix);
     for (int i = 0; i < 8; ++i)
         name[prefix + i] = "0123456789abcdef"[(serial >> (28 - 4 * i)) & 0xF];
-    std::memcpy(name + prefix + 8, kWhiteListTempSuffix, sizeof kWhiteListTempSuffix);
+    std::memcpy(name + prefix + 8, suffix, sizeof kWhiteListTempSuffix);
     return AnsiString(name);
 }
 
-bool IsTempFileName(const char* name) noexcept {
+bool IsTempFileName(const char* name, const char* suffixText = kWhiteListTempSuffix) noexcept {
     const size_t prefix = sizeof kWhiteListTempPrefix - 1;
     const size_t suffix = sizeof kWhiteListTempSuffix - 1;
     if (std::strlen(name) != prefix + 8 + suffix ||
         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, static_cast<int>(prefix),
                        kWhiteListTempPrefix, static_cast<int>(prefix)) != CSTR_EQUAL ||
         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name + prefix + 8, static_cast<int>(suffix),
-                       kWhiteListTempSuffix, static_cast<int>(suffix)) != CSTR_EQUAL)
+                       suffixText, static_cast<int>(suffix)) != CSTR_EQUAL)
         return false;
     for (size_t i = prefix; i < prefix + 8; ++i) {
         const char c = name[i];
@@ -89,10 +94,8 @@ ULONGLONG Ticks(const FILETIME& time) noexcept {
 // share deletion, not replacement); ReplaceFile then moves the old list to
 // backup and the new one in its place. Its old version survives any failure
 // there: without a backup, a replacement that cannot be renamed leaves no
-// list at all. *backupHoldsList is set when the old list could not be put
-// back from backup: it must then stay.
-DWORD PutInPlace(const char* temp, const char* path, const char* backup, bool* backupHoldsList) {
-    *backupHoldsList = false;
+// list at all.
+DWORD PutInPlace(const char* temp, const char* path, const char* backup) {
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
         if (attempt > 0) Sleep(kReplaceDelayMs);
@@ -109,7 +112,7 @@ DWORD PutInPlace(const char* temp, const char* path, const char* backup, bool* b
             // The old list went to backup and the new one stayed where it
             // was: the old one goes back. Should another process have put a
             // list in place meanwhile, that newer list stays.
-            *backupHoldsList = !MoveFileExA(backup, path, MOVEFILE_WRITE_THROUGH);
+            MoveFileExA(backup, path, MOVEFILE_WRITE_THROUGH);
             return error;
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
@@ -125,6 +128,59 @@ DWORD PutInPlace(const char* temp, const char* path, const char* backup, bool* b
     }
     return error;
 }
+
+bool Exists(const char* path) noexcept { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// The lock that makes reading, merging and replacing the list one step
+// among every process that saves it: without it two saves would both read
+// the old list, and the last to replace it would drop the other's entries.
+//
+// The list is one file for every user and logon session of the machine,
+// so the lock must be too. A named object of "Local\" is the session's
+// alone. One of "Global\" could be made first by any user of the machine,
+// with a DACL that shuts the others out, and a browser in Protected Mode
+// could open it only with a label made for that. A file beside the list
+// is reached by exactly those who may change the list: the folder's ACL
+// decides, for every user, session and integrity level alike (a browser at
+// low integrity that may write the list may make this file too), and on a
+// folder shared between machines it holds across them. Opened without
+// sharing, it has one holder at a time; the system closes it when its
+// holder ends, killed or not, and deletes it on that close, so no lock
+// outlives the save that took it.
+class ListLock {
+public:
+    explicit ListLock(const AnsiString& path) {
+        if (path.empty()) return;
+        const DWORD start = GetTickCount();
+        for (;;) {
+            // Only the right to delete it is asked for: nothing is read or
+            // written through a name that anyone may plant in the folder.
+            file_.reset(CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_ALWAYS,
+                                    FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            error_ = file_ ? ERROR_SUCCESS : LastErrorOr(ERROR_OPEN_FAILED);
+            // Left by a system that went down in a save, made by one whom
+            // this process may not delete for: held without deleting it.
+            if (error_ == ERROR_ACCESS_DENIED && Exists(path.c_str())) {
+                file_.reset(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                error_ = file_ ? ERROR_SUCCESS : LastErrorOr(ERROR_OPEN_FAILED);
+            }
+            // Held by another save, or going as its holder lets go of it.
+            const bool busy = error_ == ERROR_SHARING_VIOLATION ||
+                              (error_ == ERROR_ACCESS_DENIED && Exists(path.c_str()));
+            if (!busy || GetTickCount() - start >= kListLockWaitMs) return;
+            Sleep(kListLockPollMs);
+        }
+    }
+    ListLock(const ListLock&) = delete;
+    ListLock& operator=(const ListLock&) = delete;
+    // ERROR_SUCCESS while held; else why not.
+    DWORD error() const { return error_; }
+
+private:
+    UniqueFile file_;
+    DWORD error_ = ERROR_BAD_PATHNAME;
+};
 
 }  // namespace
 
@@ -179,8 +235,46 @@ AnsiString WhiteListStore::PathOf(const char* fileName) const {
 
 AnsiString WhiteListStore::FilePath() const { return PathOf(kWhiteListFileName); }
 
-DWORD WhiteListStore::ReadListFile(bool* unchanged, FileStamp* stamp,
+DWORD WhiteListStore::ReadListFile(bool listLocked, bool* unchanged, FileStamp* stamp,
                                    std::vector<AnsiString>* entries) const {
+    const DWORD error = ReadOnce(unchanged, stamp, entries);
+    // No list: a save killed between ReplaceFile's two moves may have left
+    // it in a backup. Put back under the list lock, so that the backup of a
+    // save still under way is not taken for one.
+    if (!IsMissing(error) || NewestBackup().empty()) return error;
+    ListLock lock(listLocked ? AnsiString() : PathOf(kWhiteListLockName));
+    if (!listLocked && lock.error() != ERROR_SUCCESS) return error;
+    const AnsiString backup = NewestBackup();
+    const AnsiString path = FilePath();
+    if (!backup.empty() && !path.empty() && !Exists(path.c_str()))
+        MoveFileExA(backup.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
+    return ReadOnce(unchanged, stamp, entries);
+}
+
+AnsiString WhiteListStore::NewestBackup() const {
+    AnsiString newest;
+    WIN32_FIND_DATAA found{};
+    const AnsiString pattern = PathOf("WhiteList.*.bak");
+    if (pattern.empty()) return newest;
+    UniqueFind search(FindFirstFileA(pattern.c_str(), &found));
+    if (!search) return newest;
+    // Each keeps the date of the list it was. An empty one is a name a save
+    // held and never used.
+    ULONGLONG newestTime = 0;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !IsTempFileName(found.cFileName, kWhiteListBackupSuffix) ||
+            (found.nFileSizeLow == 0 && found.nFileSizeHigh == 0) ||
+            (!newest.empty() && Ticks(found.ftLastWriteTime) <= newestTime))
+            continue;
+        newest = PathOf(found.cFileName);
+        newestTime = Ticks(found.ftLastWriteTime);
+    } while (FindNextFileA(search.get(), &found));
+    return newest;
+}
+
+DWORD WhiteListStore::ReadOnce(bool* unchanged, FileStamp* stamp,
+                               std::vector<AnsiString>* entries) const {
     *unchanged = false;
     FileStamp knownStamp;
     bool stampKnown = false;
@@ -225,7 +319,7 @@ void WhiteListStore::LoadIfEmpty() {
     FileStamp stamp;
     bool unchanged = false;
     std::vector<AnsiString> loaded;
-    const DWORD error = ReadListFile(&unchanged, &stamp, &loaded);
+    const DWORD error = ReadListFile(false, &unchanged, &stamp, &loaded);
     if (unchanged || (error != ERROR_SUCCESS && !IsMissing(error))) return;
     std::vector<AnsiString> copy(loaded);
 
@@ -238,11 +332,11 @@ void WhiteListStore::LoadIfEmpty() {
     stampKnown_ = true;
 }
 
-DWORD WhiteListStore::TakeInChangesOnDisk() {
+DWORD WhiteListStore::TakeInChangesOnDisk(bool listLocked) {
     FileStamp stamp;
     bool unchanged = false;
     std::vector<AnsiString> theirs;
-    const DWORD error = ReadListFile(&unchanged, &stamp, &theirs);
+    const DWORD error = ReadListFile(listLocked, &unchanged, &stamp, &theirs);
     if (IsMissing(error)) {
         // A list file that went away holds no one's edits: the store keeps
         // its list, and the file is written again with the next change.
@@ -273,7 +367,7 @@ DWORD WhiteListStore::TakeInChangesOnDisk() {
 void WhiteListStore::ReloadIfChanged() {
     ScopedLock file(fileLock_);
     try {
-        TakeInChangesOnDisk();
+        TakeInChangesOnDisk(false);
     } catch (const std::bad_alloc&) {
         // The store stays as it was.
     }
@@ -322,7 +416,7 @@ DWORD WhiteListStore::WriteListFile(const std::vector<AnsiString>& entries, File
     // The old list's name while it is replaced: one more name no one uses,
     // held by an empty file of this save's own.
     for (++serial; serial < kTempNameAttempts; ++serial) {
-        backup = PathOf(TempFileName(seed + serial).c_str());
+        backup = PathOf(TempFileName(seed + serial, kWhiteListBackupSuffix).c_str());
         UniqueFile held(CreateFileA(backup.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (held) break;
@@ -351,11 +445,12 @@ DWORD WhiteListStore::WriteListFile(const std::vector<AnsiString>& entries, File
     stamp->TakeFrom(file.get());
     file.reset();
 
-    bool backupHoldsList = false;
-    const DWORD error = PutInPlace(temp.c_str(), path.c_str(), backup.c_str(), &backupHoldsList);
-    // The old list, or nothing: a reader may still hold it, which the
-    // deletion does not disturb.
-    if (!backupHoldsList) DeleteFileA(backup.c_str());
+    const DWORD error = PutInPlace(temp.c_str(), path.c_str(), backup.c_str());
+    // The backup goes only once a list stands in place: a ReplaceFile that
+    // moved the old list aside and could not put it back leaves the only
+    // copy there. (A reader may still hold the old list, which the
+    // deletion does not disturb.)
+    if (Exists(path.c_str())) DeleteFileA(backup.c_str());
     if (error != ERROR_SUCCESS) DeleteFileA(temp.c_str());
     else RemoveStaleTempFiles();
     return error;
@@ -365,12 +460,14 @@ void WhiteListStore::RemoveStaleTempFiles() const {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     WIN32_FIND_DATAA found{};
-    const AnsiString pattern = PathOf("WhiteList.*.tmp");
+    const AnsiString pattern = PathOf("WhiteList.*");
     if (pattern.empty()) return;
     UniqueFind search(FindFirstFileA(pattern.c_str(), &found));
     if (!search) return;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTempFileName(found.cFileName) ||
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !(IsTempFileName(found.cFileName) ||
+              IsTempFileName(found.cFileName, kWhiteListBackupSuffix)) ||
             Ticks(found.ftLastWriteTime) + kStaleTempAge > Ticks(now))
             continue;
         const AnsiString leftover = PathOf(found.cFileName);
@@ -392,9 +489,11 @@ bool WhiteListStore::Save(DWORD* reason) {
 DWORD WhiteListStore::SaveChanges() {
     ScopedLock file(fileLock_);
     if (!HasUnsavedChanges()) return ERROR_SUCCESS;
+    ListLock lock(PathOf(kWhiteListLockName));
+    if (lock.error() != ERROR_SUCCESS) return lock.error();
     // A file this process cannot read is not overwritten either: it may
     // hold entries that would be lost.
-    DWORD error = TakeInChangesOnDisk();
+    DWORD error = TakeInChangesOnDisk(true);
     if (error != ERROR_SUCCESS) return error;
     std::vector<AnsiString> image;
     {
@@ -421,17 +520,13 @@ bool WhiteListStore::Append(const char* text) {
     return true;
 }
 
-bool WhiteListStore::ReplaceAll(const std::vector<AnsiString>& entries) {
+bool WhiteListStore::Holdable(const std::vector<AnsiString>& entries) noexcept {
     if (entries.size() > static_cast<size_t>(kWhiteListCapacity)) return false;
     // An entry with a NUL inside would read as a shorter one, or as none.
     for (const AnsiString& entry : entries)
         if (!IsStorableEntry(entry.c_str()) || entry.length() > kWhiteListEntryMax ||
             std::strlen(entry.c_str()) != entry.length())
             return false;
-    // Copy before taking the lock, so a failed allocation leaves the store whole.
-    std::vector<AnsiString> copy(entries);
-    ScopedLock hold(lock_);
-    entries_.swap(copy);
     return true;
 }
 

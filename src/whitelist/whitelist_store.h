@@ -17,9 +17,18 @@ constexpr char kWhiteListFileName[] = "WhiteList.txt";
 // the list, and moves it over the list only when complete: a failed save
 // never leaves a half-written list behind, and a name planted in the folder
 // (a hard link to someone else's file) is never opened. The names are
-// "WhiteList." + 8 hexadecimal digits + ".tmp".
+// "WhiteList." + 8 hexadecimal digits + ".tmp". Where the old list must be
+// moved aside to be replaced (Windows will not move a file over one that a
+// reader holds), it goes to a backup of the same form ending ".bak", which
+// stays until a list stands in place again: should the save be killed
+// between the two moves, the backup holds the only copy of the list, and
+// the next process that finds no list puts it back.
 constexpr char kWhiteListTempPrefix[] = "WhiteList.";
 constexpr char kWhiteListTempSuffix[] = ".tmp";
+constexpr char kWhiteListBackupSuffix[] = ".bak";
+// Held, beside the list, by the process that reads, merges and replaces it
+// (see ListLock in whitelist_store.cpp); gone when no process holds it.
+constexpr char kWhiteListLockName[] = "WhiteList.lock";
 
 // Opens the list file for reading the way every reader must: sharing read,
 // write and delete, so that a reader never makes another process's save
@@ -63,17 +72,36 @@ public:
 
     // Writes the list when it holds unsaved changes (after taking in, as
     // ReloadIfChanged does, what another process saved meanwhile); with
-    // none, the file is left as it is. True when the file then holds the
+    // none, the file is left as it is. Reading, merging and replacing the
+    // file is one step among every process, of every user, that saves it. True when the file then holds the
     // list. False when it could not be written, with the system's reason in
     // *reason: the old file is then as it was, and the store keeps its
     // changes for a later save.
     bool Save(DWORD* reason = nullptr);
 
-    // Both refuse what the store cannot hold (an empty entry, one over 259
-    // bytes, one that holds a NUL, or more than 800 entries), returning
+    // All three refuse what the store cannot hold (an empty entry, one over
+    // 259 bytes, one that holds a NUL, or more than 800 entries), returning
     // false and changing nothing.
     bool Append(const char* text);
-    bool ReplaceAll(const std::vector<AnsiString>& entries);
+    bool ReplaceAll(const std::vector<AnsiString>& entries) {
+        return Edit([&entries](const std::vector<AnsiString>&, std::vector<AnsiString>& next) {
+            next = entries;
+            return true;
+        });
+    }
+    // Replaces the entries with the list change(entries, next) makes of
+    // them, under the store's lock, so that no other change comes between
+    // what change saw and what the store then holds. When change returns
+    // false the store stays as it is. change must not call the store.
+    template <typename Change>
+    bool Edit(Change change) {
+        std::vector<AnsiString> next;
+        ScopedLock hold(lock_);
+        if (!change(static_cast<const std::vector<AnsiString>&>(entries_), next) || !Holdable(next))
+            return false;
+        entries_.swap(next);
+        return true;
+    }
 
     int Count() const;
     // A copy of entry index, or an empty string when there is none. (This
@@ -131,15 +159,22 @@ private:
         bool TakeFrom(HANDLE file) noexcept;
     };
 
+    static bool Holdable(const std::vector<AnsiString>& entries) noexcept;
     AnsiString PathOf(const char* fileName) const;
     // Reads the file, unless it is the version this process last read or
-    // wrote: *unchanged then says so.
-    DWORD ReadListFile(bool* unchanged, FileStamp* stamp, std::vector<AnsiString>* entries) const;
+    // wrote: *unchanged then says so. A list that is missing while a backup
+    // holds it is put back first (taking the list lock unless listLocked).
+    DWORD ReadListFile(bool listLocked, bool* unchanged, FileStamp* stamp,
+                       std::vector<AnsiString>* entries) const;
+    DWORD ReadOnce(bool* unchanged, FileStamp* stamp, std::vector<AnsiString>* entries) const;
+    // The newest backup that holds a list; empty when there is none.
+    AnsiString NewestBackup() const;
     // The three below run with fileLock_ held.
-    DWORD TakeInChangesOnDisk();
+    DWORD TakeInChangesOnDisk(bool listLocked);
     DWORD WriteListFile(const std::vector<AnsiString>& entries, FileStamp* stamp);
     // Deletes what saves killed in the middle left in the list's folder,
-    // once it is old enough that no save still uses it.
+    // once it is old enough that no save still uses it; a backup only
+    // because the list stands in place (the caller has just put it there).
     void RemoveStaleTempFiles() const;
     DWORD SaveChanges();
 

@@ -180,12 +180,27 @@ TEST_F(ViewSourceSite, DisconnectingTwiceRepeatsTheCookieAndReportsTheAnswer) {
     ASSERT_EQ(2u, browser.point.unadvisedCookies.size());
     EXPECT_EQ(kFirstCookie, browser.point.unadvisedCookies[0]);
     EXPECT_EQ(kFirstCookie, browser.point.unadvisedCookies[1]);
-    // DetachEvents does the same and reports success whatever happened.
+    // DetachEvents unadvises only a connection it has: none is left.
     EXPECT_EQ(S_OK, self().DetachEvents());
-    EXPECT_EQ(3u, browser.point.unadvisedCookies.size());
+    EXPECT_EQ(2u, browser.point.unadvisedCookies.size());
     EXPECT_EQ(1, browser.point.refs);
     ExpectFinalRelease();
     EXPECT_EQ(1, browser.refs);
+}
+
+// A window closing: OnQuit lets go of everything at once, the connection
+// unadvised once whatever follows, the browser released.
+TEST_F(ViewSourceSite, OnQuitUnadvisesOnceAndReleasesTheBrowser) {
+    FakeBrowser browser;
+    ASSERT_EQ(S_OK, helper->SetSite(browser.browser()));
+    DISPPARAMS none{};
+    EXPECT_EQ(S_OK, dispatchFace()->Invoke(DISPID_ONQUIT, IID_NULL, 0, DISPATCH_METHOD, &none,
+                                           nullptr, nullptr, nullptr));
+    EXPECT_EQ(1, browser.refs);
+    EXPECT_EQ(S_OK, self().DetachEvents());
+    helper->SetSite(nullptr);
+    EXPECT_EQ(1u, browser.point.unadvisedCookies.size());
+    ExpectFinalRelease();
 }
 
 TEST_F(ViewSourceSite, FailedAdviseKeepsTheCookieOfTheLiveConnection) {

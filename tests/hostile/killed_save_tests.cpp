@@ -35,14 +35,15 @@ std::string Image(unsigned serial) {
     return std::string(image.c_str(), image.length());
 }
 
-// Counts the temporary files in the folder; with ageMinutes, first makes
-// each that old.
+// Counts what saves leave in the folder beside the list (new lists and
+// backups of old ones); with ageMinutes, first makes each that old.
 int Leftovers(const std::string& folder, int ageMinutes = 0) {
     int count = 0;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\WhiteList*.tmp").c_str(), &found);
+    HANDLE search = FindFirstFileA((folder + "\\WhiteList.*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return 0;
     do {
+        if (!lstrcmpiA(found.cFileName, kWhiteListFileName)) continue;
         ++count;
         if (!ageMinutes) continue;
         FILETIME now{};
@@ -64,14 +65,14 @@ int Leftovers(const std::string& folder, int ageMinutes = 0) {
 // no turn of its own.
 class Saver {
 public:
-    Saver(const std::string& folder, unsigned serial) : serial_(serial) {
+    Saver(const std::string& folder, unsigned serial, const std::string& entry = "") : serial_(serial) {
         const std::string prefix =
             "korvane-save-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial);
         go_ = CreateEventA(nullptr, TRUE, FALSE, (prefix + ".go").c_str());
         saving_ = CreateEventA(nullptr, TRUE, FALSE, (prefix + ".saving").c_str());
         done_ = CreateEventA(nullptr, TRUE, FALSE, (prefix + ".done").c_str());
         process_.reset(new ChildProcess("\"" + ProgramDirectory() + "korvane_saving_child.exe\" \"" + folder +
-                                        "\" " + std::to_string(serial) + " " + prefix));
+                                        "\" " + std::to_string(serial) + " " + prefix + " " + entry));
     }
     ~Saver() {
         process_.reset();
@@ -176,6 +177,47 @@ TEST(KilledSave, TheListIsTheOldOrTheNewOneAndLaterSavesSucceed) {
                            " temporary files left, none in a later save's way, and cleared by one "
                            "once old"
                      : "FAILED (see the test's output)");
+}
+
+// Two processes save at once, each adding an entry of its own, while an
+// editor holding the list keeps the first at its replace: both stay.
+TEST(ConcurrentSaves, TwoProcessesSavingAtOnceKeepBothEntries) {
+    TempDirectory dir;
+    const std::string folder = dir.path().substr(0, dir.path().size() - 1);
+    const std::string file = dir.File(kWhiteListFileName);
+    ASSERT_TRUE(WriteFileBytes(file, "http://old.example/\r\n"));
+    Saver first(folder, 1, "http://first.example/"), second(folder, 2, "http://second.example/");
+    HANDLE editor = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_TRUE(first.Begin() && second.Begin());
+    Sleep(150);
+    CloseHandle(editor);
+    EXPECT_TRUE(first.Done(30000) && second.Done(30000));
+    EXPECT_EQ(0, first.process().Wait());
+    EXPECT_EQ(0, second.process().Wait());
+    const std::string saved = ReadFileBytes(file);
+    EXPECT_EQ(3u, ParseWhiteList(saved.data(), saved.size()).size()) << saved;
+    for (const char* entry : {"http://first.example/", "http://second.example/"})
+        EXPECT_NE(std::string::npos, saved.find(entry)) << saved;
+}
+
+// A save killed inside ReplaceFile (taken on Windows while a reader holds
+// the list; Wine renames over readers, so the folder is laid out here)
+// leaves no list and the old one in a backup dated as the old list: it
+// comes back, and no later save deletes it.
+TEST(KilledSave, AListLeftOnlyInABackupComesBack) {
+    TempDirectory dir;
+    const std::string folder = dir.path().substr(0, dir.path().size() - 1);
+    ASSERT_TRUE(WriteFileBytes(dir.File("WhiteList.0000c0de.bak"), Image(1)));
+    Leftovers(folder, 60);
+    WhiteListStore store(folder.c_str());
+    store.LoadIfEmpty();
+    EXPECT_EQ(40, store.Count());
+    ASSERT_TRUE(store.Append("http://after.example/"));
+    ASSERT_TRUE(store.Save());
+    std::vector<AnsiString> expected = SaveList(1);
+    expected.emplace_back("http://after.example/");
+    EXPECT_EQ(std::string(FormatWhiteList(expected).c_str()), ReadFileBytes(dir.File(kWhiteListFileName)));
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 // A browser process that saves its white list once, for the test that
 // kills it half-way:
 //
-//   korvane_saving_child <folder> <serial> <event prefix>
+//   korvane_saving_child <folder> <serial> <event prefix> [entry]
 //
 // Waits for the event "<prefix>.go", loads the list in <folder> as a
-// browser process does, changes it to list <serial> (save_lists.h), sets
-// "<prefix>.saving" and saves, then sets "<prefix>.done". Exit code 0 when
-// the save succeeded, 1 when it failed, 2 on bad usage or no go.
+// browser process does, changes it to list <serial> (save_lists.h), or
+// adds entry to it, sets "<prefix>.saving" and saves, then sets
+// "<prefix>.done". Exit code 0 when the save succeeded, 1 when it failed,
+// 2 on bad usage or no go.
 #include <windows.h>
 
 #include <cstdlib>
@@ -27,7 +28,10 @@ int main(int argc, char** argv) {
     if (WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 2;
     korvane::WhiteListStore store(argv[1]);
     store.LoadIfEmpty();
-    store.ReplaceAll(korvane::test::SaveList(static_cast<unsigned>(std::atoi(argv[2]))));
+    if (argc > 4)
+        store.Append(argv[4]);
+    else
+        store.ReplaceAll(korvane::test::SaveList(static_cast<unsigned>(std::atoi(argv[2]))));
     SetEvent(saving);
     const bool saved = store.Save();
     SetEvent(done);

@@ -7,7 +7,9 @@
 //     expect FIELD VALUE   fail (exit 1) unless the switch holds VALUE
 //     nonzero FIELD        fail (exit 1) unless the switch is not 0
 //     signal NAME          set the named event NAME
-//     wait NAME            wait (at most 30 s) for the named event NAME
+//     wait NAME            wait (at most 30 s) for the named event NAME,
+//                          handling this thread's window messages meanwhile
+//     not-loaded DLL       fail unless the DLL named is not loaded
 //     event                one browser event to a new helper, on this thread
 //     owner-here           fail unless this thread owns the keyboard hook
 //     tray-here            fail unless the DLL's tray window is on this thread
@@ -147,9 +149,15 @@ int main(int argc, char** argv) {
             CloseHandle(event);
         } else if (!std::strcmp(command, "wait") && i + 1 < argc) {
             HANDLE event = NamedEvent(argv[++i]);
-            const DWORD result = WaitForSingleObject(event, 30000);
+            const bool set = korvane::test::WaitUntil(
+                [event] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }, 30000);
             CloseHandle(event);
-            if (result != WAIT_OBJECT_0) return 3;
+            if (!set) return 3;
+        } else if (!std::strcmp(command, "not-loaded") && i + 1 < argc) {
+            if (GetModuleHandleA(argv[++i])) {
+                std::printf("probe: %s is loaded\n", argv[i]);
+                status = 1;
+            }
         } else if (!std::strcmp(command, "event")) {
             if (!BrowserEvent(dll)) status = 1;
         } else if (!std::strcmp(command, "owner-here")) {

@@ -22,6 +22,10 @@ namespace {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+LRESULT CALLBACK PassKey(int code, WPARAM wParam, LPARAM lParam) {
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 class StartupTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,15 +44,17 @@ protected:
         std::unique_ptr<ChildProcess> process;
     };
 
-    // A process that loads the library and keeps it until released.
-    Held& Hold() {
+    // A process that loads the library and keeps it until released; before
+    // and after: probe commands before it says it is ready, and after.
+    Held& Hold(const std::string& before = "", const std::string& after = "") {
         static int counter = 0;
         const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
         auto held = std::make_unique<Held>();
         held->release = "korvane-release-" + tag;
         const std::string ready = "korvane-ready-" + tag;
         HANDLE readyEvent = CreateEventA(nullptr, TRUE, FALSE, ready.c_str());
-        held->process.reset(new ChildProcess(Probe() + " signal " + ready + " wait " + held->release));
+        held->process.reset(new ChildProcess(Probe() + " " + before + " signal " + ready + " " + after +
+                                             " wait " + held->release));
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(readyEvent, 30000));
         CloseHandle(readyEvent);
         held_.push_back(std::move(held));
@@ -113,7 +119,9 @@ TEST_F(StartupTest, FirstProcessHooksTheKeyboardLoadsTheSettingsAndShowsItsIcon)
     test::DeleteKeyTree(HKEY_CURRENT_USER, kBrowserMainKey);
     const size_t iconsBefore = TrayIcons();
 
-    Held& first = Hold();
+    // Nothing that would deadlock under the loader lock: no library (the
+    // shell's) is loaded, no notification area called, until attach is over.
+    Held& first = Hold("not-loaded shell32.dll");
     SharedView& view = View();
     EXPECT_NE(nullptr, view->keyboardHook);
     EXPECT_EQ(1, view->instanceCount);
@@ -227,7 +235,9 @@ TEST_F(StartupTest, ALoadedLibraryStaysUntilItsProcessEnds) {
 
 // The hook belongs to a live thread of a live process. Windows removes a
 // hook with its thread and Wine keeps it, so the owner is checked directly.
-TEST_F(StartupTest, TheNextLoadAfterTheOwnerEndsOwnsTheHookAndStartsAfresh) {
+// The switches are the user's: they start afresh only when no process of
+// the session has the library, never because the hook changed hands.
+TEST_F(StartupTest, TheNextLoadAfterTheOwnerEndsOwnsTheHookAndKeepsTheSwitches) {
     Store(kSoundValue, 1);
     Held& p1 = Hold();
     SharedView& view = View();
@@ -241,15 +251,51 @@ TEST_F(StartupTest, TheNextLoadAfterTheOwnerEndsOwnsTheHookAndStartsAfresh) {
     EXPECT_EQ(p3.process->id(), view->hookOwnerProcess);
     EXPECT_NE(0u, view->hookOwnerThread);
     EXPECT_NE(nullptr, view->keyboardHook);
-    EXPECT_EQ(0, view->popupsAllowed);
-    EXPECT_EQ(1, view->soundOn);
+    EXPECT_EQ(1, view->popupsAllowed);
+    EXPECT_EQ(0, view->soundOn);
     EXPECT_EQ(2, view->instanceCount);  // counted, deciding nothing
 
-    // A browser killed: no detach runs, and the next load starts afresh.
-    view->popupsAllowed = 1;
+    // A browser killed: no detach runs, and the next load owns the hook.
     p3.process.reset();
-    EXPECT_EQ(0, RunProcess(Probe() + " owner-here expect popupsAllowed 0"));
+    EXPECT_EQ(0, RunProcess(Probe() + " owner-here expect popupsAllowed 1 expect soundOn 0"));
+    // No process left: the next one starts afresh, with the stored settings.
     Release(p2);
+    view_.reset();
+    EXPECT_EQ(0, RunProcess(Probe() + " expect popupsAllowed 0 expect soundOn 1"));
+
+    // Only the owner's thread ended (its window closed): F9 stays off too.
+    Hold("--on-thread");
+    View()->soundOn = 0;
+    EXPECT_EQ(0, RunProcess(Probe() + " owner-here expect soundOn 0"));
+}
+
+// Any process of the user may write the shared block: a new owner removes
+// only a hook that its own process set, never one whose handle it read there.
+TEST_F(StartupTest, ANewOwnerRemovesNoHookWhoseHandleItReadInTheSharedBlock) {
+    Held& p1 = Hold();
+    HHOOK mine = SetWindowsHookExA(WH_KEYBOARD, PassKey, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, mine);
+    View()->keyboardHook = mine;
+    Release(p1);
+    EXPECT_EQ(0, RunProcess(Probe() + " owner-here"));
+    EXPECT_TRUE(UnhookWindowsHookEx(mine)) << "another process removed this one's hook";
+}
+
+// The owner's first window closes and a later process takes the hook over
+// and shows the icon; the first one's next event must not show a second.
+// The icons are counted in Wine's notification area.
+TEST_F(StartupTest, AHandOverNeverLeavesTwoIcons) {
+    if (!test::RunningOnWine()) GTEST_SKIP() << "counts the icons of Wine's notification area";
+    const size_t before = TrayIcons();
+    const std::string go = "korvane-go-" + std::to_string(GetCurrentProcessId());
+    HANDLE goEvent = CreateEventA(nullptr, TRUE, FALSE, go.c_str());
+    Hold("--on-thread", "wait " + go + " event");
+    Hold("", "event");
+    EXPECT_TRUE(TrayIconsBecome(before + 1));
+    SetEvent(goEvent);
+    test::PumpMessages(1500);
+    EXPECT_EQ(before + 1, TrayIcons());
+    CloseHandle(goEvent);
 }
 
 // The thread that loaded the library ends (its browser window was closed)

@@ -79,6 +79,15 @@ TEST(WhiteListFile, OverLongTokenIsDroppedWholeNotCut) {
     EXPECT_STREQ("http://after/", entries[1].c_str());
 }
 
+// A file no honest list comes near (a token without end, or endless white
+// space) is read up to a bound: what lies within it is kept, nothing after.
+TEST(WhiteListFile, ReadingStopsAtABoundNoHonestListReaches) {
+    for (const char filler : {' ', 'x'}) {
+        const std::string text = "http://kept/ " + std::string(2 << 20, filler) + " http://beyond/";
+        EXPECT_EQ(std::vector<std::string>{"http://kept/"}, Texts(ParseWhiteList(text.data(), text.size())));
+    }
+}
+
 TEST(WhiteListFile, ANulInsideATokenEndsTheEntryThere) {
     const char text[] = "ab\0cd \0xy ok";
     auto entries = ParseWhiteList(text, sizeof text - 1);
@@ -180,6 +189,7 @@ TEST_F(WhiteListStoreTest, ProcessesNeverRevertOrLoseEachOthersChanges) {
         {none, none, {"a", "b", "c"}},
         {addD, none, {"a", "b", "c", "d"}},
         {addD, [](WhiteListStore& s) { s.Append("e"); }, {"a", "b", "c", "d", "e"}},
+        {addD, addD, {"a", "b", "c", "d"}},  // added on both sides: once
         {keep(List({"a", "c"})), keep(List({"b", "c"})), {"c"}},
         // B's user emptied the list; a helper created then does not load it.
         {addD, [](WhiteListStore& s) { s.ReplaceAll({}), s.LoadIfEmpty(); }, {"d"}},

@@ -44,8 +44,11 @@ std::string ShowList(const List& list) {
 
 // The file read plainly: its units after the byte-order mark, up to a
 // Ctrl-Z, split at white space; each token cut at a NUL and converted, and
-// kept when it is an entry the store can hold, up to the capacity.
+// kept when it is an entry the store can hold, up to the capacity. Nothing
+// past the read limit counts, nor a token the limit cuts.
 List ExpectedEntries(const uint8_t* data, size_t size) {
+    const bool cut = size > kWhiteListFileLimit;
+    if (cut) size = kWhiteListFileLimit;
     enum { Ansi, Utf8, Utf16 } encoding = Ansi;
     size_t start = 0;
     if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
@@ -60,12 +63,13 @@ List ExpectedEntries(const uint8_t* data, size_t size) {
         units.assign(data + start, data + size);
     }
     const auto end = std::find(units.begin(), units.end(), 0x1Au);
+    const bool ended = end != units.end();
     units.erase(end, units.end());
 
     const size_t longest = encoding == Ansi ? kWhiteListEntryMax : 3 * kWhiteListEntryMax + 3;
     List entries;
     std::vector<unsigned> token;
-    units.push_back(' ');
+    if (ended || !cut) units.push_back(' ');
     for (const unsigned unit : units) {
         if (!IsSpace(unit)) {
             token.push_back(unit);
@@ -156,6 +160,27 @@ void CheckMerge(const List& pieces) {
     std::sort(sortedOurs.begin(), sortedOurs.end());
     FUZZ_CHECK(sortedMerged == sortedOurs, "merge without changes of theirs: %s",
                ShowList(Texts(merged)).c_str());
+    // Both changed: each entry as often as both changes say, a change both
+    // sides made once.
+    merged.clear();
+    if (!MergeWhiteLists(base, ours, theirs, &merged)) return;
+    const List result = Texts(merged);
+    for (const List* list : {&lists[0], &lists[1], &lists[2]})
+        for (const std::string& entry : *list) {
+            auto count = [&](const List& l) { return std::count(l.begin(), l.end(), entry); };
+            const long b = count(lists[0]), o = count(lists[1]), t = count(lists[2]);
+            const long want = (o >= b && t >= b) ? std::max(o, t)
+                              : (o <= b && t <= b) ? std::min(o, t) : o + t - b;
+            FUZZ_CHECK(count(result) == want, "merge keeps %s %ld times, not %ld",
+                       fuzz::Show(entry).c_str(), count(result), want);
+        }
+    // A dialog's list brought in line with the store holds the store's
+    // entries; one the store holds as shown stays as it is.
+    List followed = Texts(FollowStore(ours, theirs)), sortedTheirs = lists[2];
+    std::sort(followed.begin(), followed.end());
+    std::sort(sortedTheirs.begin(), sortedTheirs.end());
+    FUZZ_CHECK(followed == sortedTheirs, "followed %s", ShowList(followed).c_str());
+    FUZZ_CHECK(Texts(FollowStore(ours, ours)) == lists[1], "a list in line changed");
 }
 
 }  // namespace
