@@ -19,7 +19,7 @@ bool IsIndex(const std::string& text) {
     return true;
 }
 
-const detail::Node* Choose(const std::vector<detail::Node*>& elements, const std::string& selector) {
+const detail::Node* Choose(const detail::NodeList& elements, const std::string& selector) {
     if (IsIndex(selector)) {
         const size_t index = static_cast<size_t>(std::atol(selector.c_str()));
         return index < elements.size() ? elements[index] : nullptr;
@@ -29,7 +29,7 @@ const detail::Node* Choose(const std::vector<detail::Node*>& elements, const std
         for (const char* attribute : {"id", "name"})
             for (const detail::Node* node : elements)
                 if (const detail::Attribute* value = node->Find(attribute))
-                    if (value->value == key) return node;
+                    if (std::wstring_view(value->value) == key) return node;
         return nullptr;
     }
     const std::string prefix = "text:";
@@ -54,7 +54,7 @@ Document::Document(std::shared_ptr<detail::Tree> tree) : tree_(std::move(tree)) 
 
 std::shared_ptr<Document> Document::Parse(const std::string& html, const std::string& url,
                                           const DomOptions& options) {
-    auto tree = std::make_shared<detail::Tree>();
+    auto tree = std::make_shared<detail::Tree>(html.size());
     tree->url = url;
     tree->urlWide = detail::AnsiToWide(url);
     tree->options = options;
@@ -95,20 +95,29 @@ ClickTarget Document::FindClickable(const std::string& tag, const std::string& s
 
 std::vector<PropertyWrite> Document::Writes() const {
     korvane::ScopedLock hold(tree_->lock);
-    return tree_->writes;
+    std::vector<PropertyWrite> writes;
+    writes.reserve(tree_->writes.size());
+    for (const detail::LoggedWrite& logged : tree_->writes) {
+        PropertyWrite& write = writes.emplace_back();
+        write.tag = logged.node->tag;
+        write.index = logged.node->tagIndex;
+        if (const detail::Attribute* id = logged.node->Find("id")) write.id = detail::WideToAnsi(id->value);
+        write.property = logged.property;
+        write.value = logged.value;
+        write.type = logged.type;
+    }
+    return writes;
 }
 
 std::vector<std::string> Document::WriteLog() const {
-    korvane::ScopedLock hold(tree_->lock);
     std::vector<std::string> lines;
-    lines.reserve(tree_->writes.size());
-    for (const PropertyWrite& write : tree_->writes) lines.push_back(write.Text());
+    for (const PropertyWrite& write : Writes()) lines.push_back(write.Text());
     return lines;
 }
 
 std::vector<std::string> Document::ReadLog() const {
     korvane::ScopedLock hold(tree_->lock);
-    return tree_->reads;
+    return std::vector<std::string>(tree_->reads.begin(), tree_->reads.end());
 }
 
 void Document::ClearWrites() {

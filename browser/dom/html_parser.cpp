@@ -83,7 +83,7 @@ bool IsOneOf(const std::string& tag, std::initializer_list<const char*> names) {
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool IsBlank(const std::wstring& text) {
+bool IsBlank(std::wstring_view text) {
     for (wchar_t c : text)
         if (!IsAsciiSpace(c)) return false;
     return true;
@@ -100,9 +100,12 @@ bool StartsWithNoCase(const char* s, size_t n, size_t at, const char* prefix) {
     return true;
 }
 
+using Attributes = std::pmr::vector<Attribute>;
+
 struct Tag {
+    explicit Tag(std::pmr::memory_resource* heap) : attributes(heap) {}
     std::string name;
-    std::vector<Attribute> attributes;
+    Attributes attributes;  // in the document's heap, to be moved into its element
     bool selfClosing = false;
 };
 
@@ -122,13 +125,14 @@ public:
     }
 
     bool scripting() const { return scripting_; }
+    std::pmr::memory_resource* heap() const { return &tree_.heap; }
 
     // Returns the element the tag made and whether it is open for content.
     std::pair<Node*, bool> StartTag(Tag& tag);
     void EndTag(const std::string& name);
-    void Text(std::wstring&& text);
-    void RawText(Node* element, std::wstring&& text);
-    void Comment(std::wstring&& text);
+    void Text(std::pmr::wstring&& text);
+    void RawText(Node* element, std::pmr::wstring&& text);
+    void Comment(std::pmr::wstring&& text);
     // At the end of the page: a page without body or frameset gets an
     // empty body, as every document in the browser has one.
     void Finish() {
@@ -138,7 +142,7 @@ public:
 private:
     enum class Mode { BeforeBody, InBody, InFrameset, AfterFrameset };
 
-    Node* Create(const std::string& tag, std::vector<Attribute> attributes) {
+    Node* Create(const std::string& tag, Attributes&& attributes) {
         Node* node = tree_.NewNode(NodeKind::Element);
         node->tag = tag;
         node->attributes = std::move(attributes);
@@ -197,18 +201,18 @@ private:
         const size_t index = FindInScope(tag, scope);
         if (index) PopTo(index);
     }
-    Node* Insert(const std::string& name, std::vector<Attribute> attributes, bool push) {
+    Node* Insert(const std::string& name, Attributes&& attributes, bool push) {
         Node* node = Create(name, std::move(attributes));
         Append(InsertionParent(), node);
         if (push) Push(node);
         return node;
     }
-    static void Merge(Node* target, std::vector<Attribute>& attributes) {
+    static void Merge(Node* target, Attributes& attributes) {
         std::unordered_set<std::string> names;
-        for (const Attribute& attribute : target->attributes) names.insert(attribute.name);
+        for (const Attribute& attribute : target->attributes) names.emplace(attribute.name);
         for (Attribute& attribute : attributes) {
             if (target->attributes.size() >= kMaxAttributes) return;
-            if (names.insert(attribute.name).second) target->attributes.push_back(std::move(attribute));
+            if (names.emplace(attribute.name).second) target->attributes.push_back(std::move(attribute));
         }
     }
     void CloseHead() {
@@ -391,7 +395,8 @@ void Builder::EndTag(const std::string& name) {
         return;
     }
     if (name == "br") {
-        Tag br{"br", {}, false};
+        Tag br(heap());
+        br.name = "br";
         StartTag(br);
         return;
     }
@@ -435,7 +440,7 @@ void Builder::EndTag(const std::string& name) {
     ClosePopTo(name, kDefaultScope);
 }
 
-void Builder::Text(std::wstring&& text) {
+void Builder::Text(std::pmr::wstring&& text) {
     if (text.empty()) return;
     if (mode_ == Mode::InFrameset || mode_ == Mode::AfterFrameset) return;
     if (mode_ == Mode::BeforeBody) {
@@ -456,7 +461,7 @@ void Builder::Text(std::wstring&& text) {
     Append(parent, node);
 }
 
-void Builder::RawText(Node* element, std::wstring&& text) {
+void Builder::RawText(Node* element, std::pmr::wstring&& text) {
     if (!element || text.empty()) return;
     Node* node = tree_.NewNode(NodeKind::Text);
     node->rawText = element->tag != "title" && element->tag != "textarea";
@@ -464,7 +469,7 @@ void Builder::RawText(Node* element, std::wstring&& text) {
     Append(element, node);
 }
 
-void Builder::Comment(std::wstring&& text) {
+void Builder::Comment(std::pmr::wstring&& text) {
     if (mode_ == Mode::AfterFrameset) return;
     Node* node = tree_.NewNode(NodeKind::Comment);
     node->tag = "!";
@@ -498,7 +503,7 @@ private:
 
     void EmitText(size_t begin, size_t end) {
         if (end <= begin) return;
-        std::wstring text;
+        std::pmr::wstring text(builder_.heap());
         AppendDecoded(text, s_ + begin, end - begin, false);
         builder_.Text(std::move(text));
     }
@@ -549,12 +554,12 @@ private:
     // "<!--->" are empty comments; an unclosed comment runs to the end.
     void Comment(size_t start) {
         if (start < n_ && s_[start] == '>') {
-            builder_.Comment(std::wstring());
+            builder_.Comment(std::pmr::wstring(builder_.heap()));
             pos_ = start + 1;
             return;
         }
         if (start + 1 < n_ && s_[start] == '-' && s_[start + 1] == '>') {
-            builder_.Comment(std::wstring());
+            builder_.Comment(std::pmr::wstring(builder_.heap()));
             pos_ = start + 2;
             return;
         }
@@ -587,7 +592,7 @@ private:
     }
 
     void EmitComment(size_t begin, size_t end) {
-        std::wstring text;
+        std::pmr::wstring text(builder_.heap());
         if (end > begin) AppendAnsi(text, s_ + begin, end - begin);
         builder_.Comment(std::move(text));
     }
@@ -607,7 +612,7 @@ private:
             BogusComment(at + 2);
             return;
         }
-        Tag tag;
+        Tag tag(builder_.heap());
         size_t end = 0;
         if (!ReadTag(at + 2, tag, &end)) {
             pos_ = n_;  // cut off by the end of the page
@@ -618,7 +623,7 @@ private:
     }
 
     void StartTag() {
-        Tag tag;
+        Tag tag(builder_.heap());
         size_t end = 0;
         if (!ReadTag(pos_ + 1, tag, &end)) {
             pos_ = n_;
@@ -660,7 +665,7 @@ private:
             tag.selfClosing = false;
             const size_t nameStart = p++;
             while (p < n_ && !IsTagSpace(s_[p]) && s_[p] != '/' && s_[p] != '>' && s_[p] != '=') ++p;
-            Attribute attribute;
+            Attribute attribute(builder_.heap());
             attribute.name = LowerAscii(std::string(s_ + nameStart, p - nameStart));
             while (p < n_ && IsTagSpace(s_[p])) ++p;
             if (p < n_ && s_[p] == '=') {
@@ -691,16 +696,16 @@ private:
 
     // The first of duplicated attributes wins. Few attributes are compared
     // one by one; past that a set keeps a tag of many attributes linear.
-    static bool IsDuplicate(const std::vector<Attribute>& attributes,
-                            std::unordered_set<std::string>& seen, const std::string& name) {
+    static bool IsDuplicate(const Attributes& attributes, std::unordered_set<std::string>& seen,
+                            std::string_view name) {
         if (attributes.size() < 16) {
             for (const Attribute& attribute : attributes)
                 if (attribute.name == name) return true;
             return false;
         }
         if (seen.empty())
-            for (const Attribute& attribute : attributes) seen.insert(attribute.name);
-        return !seen.insert(name).second;
+            for (const Attribute& attribute : attributes) seen.emplace(attribute.name);
+        return !seen.emplace(name).second;
     }
 
     // Raw text up to the element's end tag, which is then read as usual.
@@ -720,7 +725,7 @@ private:
                 break;
             ++i;
         }
-        std::wstring text;
+        std::pmr::wstring text(builder_.heap());
         if (decode) {
             AppendDecoded(text, s_ + start, i - start, false);
         } else {
@@ -731,7 +736,7 @@ private:
     }
 
     void RawRest(Node* element) {
-        std::wstring text;
+        std::pmr::wstring text(builder_.heap());
         AppendAnsi(text, s_ + pos_, n_ - pos_);
         builder_.RawText(element, std::move(text));
         pos_ = n_;

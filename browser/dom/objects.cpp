@@ -28,9 +28,9 @@ HRESULT Guarded(F&& body) noexcept {
     }
 }
 
-BSTR Bstr(const std::wstring& text) { return NewBstr(text.data(), text.size()); }
+BSTR Bstr(std::wstring_view text) { return NewBstr(text.data(), text.size()); }
 // An empty text comes back as NULL, as MSHTML answers for unset strings.
-BSTR BstrOrNull(const std::wstring& text) { return text.empty() ? nullptr : Bstr(text); }
+BSTR BstrOrNull(std::wstring_view text) { return text.empty() ? nullptr : Bstr(text); }
 
 std::wstring FromBstr(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
@@ -126,7 +126,7 @@ bool NamedIn(const std::vector<std::string>& names, const std::string& name) {
 
 // A leading decimal number of pixels ("468", " 60px"); false for anything
 // else, percentages included.
-bool PixelValue(const std::wstring& text, long& value) {
+bool PixelValue(std::wstring_view text, long& value) {
     size_t i = 0;
     while (i < text.size() && IsAsciiSpace(text[i])) ++i;
     const size_t digits = i;
@@ -141,26 +141,18 @@ bool PixelValue(const std::wstring& text, long& value) {
     return true;
 }
 
-bool EqualsIgnoreCase(const std::wstring& a, const std::wstring& b) {
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
     return a.size() == b.size() && UpperAscii(a) == UpperAscii(b);
 }
 
-HRESULT NewCollection(const std::shared_ptr<Tree>& tree, std::string name,
-                      const std::vector<Node*>* items, std::vector<Node*> owned, REFIID iid,
-                      void** out);
+HRESULT NewCollection(const std::shared_ptr<Tree>& tree, std::string name, const NodeList* items,
+                      NodeList owned, REFIID iid, void** out);
 HRESULT GetElementObject(const std::shared_ptr<Tree>& tree, Node* node, REFIID iid, void** out);
 HRESULT NewStyle(const std::shared_ptr<Tree>& tree, Node* node, REFIID iid, void** out);
 
-// The caller holds the tree's lock.
-void LogWrite(Tree& tree, const Node& node, const char* property, std::string value, VARTYPE type) {
-    PropertyWrite write;
-    write.tag = node.tag;
-    write.index = node.tagIndex;
-    if (const Attribute* id = node.Find("id")) write.id = WideToAnsi(id->value);
-    write.property = property;
-    write.value = std::move(value);
-    write.type = type;
-    tree.writes.push_back(std::move(write));
+// The caller holds the tree's lock. property is a literal.
+void LogWrite(Tree& tree, const Node& node, const char* property, std::string_view value, VARTYPE type) {
+    tree.writes.emplace_back(&node, property, value, type);
 }
 
 // Reference counting shared by the objects: every reference taken and
@@ -237,7 +229,7 @@ public:
             if (!value) return E_POINTER;
             *value = nullptr;
             if (PropertyFails(ref_.tree()->options.failures.readFail, *node_, "visibility")) return E_FAIL;
-            *value = BstrOrNull(node_->visibilityWritten ? node_->visibility : InlineVisibility());
+            *value = BstrOrNull(node_->visibilityWritten ? std::wstring(node_->visibility) : InlineVisibility());
             return S_OK;
         });
     }
@@ -465,7 +457,7 @@ private:
         Tree& tree = this->tree();
         if (tree.options.logReads) {
             korvane::ScopedLock hold(tree.lock);
-            tree.reads.push_back(node_->tag + "#" + std::to_string(node_->tagIndex) + " " + property);
+            tree.reads.emplace_back(node_->tag + "#" + std::to_string(node_->tagIndex) + " " + property);
         }
         return PropertyFails(tree.options.failures.readFail, *node_, property);
     }
@@ -550,7 +542,7 @@ private:
             VariantInit(p);
             if (ReadFails(name)) return E_FAIL;
             const Attribute* attribute = node_->Find(name);
-            V_BSTR(p) = Bstr(attribute ? attribute->value : std::wstring());
+            V_BSTR(p) = attribute ? Bstr(attribute->value) : Bstr(std::wstring_view());
             V_VT(p) = VT_BSTR;
             return S_OK;
         });
@@ -577,8 +569,8 @@ class CollectionObject final : public stubs::IHTMLElementCollectionStub {
 public:
     // items is borrowed from the tree, or null for a collection that owns
     // its list.
-    CollectionObject(std::shared_ptr<Tree> tree, std::string name, const std::vector<Node*>* items,
-                     std::vector<Node*> owned)
+    CollectionObject(std::shared_ptr<Tree> tree, std::string name, const NodeList* items,
+                     NodeList owned)
         : ref_(std::move(tree)), name_(std::move(name)), owned_(std::move(owned)),
           items_(items ? items : &owned_) {}
 
@@ -639,7 +631,7 @@ public:
             if (items_ == &tree.all)
                 return NewCollection(ref_.tree(), tag, &tree.ElementsOf(tag), {}, IID_IDispatch,
                                      reinterpret_cast<void**>(p));
-            std::vector<Node*> matching;
+            NodeList matching;
             for (Node* node : *items_)
                 if (node->tag == tag) matching.push_back(node);
             return NewCollection(ref_.tree(), tag, nullptr, std::move(matching), IID_IDispatch,
@@ -666,7 +658,7 @@ private:
     // By id or name: one element, or a collection of all that carry it;
     // with an index, the element at that place among them.
     HRESULT ItemNamed(const std::wstring& key, const VARIANT& index, IDispatch** p) {
-        std::vector<Node*> named;
+        NodeList named;
         for (Node* node : *items_) {
             const Attribute* id = node->Find("id");
             const Attribute* name = node->Find("name");
@@ -689,8 +681,8 @@ private:
 
     RefCount ref_;
     std::string name_;  // the tag name it was made for; "*" for the all collection
-    std::vector<Node*> owned_;
-    const std::vector<Node*>* items_;
+    NodeList owned_;  // in the process's heap: it goes with the collection
+    const NodeList* items_;
 };
 
 // --- Document --------------------------------------------------------------
@@ -756,7 +748,7 @@ public:
         return Guarded([&] {
             if (!p) return E_POINTER;
             *p = nullptr;
-            const std::vector<Node*>& titles = ref_.tree()->ElementsOf("title");
+            const NodeList& titles = ref_.tree()->ElementsOf("title");
             if (!titles.empty()) *p = Bstr(CollapseSpace(InnerText(*titles[0])));
             if (!*p) *p = Bstr(std::wstring());
             return S_OK;
@@ -801,9 +793,8 @@ HRESULT Handout(Object* object, REFIID iid, void** out) {
     return result;
 }
 
-HRESULT NewCollection(const std::shared_ptr<Tree>& tree, std::string name,
-                      const std::vector<Node*>* items, std::vector<Node*> owned, REFIID iid,
-                      void** out) {
+HRESULT NewCollection(const std::shared_ptr<Tree>& tree, std::string name, const NodeList* items,
+                      NodeList owned, REFIID iid, void** out) {
     return Handout(new CollectionObject(tree, std::move(name), items, std::move(owned)), iid, out);
 }
 

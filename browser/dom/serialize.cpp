@@ -6,7 +6,7 @@
 namespace standin::detail {
 namespace {
 
-bool NeedsQuotes(const std::wstring& value) {
+bool NeedsQuotes(std::wstring_view value) {
     if (value.empty()) return true;
     for (wchar_t c : value) {
         const bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') ||
@@ -16,7 +16,7 @@ bool NeedsQuotes(const std::wstring& value) {
     return false;
 }
 
-void AppendEscapedText(std::wstring& out, const std::wstring& text) {
+void AppendEscapedText(std::wstring& out, std::wstring_view text) {
     for (wchar_t c : text) {
         switch (c) {
             case L'&': out += L"&amp;"; break;
@@ -28,7 +28,7 @@ void AppendEscapedText(std::wstring& out, const std::wstring& text) {
     }
 }
 
-void AppendAttribute(std::wstring& out, const std::string& name, const std::wstring& value,
+void AppendAttribute(std::wstring& out, std::string_view name, std::wstring_view value,
                      bool valueless) {
     out.push_back(L' ');
     AppendAnsi(out, name.data(), name.size());
@@ -51,11 +51,13 @@ void AppendAttribute(std::wstring& out, const std::string& name, const std::wstr
     out.push_back(L'"');
 }
 
-std::wstring StyleWithVisibility(const std::wstring& style, const std::wstring& visibility) {
-    std::wstring out = style;
+std::wstring StyleWithVisibility(std::wstring_view style, std::wstring_view visibility) {
+    std::wstring out(style);
     while (!out.empty() && (IsAsciiSpace(out.back()) || out.back() == L';')) out.pop_back();
     if (!out.empty()) out += L"; ";
-    return out + L"VISIBILITY: " + visibility;
+    out += L"VISIBILITY: ";
+    out += visibility;
+    return out;
 }
 
 void AppendNode(std::wstring& out, const Node& node);
@@ -98,7 +100,7 @@ void AppendNode(std::wstring& out, const Node& node) {
         AppendAttribute(out, attribute.name, attribute.value, attribute.valueless);
     }
     if (node.visibilityWritten && !styleWritten)
-        AppendAttribute(out, "style", StyleWithVisibility(std::wstring(), node.visibility), false);
+        AppendAttribute(out, "style", StyleWithVisibility(std::wstring_view(), node.visibility), false);
     out.push_back(L'>');
     if (IsVoidTag(node.tag)) return;
     AppendChildren(out, node);

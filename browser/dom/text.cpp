@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory_resource>
 #include <unordered_map>
 
 namespace standin::detail {
@@ -128,7 +129,8 @@ unsigned long NumericCodePoint(unsigned long value) {
 
 // Decodes the reference at p[0] == '&'. Returns the bytes used, 0 when it
 // is no reference (the '&' then stands for itself).
-size_t DecodeReference(std::wstring& out, const char* p, size_t n, bool inAttribute) {
+template <typename WideString>
+size_t DecodeReference(WideString& out, const char* p, size_t n, bool inAttribute) {
     if (n < 2) return 0;
     if (p[1] == '#') {
         size_t i = 2;
@@ -173,7 +175,8 @@ size_t DecodeReference(std::wstring& out, const char* p, size_t n, bool inAttrib
 
 }  // namespace
 
-void AppendAnsi(std::wstring& out, const char* bytes, size_t length) {
+template <typename WideString>
+void AppendAnsi(WideString& out, const char* bytes, size_t length) {
     size_t i = 0;
     while (i < length) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
@@ -221,9 +224,10 @@ std::string WideToAnsi(const wchar_t* text, size_t length) {
     return out;
 }
 
-std::string WideToAnsi(const std::wstring& text) { return WideToAnsi(text.data(), text.size()); }
+std::string WideToAnsi(std::wstring_view text) { return WideToAnsi(text.data(), text.size()); }
 
-void AppendDecoded(std::wstring& out, const char* bytes, size_t length, bool inAttribute) {
+template <typename WideString>
+void AppendDecoded(WideString& out, const char* bytes, size_t length, bool inAttribute) {
     size_t i = 0;
     while (i < length) {
         const void* amp = std::memchr(bytes + i, '&', length - i);
@@ -240,7 +244,8 @@ void AppendDecoded(std::wstring& out, const char* bytes, size_t length, bool inA
     }
 }
 
-void AppendCodePoint(std::wstring& out, unsigned long codePoint) {
+template <typename WideString>
+void AppendCodePoint(WideString& out, unsigned long codePoint) {
     if (codePoint < 0x10000) {
         out.push_back(static_cast<wchar_t>(codePoint));
         return;
@@ -256,7 +261,8 @@ std::string LowerAscii(std::string text) {
     return text;
 }
 
-std::wstring UpperAscii(std::wstring text) {
+std::wstring UpperAscii(std::wstring_view source) {
+    std::wstring text(source);
     for (wchar_t& c : text)
         if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
     return text;
@@ -266,7 +272,7 @@ bool IsAsciiSpace(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\f';
 }
 
-std::wstring CollapseSpace(const std::wstring& text) {
+std::wstring CollapseSpace(std::wstring_view text) {
     std::wstring out;
     out.reserve(text.size());
     bool pendingSpace = false;
@@ -281,5 +287,12 @@ std::wstring CollapseSpace(const std::wstring& text) {
     }
     return out;
 }
+
+template void AppendAnsi(std::wstring&, const char*, size_t);
+template void AppendAnsi(std::pmr::wstring&, const char*, size_t);
+template void AppendDecoded(std::wstring&, const char*, size_t, bool);
+template void AppendDecoded(std::pmr::wstring&, const char*, size_t, bool);
+template void AppendCodePoint(std::wstring&, unsigned long);
+template void AppendCodePoint(std::pmr::wstring&, unsigned long);
 
 }  // namespace standin::detail

@@ -7,28 +7,35 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace standin::detail {
 
+// The appending functions write into a std::wstring or into a document's
+// own std::pmr::wstring.
+
 // Appends page bytes as UTF-16. A NUL byte becomes U+FFFD, as browsers
 // replace it, so no BSTR handed out is cut short by an embedded NUL.
-void AppendAnsi(std::wstring& out, const char* bytes, size_t length);
+template <typename WideString>
+void AppendAnsi(WideString& out, const char* bytes, size_t length);
 std::wstring AnsiToWide(const std::string& bytes);
 std::string WideToAnsi(const wchar_t* text, size_t length);
-std::string WideToAnsi(const std::wstring& text);
+std::string WideToAnsi(std::wstring_view text);
 
 // Appends page bytes with their character references decoded (&amp;,
 // &#38;, &#x26;, the HTML 4 names). A reference without its ';' is decoded
 // only for the names browsers accept that way, and inside an attribute
 // value not when a letter, digit or '=' follows it ("?a=1&copy=2" stays).
-void AppendDecoded(std::wstring& out, const char* bytes, size_t length, bool inAttribute);
+template <typename WideString>
+void AppendDecoded(WideString& out, const char* bytes, size_t length, bool inAttribute);
 
-void AppendCodePoint(std::wstring& out, unsigned long codePoint);
+template <typename WideString>
+void AppendCodePoint(WideString& out, unsigned long codePoint);
 
 std::string LowerAscii(std::string text);
-std::wstring UpperAscii(std::wstring text);
+std::wstring UpperAscii(std::wstring_view text);
 bool IsAsciiSpace(wchar_t c);
 // Collapses runs of white space to one space and trims both ends.
-std::wstring CollapseSpace(const std::wstring& text);
+std::wstring CollapseSpace(std::wstring_view text);
 
 }  // namespace standin::detail

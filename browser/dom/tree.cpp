@@ -1,6 +1,7 @@
 #include "tree.h"
 
 #include <cstring>
+#include <new>
 
 #include "text.h"
 #include "url.h"
@@ -10,9 +11,38 @@ namespace {
 
 LONG processRefs = 0;
 
-const std::vector<Node*> kNoElements;
+const NodeList kNoElements;
 
 }  // namespace
+
+DocumentHeap::DocumentHeap(bool own) : heap_(own ? HeapCreate(0, 0, 0) : nullptr) {}
+
+DocumentHeap::~DocumentHeap() {
+    if (heap_) HeapDestroy(heap_);
+}
+
+void* DocumentHeap::do_allocate(size_t bytes, size_t alignment) {
+    if (!heap_ || alignment > MEMORY_ALLOCATION_ALIGNMENT)
+        return std::pmr::new_delete_resource()->allocate(bytes, alignment);
+    void* block = HeapAlloc(heap_, 0, bytes ? bytes : 1);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+void DocumentHeap::do_deallocate(void* block, size_t bytes, size_t alignment) {
+    if (!heap_ || alignment > MEMORY_ALLOCATION_ALIGNMENT) {
+        std::pmr::new_delete_resource()->deallocate(block, bytes, alignment);
+        return;
+    }
+    if (!abandoned_) HeapFree(heap_, 0, block);
+}
+
+Tree::Tree(size_t pageBytes)
+    : heap(pageBytes >= kOwnHeapBytes), nodes(&heap), all(&heap), writes(&heap), reads(&heap) {}
+
+// The nodes, lists and logs need not give their blocks back one by one:
+// the heap goes whole after them.
+Tree::~Tree() { heap.Abandon(); }
 
 const Attribute* Node::Find(const char* name) const {
     for (const Attribute& attribute : attributes)
@@ -26,16 +56,15 @@ Attribute* Node::Find(const char* name) {
     return nullptr;
 }
 
-void Node::Set(const char* name, const std::wstring& value) {
+void Node::Set(const char* name, std::wstring_view value) {
     if (Attribute* attribute = Find(name)) {
         attribute->value = value;
         attribute->valueless = false;
         return;
     }
-    Attribute attribute;
+    Attribute& attribute = attributes.emplace_back();
     attribute.name = name;
     attribute.value = value;
-    attributes.push_back(std::move(attribute));
 }
 
 Node* Tree::NewNode(NodeKind kind) {
@@ -61,7 +90,7 @@ void Tree::Index() {
         }
         Node* child = node->children[next++];
         if (child->kind == NodeKind::Text) continue;
-        std::vector<Node*>& sameTag = byTag[child->tag];
+        NodeList& sameTag = byTag.try_emplace(child->tag, &heap).first->second;
         child->allIndex = static_cast<long>(all.size());
         child->tagIndex = static_cast<long>(sameTag.size());
         all.push_back(child);
@@ -94,7 +123,7 @@ void Tree::Index() {
     }
 }
 
-const std::vector<Node*>& Tree::ElementsOf(const std::string& tag) const {
+const NodeList& Tree::ElementsOf(const std::string& tag) const {
     auto found = byTag.find(tag);
     return found == byTag.end() ? kNoElements : found->second;
 }

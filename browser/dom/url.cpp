@@ -30,7 +30,7 @@ bool IsSpecial(const std::wstring& scheme) {
     return scheme == L"http" || scheme == L"https" || scheme == L"ftp" || scheme == L"file";
 }
 
-std::wstring Clean(const std::wstring& text) {
+std::wstring Clean(std::wstring_view text) {
     size_t begin = 0;
     size_t end = text.size();
     while (begin < end && text[begin] <= L' ') ++begin;
@@ -142,7 +142,7 @@ bool Parse(const std::wstring& text, Parts& parts) {
 
 }  // namespace
 
-std::wstring ResolveUrl(const std::wstring& base, const std::wstring& reference) {
+std::wstring ResolveUrl(const std::wstring& base, std::wstring_view reference) {
     std::wstring ref = Clean(reference);
 
     // "C:\dir\page.htm" and "C:/dir/page.htm" name a file, not a scheme "c".

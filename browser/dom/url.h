@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace standin::detail {
 
@@ -12,6 +13,6 @@ namespace standin::detail {
 // case, "." and ".." segments are removed and an empty path becomes "/".
 // "C:\dir\page.htm" becomes a file address. A reference that cannot be
 // resolved (base "about:blank", a base without scheme) comes back as given.
-std::wstring ResolveUrl(const std::wstring& base, const std::wstring& reference);
+std::wstring ResolveUrl(const std::wstring& base, std::wstring_view reference);
 
 }  // namespace standin::detail

@@ -32,6 +32,26 @@ std::string Plain(const std::string& inside) {
     return "<html>" + kBody + inside + kMarks + "</body></html>";
 }
 
+// A source listing as documentation generators write them: for each line a
+// numbered link to itself, then the code's tokens in highlighted spans.
+std::string SourceListing(int lines) {
+    static const char* const kKinds[] = {"kw", "kw-2", "number", "string", "attr", "macro"};
+    std::string listing =
+        "<nav class=\"sidebar\"><h2>Files</h2></nav><main><section id=\"main-content\">"
+        "<div class=\"main-heading\"><h1>listing.rs</h1></div>"
+        "<div class=\"example-wrap digits-5\"><pre class=\"rust\"><code>";
+    listing.reserve(static_cast<size_t>(lines) * 130);
+    for (int line = 1; line <= lines; ++line) {
+        const std::string n = std::to_string(line);
+        listing += "<a href=#" + n + " id=" + n + " data-nosnippet>" + n + "</a>    ";
+        for (int token = 0; token < line % 4; ++token)
+            listing += std::string("<span class=\"") + kKinds[(line + token) % 6] + "\">let </span>value_" +
+                       std::to_string(line % 997) + "(a, b);";
+        listing += "\n";
+    }
+    return listing + "</code></pre></div></section></main>";
+}
+
 }  // namespace
 
 std::string RandomBytes(size_t n, unsigned seed) {
@@ -97,6 +117,13 @@ std::vector<HostilePage> HostilePages() {
                                "\">" + lone + "</a><img src=\"http://ads.example/" + lone +
                                "\" width=\"468\" height=\"60\"><div>" + lone + "</div>")));
     pages.back().scriptWritesHalves = true;
+
+    // The shape that once made every page of a window cost more than the
+    // one before, until the window stalled: large listings of 60,000
+    // numbered lines one after another, each link given a title and a
+    // target by the scan.
+    pages.push_back(Page("source listings, 6 in one window", "listing.html", Plain(SourceListing(60000))));
+    pages.back().timesInOneWindow = 6;
     return pages;
 }
 

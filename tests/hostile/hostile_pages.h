@@ -24,6 +24,14 @@ struct HostilePage {
     // link's target and address and the first image's address, which no
     // character reference can (the parser makes U+FFFD of those).
     bool scriptWritesHalves = false;
+    // The window shows the page this many times one after another, at
+    // addresses that differ in their query, as a reader goes from one
+    // listing of a project's sources to the next.
+    int timesInOneWindow = 1;
+    // The address of the page's showing-th showing, from 0.
+    std::string Address(int showing) const {
+        return showing ? url + "?" + std::to_string(showing + 1) : url;
+    }
 };
 
 std::vector<HostilePage> HostilePages();
