@@ -73,7 +73,6 @@ double NanosecondsPerJudgement(IDispatch* helper, DISPPARAMS* params, int iterat
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     for (int i = 0; i < iterations; ++i) {
-        newWindowPending = 0;
         helper->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, params,
                        nullptr, nullptr, nullptr);
     }

@@ -1,6 +1,8 @@
 #include "browser/browser_object.h"
 
 #include <olectl.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
 #include <new>
 #include <vector>
@@ -98,6 +100,8 @@ STDMETHODIMP BrowserObject::QueryInterface(REFIID riid, void** object) {
         *object = static_cast<IWebBrowser2*>(this);
     } else if (riid == IID_IConnectionPointContainer && options_.connectionPoints) {
         *object = static_cast<IConnectionPointContainer*>(this);
+    } else if (riid == IID_IServiceProvider) {
+        *object = static_cast<IServiceProvider*>(this);
     } else {
         return E_NOINTERFACE;
     }
@@ -361,6 +365,68 @@ STDMETHODIMP BrowserObject::FindConnectionPoint(REFIID riid, IConnectionPoint** 
     events_.AddRef();
     *result = &events_;
     return S_OK;
+}
+
+namespace {
+
+// The shell browser of a browser object, as IOleWindow: the window that
+// shows the browser alone. It holds its browser object while it lives.
+class ShellBrowserWindow final : public IOleWindow, public TrackedObject {
+public:
+    static ShellBrowserWindow* Create(BrowserObject* browser) {
+        auto* window = new ShellBrowserWindow(browser);
+        window->AddExternal();
+        return window;
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        *object = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IOleWindow) return E_NOINTERFACE;
+        *object = static_cast<IOleWindow*>(this);
+        AddExternal();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddExternal(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseExternal(); }
+    STDMETHODIMP GetWindow(HWND* window) override {
+        if (!window) return E_POINTER;
+        *window = browser_->ContentWindow();
+        return *window ? S_OK : E_FAIL;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    explicit ShellBrowserWindow(BrowserObject* browser) : TrackedObject(ObjectKind::Browser), browser_(browser) {
+        browser_->Pin();
+    }
+    ~ShellBrowserWindow() override { browser_->Unpin(); }
+
+    BrowserObject* const browser_;
+};
+
+}  // namespace
+
+STDMETHODIMP BrowserObject::QueryService(REFGUID service, REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    try {
+        if (service != SID_SShellBrowser) return E_NOINTERFACE;
+        {
+            ScopedLock hold(lock_);
+            if (owner_) owner_->NoteCall("QueryService", S_OK, "SID_SShellBrowser");
+        }
+        ShellBrowserWindow* window = ShellBrowserWindow::Create(this);
+        const HRESULT result = window->QueryInterface(riid, object);
+        window->Release();
+        return result;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HWND BrowserObject::ContentWindow() {
+    ScopedLock hold(lock_);
+    return owner_ ? owner_->ContentWindow() : nullptr;
 }
 
 PlainSite* PlainSite::Create() {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <exdisp.h>
 #include <ocidl.h>
+#include <servprov.h>
 
 #include <memory>
 #include <string>
@@ -24,6 +25,9 @@ public:
     virtual ~BrowserOwner() = default;
     // The top-level frame window, or null once it has been destroyed.
     virtual HWND FrameWindow() = 0;
+    // The window that shows this browser alone, which the shell browser
+    // service answers: from IE7 on its tab's, before that the frame.
+    virtual HWND ContentWindow() = 0;
     // Quit on the window's browser: the window closes (asynchronously, as
     // the browser's own Quit does).
     virtual void RequestQuit() = 0;
@@ -49,7 +53,10 @@ struct BrowserObjectOptions {
     bool connectionPoints = true;
 };
 
-class BrowserObject final : public IWebBrowser2, public IConnectionPointContainer, public TrackedObject {
+class BrowserObject final : public IWebBrowser2,
+                            public IConnectionPointContainer,
+                            public IServiceProvider,
+                            public TrackedObject {
 public:
     // Created pinned once for its owner; Detach gives that pin back.
     static BrowserObject* Create(BrowserOwner* owner, const BrowserObjectOptions& options);
@@ -144,6 +151,12 @@ public:
     // IConnectionPointContainer
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** result) override;
     STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** result) override;
+    // IServiceProvider: SID_SShellBrowser as IOleWindow (an object of its
+    // own, counted with the browser objects), whose GetWindow answers the
+    // content window; anything else E_NOINTERFACE.
+    STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override;
+    // The content window, for that object: null once detached.
+    HWND ContentWindow();
 
 private:
     BrowserObject(BrowserOwner* owner, const BrowserObjectOptions& options);

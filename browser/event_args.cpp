@@ -23,6 +23,7 @@ const NamedEvent kEvents[] = {
     {kOnQuit, "OnQuit"},
     {kDocumentComplete, "DocumentComplete"},
     {kNewWindow3, "NewWindow3"},
+    {kWindowStateChanged, "WindowStateChanged"},
 };
 
 BSTR AllocateBstr(const wchar_t* text, size_t length) {
@@ -155,6 +156,16 @@ std::unique_ptr<EventArgs> EventArgs::NewWindow3(DWORD flags, const std::wstring
     return block;
 }
 
+std::unique_ptr<EventArgs> EventArgs::WindowStateChanged(DWORD flags, DWORD valid) {
+    std::unique_ptr<EventArgs> block(new EventArgs(2));
+    block->args_[1].vt = VT_I4;
+    block->args_[1].lVal = static_cast<LONG>(flags);
+    block->args_[0].vt = VT_I4;
+    block->args_[0].lVal = static_cast<LONG>(valid);
+    block->Finish();
+    return block;
+}
+
 std::unique_ptr<EventArgs> EventArgs::BrowserAndUrl(IDispatch* browser, const std::wstring& url) {
     std::unique_ptr<EventArgs> block(new EventArgs(2));
     block->args_[1].vt = VT_DISPATCH;
@@ -199,6 +210,15 @@ bool ParseRawArg(const std::string& token, RawArg* arg, std::string* error) {
         arg->kind = Kind::Integer;
         if (!number(valueAfter("i4:"), &arg->number)) {
             *error = "i4 wants a number";
+            return false;
+        }
+    } else if (StartsWithNoCase(token, "ui4:")) {
+        arg->kind = Kind::Unsigned;
+        const std::string digits = valueAfter("ui4:");
+        char* end = nullptr;
+        arg->number = static_cast<long>(std::strtoul(digits.c_str(), &end, 0));
+        if (digits.empty() || !end || *end || digits[0] == '-') {
+            *error = "ui4 wants a number from 0 to 0xFFFFFFFF";
             return false;
         }
     } else if (StartsWithNoCase(token, "ref-i4:")) {
@@ -259,6 +279,10 @@ void RawEventBuilder::Fill(EventArgs& block, size_t slot, const RawArg& arg, IDi
         v.vt = VT_I4;
         v.lVal = arg.number;
         break;
+    case Kind::Unsigned:
+        v.vt = VT_UI4;
+        v.ulVal = static_cast<ULONG>(arg.number);
+        break;
     case Kind::RefInteger:
         block.inner_[slot].vt = VT_I4;
         block.inner_[slot].lVal = arg.number;
@@ -296,6 +320,7 @@ std::string VarTypeName(VARTYPE vt) {
     switch (vt & ~VT_BYREF) {
     case VT_EMPTY: return prefix + "VT_EMPTY";
     case VT_I4: return prefix + "VT_I4";
+    case VT_UI4: return prefix + "VT_UI4";
     case VT_BSTR: return prefix + "VT_BSTR";
     case VT_DISPATCH: return prefix + "VT_DISPATCH";
     case VT_BOOL: return prefix + "VT_BOOL";
@@ -332,6 +357,10 @@ std::string DescribeArgs(const DISPPARAMS* params) {
             text += v.bstrVal ? " " + Quote(NarrowBstr(v.bstrVal)) : " null";
         } else if (v.vt == VT_I4) {
             text += " " + std::to_string(static_cast<long>(v.lVal));
+        } else if (v.vt == VT_UI4) {
+            char hex[16];
+            snprintf(hex, sizeof hex, " 0x%lX", static_cast<unsigned long>(v.ulVal));
+            text += hex;
         } else if (v.vt == VT_DISPATCH && !v.pdispVal) {
             text += " null";
         }

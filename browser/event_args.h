@@ -21,6 +21,7 @@ constexpr DISPID kNavigateComplete2 = 252;
 constexpr DISPID kOnQuit = 253;
 constexpr DISPID kDocumentComplete = 259;
 constexpr DISPID kNewWindow3 = 273;
+constexpr DISPID kWindowStateChanged = 283;
 
 // "BeforeNavigate2" for 250 and so on; "DISPID n" for others.
 std::string EventName(DISPID dispid);
@@ -47,6 +48,8 @@ public:
     // value): Cancel is not the last argument here.
     static std::unique_ptr<EventArgs> NewWindow3(DWORD flags, const std::wstring& urlContext,
                                                  const std::wstring& url);
+    // dwWindowStateFlags, dwValidFlagsMask (VT_I4 by value).
+    static std::unique_ptr<EventArgs> WindowStateChanged(DWORD flags, DWORD valid);
     // pDisp, URL: NavigateComplete2 and DocumentComplete.
     static std::unique_ptr<EventArgs> BrowserAndUrl(IDispatch* browser, const std::wstring& url);
 
@@ -76,7 +79,7 @@ private:
 
 // One argument of a raw event, written in a session file (see README):
 // self, frame:NAME, null-dispatch, str:"text", nullstr, bigstr:N, bstr:"x",
-// i4:N, ref-i4:N, cancel, ref-dispatch, postdata, empty, null-ref.
+// i4:N, ui4:N, ref-i4:N, cancel, ref-dispatch, postdata, empty, null-ref.
 struct RawArg {
     enum class Kind {
         Browser,        // VT_DISPATCH: the event's own browser (self) or a frame's
@@ -85,6 +88,7 @@ struct RawArg {
         RefNullString,  // VT_BYREF|VT_VARIANT -> VT_BSTR null
         PlainString,    // VT_BSTR, not by reference (a wrong type)
         Integer,        // VT_I4
+        Unsigned,       // VT_UI4
         RefInteger,     // VT_BYREF|VT_VARIANT -> VT_I4
         Cancel,         // VT_BYREF|VT_BOOL
         RefDispatch,    // VT_BYREF|VT_DISPATCH -> null slot

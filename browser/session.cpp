@@ -1,5 +1,6 @@
 #include "browser/session.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "browser/navigation_rules.h"
@@ -38,18 +39,85 @@ void Session::Internals::NoteKey(UINT virtualKey, bool down) {
 }
 
 TopWindow* Session::Internals::CreateTopWindow(NewWindowRequest request) {
+    // From IE7 on every window is a tab, of its opener's frame or of one of
+    // its own.
+    if (session.options().profile != BrowserProfile::IE6 && !request.frame) {
+        request.frame = NewFrame();
+        if (!request.frame) return nullptr;
+    }
     TopWindow* window = nullptr;
     {
         ScopedLock hold(treeLock);
         const int number = static_cast<int>(windows.size()) + 1;
-        windows.emplace_back(new TopWindow(session, number, std::move(request)));
+        windows.emplace_back(new TopWindow(session, number, request));
         window = windows.back().get();
+        if (request.frame) request.frame->tabs.push_back(window);
     }
     if (!window->Start()) {
         SetError("the window's thread could not be started");
         return nullptr;
     }
     return window;
+}
+
+FrameRecord* Session::Internals::NewFrame() {
+    if (!frameHost) {
+        SetError("there is no frame window host for the " +
+                 std::string(session.options().profile == BrowserProfile::IE8 ? "ie8" : "ie7") + " profile");
+        return nullptr;
+    }
+    FrameRecord* frame = nullptr;
+    {
+        ScopedLock hold(treeLock);
+        frames.emplace_back(new FrameRecord());
+        frame = frames.back().get();
+        frame->number = static_cast<int>(frames.size());
+    }
+    // Sent to the host's thread or process: never under the tree lock.
+    const HWND made = frameHost->CreateFrame(frame->number);
+    ScopedLock hold(treeLock);
+    frame->hwnd = made;
+    frame->open = made != nullptr;
+    if (!made) {
+        lastError = "the frame window could not be made";
+        return nullptr;
+    }
+    return frame;
+}
+
+void Session::Internals::ShowTab(TopWindow* tab) {
+    FrameRecord* frame = tab->Frame();
+    TopWindow* previous = nullptr;
+    {
+        ScopedLock hold(treeLock);
+        if (!frame->shown.empty()) previous = frame->shown.back();
+        frame->shown.erase(std::remove(frame->shown.begin(), frame->shown.end(), tab), frame->shown.end());
+        frame->shown.push_back(tab);
+    }
+    if (previous && previous != tab) previous->Post([previous] { previous->ShowTab(false); });
+    tab->ShowTab(true);
+}
+
+void Session::Internals::TabClosed(TopWindow* tab) {
+    FrameRecord* frame = tab->Frame();
+    TopWindow* next = nullptr;
+    HWND last = nullptr;
+    {
+        ScopedLock hold(treeLock);
+        const bool wasShown = !frame->shown.empty() && frame->shown.back() == tab;
+        frame->tabs.erase(std::remove(frame->tabs.begin(), frame->tabs.end(), tab), frame->tabs.end());
+        frame->shown.erase(std::remove(frame->shown.begin(), frame->shown.end(), tab), frame->shown.end());
+        if (frame->tabs.empty()) {
+            last = frame->open ? frame->hwnd : nullptr;
+            frame->open = false;
+        } else if (wasShown) {
+            // The tab shown before it, or the newest one never shown.
+            next = frame->shown.empty() ? frame->tabs.back() : frame->shown.back();
+        }
+    }
+    // The browser closes a frame with its last tab.
+    if (last && frameHost) frameHost->DestroyFrame(last);
+    if (next) next->Post([this, next] { ShowTab(next); });
 }
 
 TopWindow* Session::Internals::FindWindow(int number) {
@@ -124,6 +192,14 @@ bool SplitContext(const std::string& context, int* window, std::string* path) {
 
 Session::Session(SessionOptions options) : options_(std::move(options)), internals_(new Internals(*this)) {
     timeline_.Echo(options_.echo);
+    if (options_.newWindowEvents == NewWindowEvents::ByProfile)
+        options_.newWindowEvents =
+            options_.profile == BrowserProfile::IE6 ? NewWindowEvents::NewWindow2 : NewWindowEvents::NewWindow3;
+    if (options_.profile != BrowserProfile::IE6) {
+        std::string error;
+        internals_->frameHost = FrameHost::Start(options_.profile == BrowserProfile::IE8, &error);
+        if (!internals_->frameHost) internals_->SetError(error);
+    }
 }
 
 Session::~Session() {
@@ -137,10 +213,14 @@ Session::~Session() {
     for (HANDLE thread : threads) WaitForSingleObject(thread, options_.stepTimeoutMs);
     // A thread still running here is stuck in a helper; its window object
     // must outlive it, so it is left behind rather than freed under it.
-    ScopedLock hold(internals_->treeLock);
-    for (auto& window : internals_->windows) {
-        if (window->thread() && WaitForSingleObject(window->thread(), 0) != WAIT_OBJECT_0) window.release();
+    {
+        ScopedLock hold(internals_->treeLock);
+        for (auto& window : internals_->windows) {
+            if (window->thread() && WaitForSingleObject(window->thread(), 0) != WAIT_OBJECT_0) window.release();
+        }
     }
+    // The frames' host goes after their tabs.
+    internals_->frameHost.reset();
 }
 
 bool Session::WaitIdle() {
@@ -244,12 +324,13 @@ bool Session::Click(const std::string& context, const ElementSelector& element, 
 }
 
 bool Session::ScriptOpen(const std::string& context, const std::string& url, const std::string& name,
-                         bool holdNavigation) {
+                         bool holdNavigation, ScriptCall call) {
     const std::wstring address = Widen(url);
     const std::wstring windowName = Widen(name);
     return RunInContext(*this, context,
-                        [address, windowName, holdNavigation](TopWindow* window, BrowsingContext* target, std::string*) {
-                            window->ScriptOpenAction(target, address, windowName, holdNavigation);
+                        [address, windowName, holdNavigation, call](TopWindow* window, BrowsingContext* target,
+                                                                    std::string*) {
+                            window->ScriptOpenAction(target, address, windowName, holdNavigation, call);
                             return true;
                         });
 }
@@ -361,6 +442,32 @@ std::vector<WindowInfo> Session::Windows() const {
     }
     std::vector<WindowInfo> infos;
     for (TopWindow* window : windows) infos.push_back(window->Info());
+    return infos;
+}
+
+std::vector<FrameInfo> Session::Frames() const {
+    std::vector<FrameInfo> infos;
+    {
+        ScopedLock hold(internals_->treeLock);
+        for (auto& frame : internals_->frames) {
+            FrameInfo info;
+            info.number = frame->number;
+            info.hwnd = frame->hwnd;
+            info.open = frame->open;
+            for (TopWindow* tab : frame->tabs) info.tabs.push_back(tab->number());
+            if (!frame->shown.empty()) info.active = frame->shown.back()->number();
+            infos.push_back(info);
+        }
+    }
+    // Asked of the host's thread or process, outside the lock.
+    for (FrameInfo& info : infos) {
+        if (!internals_->frameHost || !info.hwnd) continue;
+        info.processId = internals_->frameHost->ProcessId();
+        const LRESULT state = internals_->frameHost->State(info.hwnd);
+        info.exists = (state & kFrameExists) && (state & kFrameVisible);
+        info.hiddenExternally = (state & kFrameHiddenOutside) != 0;
+        info.destroyedExternally = (state & kFrameDestroyedOutside) != 0;
+    }
     return infos;
 }
 

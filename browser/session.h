@@ -27,8 +27,15 @@ enum class SiteKind {
 
 // Which events announce a new window: the browser's documentation has
 // NewWindow3 raised instead of NewWindow2 where it exists; some browsers
-// raise both (NewWindow2 first).
-enum class NewWindowEvents { NewWindow2, NewWindow3, Both };
+// raise both (NewWindow2 first). ByProfile: NewWindow2 for IE6, NewWindow3
+// from IE7 on.
+enum class NewWindowEvents { NewWindow2, NewWindow3, Both, ByProfile };
+
+// The browser played (see README, "Profiles"). IE6: every window a frame
+// of its own. IE7: frames hold tabs, each tab a browser window with its own
+// thread and helpers; get_HWND answers the frame. IE8: as IE7, with the
+// frames in another process.
+enum class BrowserProfile { IE6, IE7, IE8 };
 
 // How a page's frames load: with it (Complete), loaded but their
 // DocumentComplete held until CompleteFrame (Hold), or not started until
@@ -42,8 +49,16 @@ struct SessionOptions {
     bool loadHelpers = true;           // create the classes registered as browser helper objects
     std::vector<CLSID> onlyHelpers;    // not empty: only these of the registered classes
     DWORD stepTimeoutMs = 15000;       // a step still busy after this counts as stuck
-    NewWindowEvents newWindowEvents = NewWindowEvents::NewWindow2;
+    NewWindowEvents newWindowEvents = NewWindowEvents::ByProfile;
+    BrowserProfile profile = BrowserProfile::IE6;
     FILE* echo = nullptr;              // timeline lines are also written here as they happen
+};
+
+// Where a script's window.open comes from, which NewWindow3's flags tell.
+struct ScriptCall {
+    bool fromClick = false;   // a click's handler: NWMF_USERINITED | NWMF_FIRST
+    bool unloading = false;   // the page's unload handler: NWMF_UNLOADING
+    bool features = false;    // custom window features: from IE7 on a frame of its own
 };
 
 struct Modifiers {
@@ -57,17 +72,33 @@ struct WindowInfo {
     bool open = false;                  // false once its thread has finished closing it
     std::string name;                   // window name ("" for one the user opened)
     std::string url;                    // top document's address
-    HWND hwnd = nullptr;                // null once destroyed
+    HWND hwnd = nullptr;                // what get_HWND answers (from IE7 on, its frame); null once closed
+    HWND tab = nullptr;                 // from IE7 on: its tab's own window; null once closed
+    int frame = 0;                      // from IE7 on: the frame that holds it (FrameInfo::number)
     DWORD threadId = 0;
     bool openedByPage = false;          // created after a NewWindow2
     std::string firstUrl;               // address of its first navigation
     bool firstNavigationCancelled = false;
     bool quitCalled = false;            // a helper called Quit on its browser
-    bool destroyedExternally = false;   // its frame window was destroyed by someone else
+    bool destroyedExternally = false;   // its own window (IE6: the frame; later: the tab) was destroyed by someone else
+    bool hiddenExternally = false;      // ... or hidden by someone else
     int helpersCreated = 0;
     int helpersSited = 0;               // SetSite(browser) answered S_OK
     int sinks = 0;                      // sinks advised on the window's connection point now
     long browserReferences = 0;         // outside references on its browser object now
+};
+
+// From IE7 on: a frame window and the tabs it holds.
+struct FrameInfo {
+    int number = 0;                     // 1-based, in order of opening
+    HWND hwnd = nullptr;
+    DWORD processId = 0;                // the IE8 profile's are another process's
+    bool open = false;                  // the browser has not closed it
+    bool exists = false;                // the window exists and is shown
+    bool hiddenExternally = false;      // hidden by someone else than the browser
+    bool destroyedExternally = false;   // destroyed by someone else than the browser
+    std::vector<int> tabs;              // its windows' numbers, in order of opening
+    int active = 0;                     // the tab shown
 };
 
 class TopWindow;
@@ -99,9 +130,9 @@ public:
     // no name. holdNavigation: a new window is announced, created and its
     // helpers sited, but its first navigation waits for StartNavigation, so
     // that other events can come between (the browser navigates a new
-    // window asynchronously).
+    // window asynchronously). See ScriptCall for where the call comes from.
     bool ScriptOpen(const std::string& context, const std::string& url, const std::string& name,
-                    bool holdNavigation = false);
+                    bool holdNavigation = false, ScriptCall call = ScriptCall());
     // A new window whose first navigation was held makes it now.
     bool StartNavigation(int window);
     // A held frame finishes loading: its DocumentComplete, and its parents'
@@ -128,6 +159,8 @@ public:
 
     int OpenWindowCount() const;
     std::vector<WindowInfo> Windows() const;
+    // From IE7 on; none in the IE6 profile.
+    std::vector<FrameInfo> Frames() const;
     // number is 1-based; an empty WindowInfo when there is no such window.
     WindowInfo Window(int number) const;
     // The URL a context shows now ("" when none or no such context).

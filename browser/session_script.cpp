@@ -38,7 +38,7 @@ struct Verb {
 };
 
 const Verb kVerbs[] = {
-    {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 4},
+    {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 7},
     {"complete", 1, 1},    {"close", 1, 1}, {"key", 3, 3},    {"wait", 1, 1},
     {"fire", 2, 64},       {"expect", 1, 3}, {"start", 1, 1},
 };
@@ -59,8 +59,9 @@ std::string CheckStep(const ScriptStep& step) {
     }
     if (step.verb == "load" && a.size() == 3 && a[2] != "hold-frames" && a[2] != "defer-frames")
         return "load takes only hold-frames or defer-frames after the address";
-    if (step.verb == "script-open" && a.size() == 4 && a[3] != "hold")
-        return "script-open takes only hold after the name";
+    for (size_t i = 3; step.verb == "script-open" && i < a.size(); ++i)
+        if (a[i] != "hold" && a[i] != "click" && a[i] != "unloading" && a[i] != "features")
+            return "script-open takes hold, click, unloading or features after the name";
     if (step.verb == "start" && !IsWindowRef(a[0], &number)) return "start wants a window";
     if (step.verb == "click") {
         ElementSelector selector;
@@ -93,7 +94,7 @@ std::string CheckStep(const ScriptStep& step) {
         const std::string& what = a[0];
         const size_t n = a.size() - 1;
         auto wants = [&](size_t count) { return n == count; };
-        if (what == "windows" || what == "refs") {
+        if (what == "windows" || what == "refs" || what == "frames" || what == "created") {
             if (!wants(1) || !ParseNumber(a[1], &value)) return "expect " + what + " wants a number";
         } else if (what == "blocked" || what == "opened" || what == "loaded") {
             if (!wants(1)) return "expect " + what + " wants an address";
@@ -105,7 +106,7 @@ std::string CheckStep(const ScriptStep& step) {
                 return "expect events wants an event name and a count";
         } else if (what == "url") {
             if (!wants(2) || !IsContextRef(a[1])) return "expect url wants a window or frame and an address";
-        } else if (what == "destroyed" || what == "quit" || what == "closed") {
+        } else if (what == "destroyed" || what == "quit" || what == "closed" || what == "intact") {
             if (!wants(1) || !IsWindowRef(a[1], &number)) return "expect " + what + " wants a window";
         } else {
             return "unknown expectation \"" + what + "\"";
@@ -301,6 +302,10 @@ bool ParseScript(const std::string& text, const std::string& baseFolder, Script*
                 result.options.newWindowEvents = value == "newwindow2"   ? NewWindowEvents::NewWindow2
                                                  : value == "newwindow3" ? NewWindowEvents::NewWindow3
                                                                          : NewWindowEvents::Both;
+            } else if (name == "profile" && tokens.size() == 2 && (value == "ie6" || value == "ie7" || value == "ie8")) {
+                result.options.profile = value == "ie6"   ? BrowserProfile::IE6
+                                         : value == "ie7" ? BrowserProfile::IE7
+                                                          : BrowserProfile::IE8;
             } else if (name == "leak-check" && tokens.size() == 2 && (value == "on" || value == "off")) {
                 result.leakCheck = value == "on";
             } else {
@@ -348,6 +353,9 @@ public:
 
 private:
     bool Expect(const ScriptStep& step);
+    // The window is open, its own window and its frame are there and shown,
+    // and nobody but the browser ever hid or destroyed either.
+    bool Intact(int number);
     void Report(const std::string& what, bool passed, const std::string& why);
     const TimelineEntry* LastWithCancel(const std::vector<TimelineEntry>& entries, const std::string& url);
 
@@ -375,8 +383,17 @@ bool Runner::Step(const ScriptStep& step) {
         }
         return session_.Click(a[0], selector, modifiers);
     }
-    if (verb == "script-open")
-        return session_.ScriptOpen(a[0], Unquote(a[1]), a.size() > 2 ? Unquote(a[2]) : "", a.size() == 4);
+    if (verb == "script-open") {
+        bool hold = false;
+        ScriptCall call;
+        for (size_t i = 3; i < a.size(); ++i) {
+            hold = hold || a[i] == "hold";
+            call.fromClick = call.fromClick || a[i] == "click";
+            call.unloading = call.unloading || a[i] == "unloading";
+            call.features = call.features || a[i] == "features";
+        }
+        return session_.ScriptOpen(a[0], Unquote(a[1]), a.size() > 2 ? Unquote(a[2]) : "", hold, call);
+    }
     if (verb == "start") return session_.StartNavigation(std::atoi(a[0].c_str() + 1));
     if (verb == "complete") return session_.CompleteFrame(a[0]);
     if (verb == "close") {
@@ -431,6 +448,16 @@ const TimelineEntry* Runner::LastWithCancel(const std::vector<TimelineEntry>& en
     return nullptr;
 }
 
+bool Runner::Intact(int number) {
+    const WindowInfo info = session_.Window(number);
+    if (!info.open || info.hiddenExternally || info.destroyedExternally || !IsWindow(info.hwnd)) return false;
+    if (info.frame == 0) return IsWindowVisible(info.hwnd) != FALSE;
+    for (const FrameInfo& frame : session_.Frames())
+        if (frame.number == info.frame)
+            return frame.exists && !frame.hiddenExternally && !frame.destroyedExternally && IsWindow(info.tab);
+    return false;
+}
+
 bool Runner::Expect(const ScriptStep& step) {
     std::vector<std::string> a;
     for (const std::string& token : step.args) a.push_back(Unquote(token));
@@ -444,6 +471,20 @@ bool Runner::Expect(const ScriptStep& step) {
         ParseNumber(a[1], &number);
         const int open = session_.OpenWindowCount();
         Report(text, open == number, std::to_string(open) + " open");
+    } else if (what == "frames") {
+        ParseNumber(a[1], &number);
+        int open = 0;
+        if (session_.options().profile == BrowserProfile::IE6) {
+            open = session_.OpenWindowCount();
+        } else {
+            for (const FrameInfo& frame : session_.Frames()) open += frame.open && frame.exists ? 1 : 0;
+        }
+        Report(text, open == number, std::to_string(open) + " open");
+    } else if (what == "created") {
+        ParseNumber(a[1], &number);
+        long created = 0;
+        for (const WindowInfo& info : windows) created += info.openedByPage ? 1 : 0;
+        Report(text, created == number, std::to_string(created) + " created");
     } else if (what == "refs") {
         ParseNumber(a[1], &number);
         const LiveReferences refs = CurrentLiveReferences();
@@ -481,6 +522,8 @@ bool Runner::Expect(const ScriptStep& step) {
     } else if (what == "url") {
         const std::string url = session_.ContextUrl(a[1]);
         Report(text, url == a[2], "shows \"" + url + "\"");
+    } else if (what == "intact") {
+        Report(text, Intact(std::atoi(a[1].c_str() + 1)), "it is not");
     } else {
         const WindowInfo info = session_.Window(std::atoi(a[1].c_str() + 1));
         bool holds = false;

@@ -3,6 +3,7 @@
 #include <exdispid.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "browser/helper_loader.h"
@@ -18,40 +19,30 @@ namespace {
 
 constexpr UINT kTaskMessage = WM_APP + 1;
 constexpr UINT kTeardownMessage = WM_APP + 2;
-constexpr wchar_t kFrameClass[] = L"IEFrame";
 constexpr wchar_t kTaskClass[] = L"KorvaneStandinTasks";
 // Pages bigger than this are cut: a page of any size must not exhaust memory.
 constexpr DWORD kMaxPageBytes = 64 * 1024 * 1024;
 constexpr int kMaxFrameDepth = 16;
 constexpr size_t kMaxFramesPerDocument = 1000;
-// NWMF flags of NewWindow3.
+// NWMF flags of NewWindow3, as shobjidl.h defines them.
+constexpr DWORD kNewWindowUnloading = 0x1;
 constexpr DWORD kNewWindowUserInited = 0x2;
-constexpr DWORD kNewWindowOverrideKey = 0x8;
+constexpr DWORD kNewWindowFirst = 0x4;
+constexpr DWORD kNewWindowUserRequested = 0x80;
+constexpr DWORD kNewWindowForceWindow = 0x10000;
+constexpr DWORD kNewWindowForceTab = 0x20000;
+constexpr DWORD kNewWindowSuggestWindow = 0x40000;
+constexpr DWORD kNewWindowSuggestTab = 0x80000;
+constexpr DWORD kNewWindowInactiveTab = 0x100000;
+constexpr DWORD kNewWindowTabFlags = 0x1F0000;
+// WindowStateChanged: OLECMDIDF_WINDOWSTATE_USERVISIBLE | _ENABLED.
+constexpr DWORD kWindowStateShown = 0x3;
 
 double Milliseconds() {
     LARGE_INTEGER frequency, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&now);
     return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    try {
-        if (message == WM_NCCREATE) {
-            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        }
-        auto* owner = reinterpret_cast<TopWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (owner && message == WM_CLOSE) {
-            // Closing goes through the browser's own path: OnQuit, then the
-            // helpers are released, then the window goes.
-            owner->RequestClose("WM_CLOSE");
-            return 0;
-        }
-        if (owner && message == WM_DESTROY) owner->OnFrameDestroyed();
-    } catch (...) {
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -86,19 +77,11 @@ bool RegisterClasses() {
     static korvane::CriticalSection lock;
     ScopedLock hold(lock);
     if (registered) return true;
-    WNDCLASSEXW frame{};
-    frame.cbSize = sizeof frame;
-    frame.lpfnWndProc = FrameWindowProc;
-    frame.hInstance = GetModuleHandleW(nullptr);
-    frame.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    frame.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    frame.lpszClassName = kFrameClass;
     WNDCLASSEXW task{};
     task.cbSize = sizeof task;
     task.lpfnWndProc = TaskWindowProc;
     task.hInstance = GetModuleHandleW(nullptr);
     task.lpszClassName = kTaskClass;
-    if (!RegisterClassExW(&frame) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     if (!RegisterClassExW(&task) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
     registered = true;
     return true;
@@ -149,6 +132,8 @@ std::string BrowsingContext::Label() const {
 }
 
 HWND BrowsingContext::FrameWindow() { return window_->hwnd_; }
+
+HWND BrowsingContext::ContentWindow() { return window_->frame_ ? window_->tabHwnd_ : window_->hwnd_; }
 
 void BrowsingContext::RequestQuit() {
     {
@@ -215,7 +200,7 @@ void BrowsingContext::NoteCall(const char* method, HRESULT result, const std::st
 // TopWindow: thread and windows
 
 TopWindow::TopWindow(Session& session, int number, NewWindowRequest request)
-    : session_(session), number_(number), request_(std::move(request)) {}
+    : session_(session), number_(number), request_(std::move(request)), frame_(request_.frame) {}
 
 TopWindow::~TopWindow() {
     if (thread_) CloseHandle(thread_);
@@ -270,8 +255,12 @@ void TopWindow::Run() {
         opened.url = Narrow(request_.url);
         opened.target = Narrow(request_.name);
         opened.detail = request_.openedByPage ? "opened by " + request_.opener : "opened by the user";
+        if (frame_)
+            opened.detail += std::string(request_.background ? ", a background tab" : ", a tab") + " of frame f" +
+                             std::to_string(frame_->number);
         Record(opened);
         LoadHelpers();
+        if (frame_ && !request_.background && !closing_) internals.ShowTab(this);
         if (request_.holdNavigation && !closing_) {
             navigationHeld_ = true;
             TimelineEntry held;
@@ -335,19 +324,19 @@ bool TopWindow::CreateWindows() {
         ScopedLock hold(stateLock_);
         taskHwnd_ = task;
     }
-    const std::wstring title = L"Korvane browser stand-in w" + std::to_wstring(number_);
-    const int offset = 30 * ((number_ - 1) % 10);
-    // A top-level window without a caption: under Wine without a window
-    // manager, destroying a captioned window waits two seconds for the X
-    // server to withdraw it, and every closed popup would pay that. Helpers
-    // see no difference: a top-level HWND they may destroy. Shown without
-    // activation, so that a new window does not take the keyboard focus
-    // from the window a key is being pressed in.
-    HWND frame = CreateWindowExW(0, kFrameClass, title.c_str(), WS_POPUP | WS_BORDER, 40 + offset, 40 + offset,
-                                 480, 360, nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    if (!frame) return false;
-    hwnd_ = frame;
-    ShowWindow(frame, SW_SHOWNOACTIVATE);
+    if (!frame_) {
+        // The window is a frame of its own, as before tabs.
+        HWND frame = CreateFrameWindow(number_, this);
+        if (!frame) return false;
+        hwnd_ = frame;
+        return true;
+    }
+    // A tab: get_HWND answers the frame that holds it; its own window is a
+    // child of that frame, whichever thread or process made the frame.
+    HWND tab = CreateTabWindow(frame_->hwnd, number_, this);
+    if (!tab) return false;
+    hwnd_ = frame_->hwnd;
+    tabHwnd_ = tab;
     return true;
 }
 
@@ -480,9 +469,10 @@ void TopWindow::LeaveBusy() {
     }
 }
 
-void TopWindow::OnFrameDestroyed() {
+void TopWindow::OnFrameGone(bool outside) {
     hwnd_ = nullptr;
-    if (!destroyingOurselves_) {
+    tabHwnd_ = nullptr;
+    if (outside) {
         {
             ScopedLock hold(stateLock_);
             destroyedExternally_ = true;
@@ -493,7 +483,29 @@ void TopWindow::OnFrameDestroyed() {
         entry.detail = "DestroyWindow from outside the browser";
         Record(entry);
     }
-    RequestClose("frame window destroyed");
+    RequestClose(frame_ ? "tab window destroyed" : "frame window destroyed");
+}
+
+void TopWindow::OnFrameHidden() {
+    {
+        ScopedLock hold(stateLock_);
+        hiddenExternally_ = true;
+    }
+    TimelineEntry entry;
+    entry.kind = TimelineKind::Note;
+    entry.window = number_;
+    entry.detail = frame_ ? "tab window hidden from outside the browser" : "frame window hidden from outside the browser";
+    Record(entry);
+}
+
+void TopWindow::ShowTab(bool shown) {
+    if (!tabHwnd_ || closing_) return;
+    ownChange = true;
+    ShowWindow(tabHwnd_, shown ? SW_SHOWNA : SW_HIDE);
+    ownChange = false;
+    if (!top_) return;
+    auto changed = EventArgs::WindowStateChanged(shown ? kWindowStateShown : 0, kWindowStateShown);
+    FireEvent(top_.get(), kWindowStateChanged, changed->Params(), std::wstring(), nullptr, false);
 }
 
 void TopWindow::Teardown() {
@@ -561,11 +573,16 @@ void TopWindow::Teardown() {
         plainSite_->Unpin();
         plainSite_ = nullptr;
     }
-    if (hwnd_) {
-        destroyingOurselves_ = true;
-        DestroyWindow(hwnd_);
-        hwnd_ = nullptr;
+    // The window's own window: the frame before tabs, else the tab's, and
+    // the frame goes with its last tab.
+    if (HWND own = frame_ ? tabHwnd_ : hwnd_) {
+        ownChange = true;
+        DestroyWindow(own);
+        ownChange = false;
     }
+    hwnd_ = nullptr;
+    tabHwnd_ = nullptr;
+    if (frame_) session_.internals().TabClosed(this);
     TimelineEntry closed;
     closed.kind = TimelineKind::WindowClosed;
     closed.window = number_;
@@ -580,6 +597,8 @@ WindowInfo TopWindow::Info() const {
     info.number = number_;
     info.threadId = threadId_;
     info.hwnd = hwnd_;
+    info.tab = tabHwnd_;
+    if (frame_) info.frame = frame_->number;
     {
         ScopedLock hold(session_.internals().treeLock);
         if (top_) {
@@ -598,6 +617,7 @@ WindowInfo TopWindow::Info() const {
     info.firstNavigationCancelled = firstNavigationCancelled_;
     info.quitCalled = quitCalled_;
     info.destroyedExternally = destroyedExternally_;
+    info.hiddenExternally = hiddenExternally_;
     info.helpersCreated = helpersCreated_;
     info.helpersSited = helpersSited_;
     return info;
@@ -672,6 +692,14 @@ void TopWindow::FireEvent(BrowsingContext* context, DISPID dispid, DISPPARAMS* p
     entry.url = Narrow(url);
     if (target) entry.target = Narrow(*target);
     entry.detail = "sinks " + std::to_string((own ? own->SinkCount() : 0) + (all ? all->SinkCount() : 0));
+    // What decides a new window's fate, and whether a tab is shown.
+    if (dispid == kNewWindow3 && params && params->cArgs == 5 && params->rgvarg[2].vt == VT_UI4) {
+        char flags[32];
+        snprintf(flags, sizeof flags, "flags 0x%lX, ", static_cast<unsigned long>(params->rgvarg[2].ulVal));
+        entry.detail = flags + entry.detail;
+    } else if (dispid == kWindowStateChanged && params && params->cArgs == 2) {
+        entry.detail = std::string(params->rgvarg[1].lVal ? "shown, " : "hidden, ") + entry.detail;
+    }
     VARIANT_BOOL* cancel = nullptr;
     if (hasCancel && params && params->rgvarg) {
         for (UINT i = 0; i < params->cArgs; ++i) {
@@ -995,11 +1023,15 @@ bool TopWindow::ClickAction(BrowsingContext* context, const ElementSelector& ele
             }
             if (lost) SetKeyboardState(keys);
         }
-        // A link clicked with Ctrl or Shift opens in a new window.
-        OpenNewWindow(context, url, std::wstring(), L"_blank", kNewWindowUserInited | kNewWindowOverrideKey);
+        // A link clicked with Ctrl or Shift opens in a new window: from IE7
+        // on, with Ctrl a background tab, with Shift a window of its own.
+        const DWORD clicked = kNewWindowUserInited | kNewWindowFirst;
+        OpenNewWindow(context, url, std::wstring(), L"_blank",
+                      modifiers.shift ? clicked | kNewWindowUserRequested | kNewWindowForceWindow
+                                      : clicked | kNewWindowForceTab | kNewWindowInactiveTab);
         return true;
     }
-    FollowTarget(context, url, target, kNewWindowUserInited, false);
+    FollowTarget(context, url, target, kNewWindowUserInited | kNewWindowFirst, false);
     return true;
 }
 
@@ -1054,7 +1086,7 @@ void TopWindow::FollowTarget(BrowsingContext* source, const std::wstring& url, c
 }
 
 void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name,
-                                 bool holdNavigation) {
+                                 bool holdNavigation, ScriptCall call) {
     BusyScope busy(this);
     std::wstring address = url.empty() ? L"about:blank" : Widen(ResolveUrl(Narrow(context->url), Narrow(url)));
     TimelineEntry note;
@@ -1062,14 +1094,18 @@ void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& u
     note.context = context->Label();
     note.url = Narrow(address);
     note.target = Narrow(name);
-    note.detail = "window.open";
+    note.detail = std::string("window.open") + (call.fromClick ? " from a click's handler" : "") +
+                  (call.unloading ? " from the unload handler" : "") + (call.features ? " with features" : "");
     Record(note);
-    // The page's own doing: no NWMF flag says a user asked for it.
+    // The page's own doing: only a click it handles says a user started it.
+    DWORD flags = call.fromClick ? kNewWindowUserInited | kNewWindowFirst : 0;
+    if (call.unloading) flags |= kNewWindowUnloading;
+    if (call.features) flags |= kNewWindowSuggestWindow;
     if (name.empty()) {
-        OpenNewWindow(context, address, std::wstring(), L"_blank", 0, holdNavigation);
+        OpenNewWindow(context, address, std::wstring(), L"_blank", flags, holdNavigation);
         return;
     }
-    FollowTarget(context, address, name, 0, holdNavigation);
+    FollowTarget(context, address, name, flags, holdNavigation);
 }
 
 bool TopWindow::StartHeldNavigation(std::string* error) {
@@ -1080,6 +1116,15 @@ bool TopWindow::StartHeldNavigation(std::string* error) {
     navigationHeld_ = false;
     NavigateAction(top_.get(), request_.url, request_.hasTarget ? &request_.targetArgument : nullptr);
     return true;
+}
+
+DWORD TopWindow::ProfileFlags(DWORD flags) const {
+    // Before tabs no flag speaks of them. From IE7 on, with "Let Internet
+    // Explorer decide", a window with features of its own is suggested a
+    // window, any other a tab.
+    if (!frame_) return flags & ~kNewWindowTabFlags;
+    if (!(flags & (kNewWindowForceWindow | kNewWindowForceTab | kNewWindowSuggestWindow))) flags |= kNewWindowSuggestTab;
+    return flags;
 }
 
 bool TopWindow::AnnounceNewWindow(BrowsingContext* source, const std::wstring& url, DWORD flags,
@@ -1105,6 +1150,7 @@ bool TopWindow::AnnounceNewWindow(BrowsingContext* source, const std::wstring& u
 
 void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, const std::wstring& name,
                               const std::wstring& targetArgument, DWORD flags, bool holdNavigation) {
+    flags = ProfileFlags(flags);
     ComPtr<IDispatch> given;
     if (!AnnounceNewWindow(source, url, flags, &given)) {
         TimelineEntry cancelled;
@@ -1141,6 +1187,11 @@ void TopWindow::OpenNewWindow(BrowsingContext* source, const std::wstring& url, 
     request.openedByPage = true;
     request.opener = source->Label();
     request.holdNavigation = holdNavigation;
+    // From IE7 on a tab of the opener's frame, or a frame of its own.
+    if (frame_ && !(flags & (kNewWindowForceWindow | kNewWindowSuggestWindow))) {
+        request.frame = frame_;
+        request.background = (flags & kNewWindowInactiveTab) != 0;
+    }
     session_.internals().CreateTopWindow(request);
 }
 
@@ -1171,11 +1222,12 @@ void TopWindow::FireAction(BrowsingContext* context, DISPID dispid, const std::v
 }
 
 void TopWindow::FocusAndSendKey(UINT virtualKey, bool down) {
-    if (hwnd_) {
-        // The key goes to the thread whose window has the focus.
-        SetForegroundWindow(hwnd_);
-        SetActiveWindow(hwnd_);
-        SetFocus(hwnd_);
+    if (HWND own = frame_ ? tabHwnd_ : hwnd_) {
+        // The key goes to the thread whose window has the focus: a tab's
+        // own, inside a frame another thread or process made.
+        SetForegroundWindow(GetAncestor(own, GA_ROOT));
+        if (!frame_) SetActiveWindow(own);
+        SetFocus(own);
     }
     INPUT input{};
     input.type = INPUT_KEYBOARD;

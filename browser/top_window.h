@@ -17,12 +17,14 @@
 #include "base/lock.h"
 #include "browser/browser_object.h"
 #include "browser/event_args.h"
+#include "browser/frame_host.h"
 #include "browser/page_document.h"
 #include "browser/session.h"
 
 namespace standin {
 
 class TopWindow;
+struct FrameRecord;
 
 // The window's document area or one frame.
 class BrowsingContext final : public BrowserOwner {
@@ -40,6 +42,7 @@ public:
 
     // BrowserOwner
     HWND FrameWindow() override;
+    HWND ContentWindow() override;
     void RequestQuit() override;
     korvane::ComPtr<IDispatch> Document() override;
     std::wstring LocationUrl() override;
@@ -76,9 +79,15 @@ struct NewWindowRequest {
     bool openedByPage = false;
     std::string opener;          // label of the context that asked for it
     bool holdNavigation = false; // the first navigation waits for StartHeldNavigation
+    // From IE7 on: the frame that holds the new tab (null: a frame of its
+    // own), and whether it opens in the background.
+    FrameRecord* frame = nullptr;
+    bool background = false;
 };
 
-class TopWindow {
+// A browser window: in the IE6 profile a frame window of its own, from IE7
+// on a tab in a frame.
+class TopWindow final : public FrameWindowOwner {
 public:
     TopWindow(Session& session, int number, NewWindowRequest request);
     ~TopWindow();
@@ -112,14 +121,22 @@ public:
     bool ClickAction(BrowsingContext* context, const ElementSelector& element, Modifiers modifiers,
                      std::string* error);
     void ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name,
-                          bool holdNavigation);
+                          bool holdNavigation, ScriptCall call);
     bool StartHeldNavigation(std::string* error);
     bool CompleteAction(BrowsingContext* context, std::string* error);
     void FireAction(BrowsingContext* context, DISPID dispid, const std::vector<RawArg>& args, bool noParams);
     void FocusAndSendKey(UINT virtualKey, bool down);
 
-    // Called from the window procedures.
-    void OnFrameDestroyed();
+    // From IE7 on, on the window's thread: the frame shows this tab, or
+    // another one (WindowStateChanged).
+    void ShowTab(bool shown);
+    FrameRecord* Frame() const { return frame_; }
+
+    // FrameWindowOwner: the window's own window (IE6: its frame; later:
+    // its tab window).
+    void OnFrameClose() override { RequestClose("WM_CLOSE"); }
+    void OnFrameGone(bool outside) override;
+    void OnFrameHidden() override;
     void OnTeardownMessage();
 
 private:
@@ -144,9 +161,11 @@ private:
     std::shared_ptr<PageDocument> ReadPage(BrowsingContext* context, const std::wstring& url);
     void FollowTarget(BrowsingContext* source, const std::wstring& url, const std::wstring& target,
                       DWORD newWindowFlags, bool holdNavigation);
-    // flags: the NWMF flags NewWindow3 carries.
+    // flags: the NWMF flags NewWindow3 carries; from IE7 on they also say
+    // where the window opens (a tab, a background tab, a frame of its own).
     void OpenNewWindow(BrowsingContext* source, const std::wstring& url, const std::wstring& name,
                        const std::wstring& targetArgument, DWORD flags, bool holdNavigation = false);
+    DWORD ProfileFlags(DWORD flags) const;
     // NewWindow2 and/or NewWindow3, as the session's options say; false when
     // a sink cancelled. given: what a sink stored through ppDisp.
     bool AnnounceNewWindow(BrowsingContext* source, const std::wstring& url, DWORD flags,
@@ -163,7 +182,9 @@ private:
     const NewWindowRequest request_;
     HANDLE thread_ = nullptr;
     volatile DWORD threadId_ = 0;
-    HWND volatile hwnd_ = nullptr;
+    HWND volatile hwnd_ = nullptr;     // what get_HWND answers
+    HWND volatile tabHwnd_ = nullptr;  // from IE7 on: the tab's own window
+    FrameRecord* const frame_;         // from IE7 on: the frame that holds it
     HWND volatile taskHwnd_ = nullptr;
     std::unique_ptr<BrowsingContext> top_;
     PlainSite* plainSite_ = nullptr;
@@ -182,7 +203,6 @@ private:
     bool teardownPosted_ = false;
     bool teardownDone_ = false;
     bool deferredTeardown_ = false;
-    bool destroyingOurselves_ = false;
     int busyDepth_ = 0;
 
     // For WindowInfo.
@@ -192,8 +212,19 @@ private:
     bool firstNavigationCancelled_ = false;
     bool quitCalled_ = false;
     bool destroyedExternally_ = false;
+    bool hiddenExternally_ = false;
     int helpersCreated_ = 0;
     int helpersSited_ = 0;
+};
+
+// From IE7 on: a frame window and its tabs. Owned by the session; its
+// fields are guarded by the session's tree lock.
+struct FrameRecord {
+    int number = 0;
+    HWND hwnd = nullptr;
+    bool open = true;
+    std::vector<TopWindow*> tabs;       // in order of opening
+    std::vector<TopWindow*> shown;      // each tab once, the one shown last at the end
 };
 
 // Shared state of a session, reached from every window thread.
@@ -223,6 +254,17 @@ struct Session::Internals {
     void NoteKey(UINT virtualKey, bool down);
 
     TopWindow* CreateTopWindow(NewWindowRequest request);
+
+    // From IE7 on: the frames and the thread or process that makes them.
+    std::vector<std::unique_ptr<FrameRecord>> frames;
+    std::unique_ptr<FrameHost> frameHost;
+    // A new frame; null (with the error set) when none could be made.
+    FrameRecord* NewFrame();
+    // A tab of frame is shown (the one shown before is hidden), on the
+    // calling tab's thread; or it closed (another is shown, or the frame
+    // goes with its last tab).
+    void ShowTab(TopWindow* tab);
+    void TabClosed(TopWindow* tab);
     TopWindow* FindWindow(int number);
     // Another window (or a frame in one) with this name; false when none.
     bool FindNamedElsewhere(TopWindow* from, const std::wstring& name, TopWindow** window,

@@ -34,6 +34,7 @@ run korvane_scan_bench
 run korvane_judgement_bench
 run korvane_hotkey_bench
 run korvane_setsite_bench
+run korvane_popup_bench
 run korvane_attach_bench "$rounds"
 run korvane_hostile_page_bench
 
@@ -81,6 +82,7 @@ echo "Measured $(date '+%Y-%m-%d') on $(nproc) cores ($(uname -m)), one run:"
 echo
 cat "$results"/korvane_attach_bench.txt "$results"/korvane_scan_bench.txt \
     "$results"/korvane_judgement_bench.txt "$results"/korvane_setsite_bench.txt \
+    "$results"/korvane_popup_bench.txt \
     "$results"/korvane_hotkey_bench.txt "$results"/korvane_hostile_page_bench.txt \
     "$results"/korvane_real_pages_bench.txt "$results"/dll_size.txt |
   tr -d '\r' |

@@ -2,10 +2,15 @@
 
 #include <exdispid.h>
 #include <mmsystem.h>
+#include <servprov.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
+#include <cstdint>
 #include <new>
 
 #include "base/ansi_string.h"
+#include "base/lock.h"
 #include "base/system_library.h"
 #include "channel/broker_channel.h"
 #include "channel/session_log.h"
@@ -13,6 +18,7 @@
 #include "helper/view_source.h"
 #include "module/module_lifetime.h"
 #include "resource.h"
+#include "scanner/page_scanner.h"
 #include "state/shared_state.h"
 #include "state/string_ring.h"
 #include "tray/tray_icon.h"
@@ -28,6 +34,7 @@ constexpr DWORD kBeepDuration = 600;
 constexpr UINT kBeforeNavigate2Args = 7;
 constexpr UINT kNewWindow2Args = 2;
 constexpr UINT kNewWindow3Args = 5;
+constexpr UINT kNavigateComplete2Args = 2;
 constexpr UINT kDocumentCompleteArgs = 2;
 
 // Loaded the first time a wave file is played; without it there is no sound.
@@ -87,22 +94,91 @@ ComPtr<IWebBrowser2> BrowserArgument(const DISPPARAMS& params, UINT position) {
     return browser;
 }
 
-// The Cancel flag, always the last argument; null unless it is what the
-// browser passes, a by-reference VARIANT_BOOL.
+// A Cancel flag: null unless it is what the browser passes, a by-reference
+// VARIANT_BOOL. BeforeNavigate2's is its last argument, NewWindow3's its
+// second.
+VARIANT_BOOL* CancelAt(const VARIANT* value) {
+    if (!value || V_VT(value) != (VT_BOOL | VT_BYREF)) return nullptr;
+    return V_BOOLREF(value);
+}
 VARIANT_BOOL* CancelArgument(const DISPPARAMS& params) {
-    if (!params.rgvarg || params.cArgs == 0) return nullptr;
-    const VARIANT& value = params.rgvarg[0];
-    if (V_VT(&value) != (VT_BOOL | VT_BYREF)) return nullptr;
-    return V_BOOLREF(&value);
+    return params.rgvarg && params.cArgs ? CancelAt(&params.rgvarg[0]) : nullptr;
 }
 
-// Whether the browser or frame shows nothing yet, and so may be a popup. A
-// browser that cannot tell its location counts as showing a page: no window
-// is closed on a guess.
-bool BrowserShowsNoPageYet(IWebBrowser2* browser) {
+// NewWindow3's flags, an unsigned long (taken also as a long, or by
+// reference); false when the argument is anything else.
+bool FlagsArgument(const DISPPARAMS& params, UINT position, DWORD* flags) {
+    const VARIANT* value = Argument(params, position);
+    if (value && V_VT(value) == (VT_VARIANT | VT_BYREF)) value = V_VARIANTREF(value);
+    if (!value) return false;
+    switch (V_VT(value)) {
+        case VT_UI4: *flags = V_UI4(value); return true;
+        case VT_I4: *flags = static_cast<DWORD>(V_I4(value)); return true;
+        default: return false;
+    }
+}
+
+// Whether the navigation of browser can be the first navigation of a window
+// the browser announced. A browser that cannot tell its location counts as
+// showing a page: no window is closed on a guess.
+bool NavigatesAsNewWindow(IWebBrowser2* browser, IWebBrowser2* site, const AnsiString& target) {
+    if (browser != site || target.empty()) return false;
     UniqueBstr location;
     if (FAILED(browser->get_LocationURL(location.put()))) return false;
-    return ShowsNoPageYet(ToAnsi(location.get()).c_str());
+    return IsNewWindowNavigation(true, ToAnsi(location.get()).c_str(), target.c_str());
+}
+
+// The windows announced in this process and not yet navigated, by the
+// helper of the page that announced them.
+CriticalSection announcedLock;
+AnnouncedWindows announcedWindows;
+
+std::uintptr_t KeyOf(const void* object) { return reinterpret_cast<std::uintptr_t>(object); }
+
+void Announce(const ViewSource& opener) {
+    ScopedLock hold(announcedLock);
+    announcedWindows.Add(KeyOf(&opener));
+}
+void Withdraw(const ViewSource& opener) {
+    ScopedLock hold(announcedLock);
+    announcedWindows.Withdraw(KeyOf(&opener));
+}
+bool TakeAnnouncement() {
+    ScopedLock hold(announcedLock);
+    return announcedWindows.Take();
+}
+
+// The window that shows the popup and nothing else. Since tabs (IE7),
+// get_HWND answers the frame that holds every tab of the window, and a
+// tab's own window comes from the shell browser service; before tabs the
+// service answers the window get_HWND answers. Null when it cannot be told.
+HWND OwnWindowOf(IWebBrowser2* browser) {
+    IServiceProvider* services = nullptr;
+    if (FAILED(browser->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&services))) ||
+        !services)
+        return nullptr;
+    ComPtr<IServiceProvider> heldServices;
+    *heldServices.GetAddressOf() = services;
+    IOleWindow* window = nullptr;
+    if (FAILED(services->QueryService(SID_SShellBrowser, IID_IOleWindow, reinterpret_cast<void**>(&window))) ||
+        !window)
+        return nullptr;
+    ComPtr<IOleWindow> heldWindow;
+    *heldWindow.GetAddressOf() = window;
+    HWND own = nullptr;
+    return SUCCEEDED(window->GetWindow(&own)) ? own : nullptr;
+}
+
+// Closes a popup that exists already without touching any window that shows
+// something else. A tab is closed by Quit alone: its frame holds the user's
+// other tabs (from IE8 on it belongs to another process), and the browser
+// closes the frame with its last tab. A window of its own is quit and
+// destroyed.
+void ClosePopup(IWebBrowser2* popup, HWND frame) {
+    const HWND own = OwnWindowOf(popup);
+    popup->Quit();
+    if (own && own != frame) return;
+    DestroyWindow(frame);
 }
 
 // Brings the session's tray icon in line with the shared switches once
@@ -164,11 +240,35 @@ bool WhiteListed(const AnsiString& url) {
 BlockSound& RealBlockSound() { return systemBlockSound; }
 void SetBlockSound(BlockSound* sound) { blockSound = sound ? sound : &systemBlockSound; }
 
+long AnnouncedWindowCount() {
+    ScopedLock hold(announcedLock);
+    return announcedWindows.Count();
+}
+
+void ForgetAnnouncedWindows() {
+    ScopedLock hold(announcedLock);
+    announcedWindows = AnnouncedWindows();
+}
+
+void BrowserEvents::LetPagesGo(ViewSource& self) {
+    {
+        ScopedLock hold(announcedLock);
+        announcedWindows.Forget(KeyOf(&self));
+    }
+    TheKnownTargetNames().ForgetOwner(KeyOf(self.siteBrowser.Get()));
+}
+
 HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params) {
     // The hook's owner or the tray window may have ended with their thread.
     AdoptOrphanedHookAndTray();
     SynchroniseTray();
     FollowSavedChanges();
+    // A browser may announce one window by NewWindow2 and then NewWindow3:
+    // NewWindow3 pairs only with a NewWindow2 just before it. (In the other
+    // order a window would be counted twice, and the count of the page's
+    // announcements would outlast its windows by one, until the page goes.)
+    const DISPID lastAnnouncement = self.lastAnnouncement;
+    self.lastAnnouncement = 0;
     // A closing window is let go of whatever the switches say, at once and
     // whole: a connection or a browser pointer left behind would keep this
     // helper, and it the browser, alive until the browser unsites it.
@@ -177,8 +277,20 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
         return S_OK;
     }
     if (!sharedState->helperActive) return S_OK;
-    // No event is handled while popups are allowed, and no page is scanned.
-    if (sharedState->popupsAllowed) return S_OK;
+    // A page replaced is let go of whatever the switches say too: the
+    // windows it announced wait no longer, and its target names go.
+    if (dispId == DISPID_NAVIGATECOMPLETE2) {
+        if (params && params->cArgs >= kNavigateComplete2Args) OnNavigateComplete2(self, *params);
+        return S_OK;
+    }
+    if (sharedState->popupsAllowed) {
+        // No event is handled while popups are allowed, and no page is
+        // scanned, but a page that completes still names its targets: its
+        // links open once blocking is on again.
+        if (params && (dispId == DISPID_DOCUMENTCOMPLETE || dispId == DISPID_DOWNLOADCOMPLETE))
+            NameTargets(self, dispId, *params);
+        return S_OK;
+    }
     self.inDocumentComplete = 0;
     if (!params) return E_INVALIDARG;
 
@@ -200,14 +312,11 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
             if (params->cArgs < kNewWindow2Args) return S_OK;
             // The event's own Cancel is left alone: the new window's first
             // navigation is judged instead.
-            newWindowPending = 1;
+            Announce(self);
+            self.lastAnnouncement = DISPID_NEWWINDOW2;
             return S_OK;
         case DISPID_NEWWINDOW3:
-            // Raised where NewWindow2 was by newer browsers, and besides it by
-            // some: either marks the window, and both only mark it once.
-            if (params->cArgs < kNewWindow3Args) return S_OK;
-            newWindowPending = 1;
-            return S_OK;
+            return OnNewWindow3(self, *params, lastAnnouncement == DISPID_NEWWINDOW2);
         case DISPID_DOCUMENTCOMPLETE: {
             if (params->cArgs < kDocumentCompleteArgs) return S_OK;
             self.inDocumentComplete = 1;
@@ -226,14 +335,67 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
     }
 }
 
-HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
-    VARIANT_BOOL* cancel = params.cArgs >= kBeforeNavigate2Args ? CancelArgument(params) : nullptr;
-    if (!cancel) {
-        // Nothing can be judged, but the announced window must not wait for
-        // whatever the user does next.
-        newWindowPending = 0;
+void BrowserEvents::OnNavigateComplete2(ViewSource& self, DISPPARAMS& params) {
+    const ComPtr<IWebBrowser2> browser = BrowserArgument(params, 0);
+    if (!browser || !self.siteBrowser) return;
+    // The window's own page is replaced, and its frames with it; a frame's
+    // page only by the frame's next.
+    if (browser.Get() == self.siteBrowser.Get()) {
+        LetPagesGo(self);
+        return;
+    }
+    TheKnownTargetNames().ForgetPage(KeyOf(self.siteBrowser.Get()), KeyOf(browser.Get()));
+}
+
+void BrowserEvents::NameTargets(ViewSource& self, DISPID dispId, DISPPARAMS& params) {
+    IWebBrowser2* page = self.siteBrowser.Get();
+    ComPtr<IWebBrowser2> completed;
+    if (dispId == DISPID_DOCUMENTCOMPLETE) {
+        if (params.cArgs < kDocumentCompleteArgs) return;
+        completed = BrowserArgument(params, 0);
+        page = completed.Get();
+    }
+    try {
+        ScanTargetNames(page, self.siteBrowser.Get());
+    } catch (...) {
+        // A page too large to name is judged as one never scanned.
+    }
+}
+
+HRESULT BrowserEvents::OnNewWindow3(ViewSource& self, DISPPARAMS& params, bool announcedByNewWindow2) {
+    if (params.cArgs < kNewWindow3Args) return S_OK;
+    VARIANT_BOOL* cancel = CancelAt(Argument(params, 1));
+    DWORD flags = 0;
+    Announcement verdict = Announcement::Judge;
+    const AnsiString url = StringArgument(params, 4);
+    if (cancel && *cancel != VARIANT_FALSE) {
+        // Another add-on cancelled it: no window comes.
+        verdict = Announcement::LetThrough;
+    } else if (cancel && FlagsArgument(params, 2, &flags)) {
+        const bool whiteListed = !url.empty() && !IsJavascriptUrl(url.c_str()) && WhiteListed(url);
+        verdict = JudgeAnnouncement(sharedState->popupOverride, flags, whiteListed);
+    }
+    if (verdict == Announcement::Judge) {
+        if (!announcedByNewWindow2) Announce(self);
         return S_OK;
     }
+    // Decided here: its first navigation, if it comes, is not judged again.
+    if (announcedByNewWindow2) Withdraw(self);
+    if (verdict == Announcement::Cancel) {
+        // Nothing is created: no window to close, and this helper, the
+        // opener's, stays connected.
+        *cancel = VARIANT_TRUE;
+        TheBlockedPopupLog().Add(url.c_str());
+        AnnounceBlock(url.c_str());
+    }
+    return S_OK;
+}
+
+HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
+    // Without its arguments nothing can be judged; an announced window
+    // waits for its own first navigation.
+    VARIANT_BOOL* cancel = params.cArgs >= kBeforeNavigate2Args ? CancelArgument(params) : nullptr;
+    if (!cancel) return S_OK;
 
     const AnsiString url = StringArgument(params, 1);
     const AnsiString target = StringArgument(params, 3);
@@ -242,27 +404,30 @@ HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
         if (IsJavascriptUrl(url.c_str())) {
             if (JavascriptUrlSetsOverride(url.c_str())) sharedState->popupOverride = 1;
         } else if (WhiteListed(url)) {
-            // The pending new window stays pending for the next navigation.
+            // The announced window stays announced for the next navigation.
             sharedState->popupOverride = 1;
             return S_OK;
         }
     }
 
     if (JudgeAndBlock(self, params, url, target, cancel)) AnnounceBlock(url.c_str());
-    newWindowPending = 0;
     return S_OK;
 }
 
 bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
                                   const AnsiString& target, VARIANT_BOOL* cancel) {
-    if (!MayBePopup(sharedState->popupOverride, newWindowPending, target.c_str())) return false;
+    if (target.empty() || AnnouncedWindowCount() == 0) return false;
+    ComPtr<IWebBrowser2> browser = BrowserArgument(params, 0);
+    if (!browser) return false;
+    // Only an announced window's first navigation is judged, and it takes
+    // up one announcement: a window or frame that shows a page, or loads
+    // its first, leaves them to the windows they announce.
+    if (!NavigatesAsNewWindow(browser.Get(), self.siteBrowser.Get(), target)) return false;
+    if (!TakeAnnouncement()) return false;
+    self.eventBrowser = browser;
+    if (!MayBePopup(sharedState->popupOverride, 1, target.c_str())) return false;
     // Names the page scan gave to links, areas and forms: the user's own.
     if (TheKnownTargetNames().Contains(target.c_str())) return false;
-    self.eventBrowser = BrowserArgument(params, 0);
-    if (!self.eventBrowser) return false;
-    const bool inFrame = self.eventBrowser.Get() != self.siteBrowser.Get();
-    if (IsFrameBlankTarget(inFrame, target.c_str())) return false;
-    if (!BrowserShowsNoPageYet(self.eventBrowser.Get())) return false;
 
     *cancel = VARIANT_TRUE;
     SHANDLE_PTR handle = 0;
@@ -271,8 +436,7 @@ bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const An
     self.DetachEvents();
     // Keep the browser: DetachEvents may release the last other reference.
     ComPtr<IWebBrowser2> blocked = self.eventBrowser;
-    blocked->Quit();
-    DestroyWindow(reinterpret_cast<HWND>(handle));
+    ClosePopup(blocked.Get(), reinterpret_cast<HWND>(handle));
     return true;
 }
 

@@ -17,18 +17,31 @@ public:
     // Handles one event of the browser self is sited in; self.Invoke passes
     // every call here. Arguments come from the browser and are checked
     // before use: a call too short for its event, or whose Cancel is not a
-    // by-reference VARIANT_BOOL, judges and scans nothing; such a
-    // BeforeNavigate2 still ends the wait for an announced window. OnQuit
-    // drops the event connection and the browser even while the helper is
-    // switched off or popups are allowed. Exceptions other than an abandoned page scan are
+    // by-reference VARIANT_BOOL, judges and scans nothing, and an announced
+    // window goes on waiting for its own first navigation. OnQuit drops the
+    // event connection and the browser even while the helper is switched off
+    // or popups are allowed. Exceptions other than an abandoned page scan are
     // caught by the caller.
     static HRESULT Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* params);
+    // The page of self's window is gone, or the window: the windows it
+    // announced wait no longer, and the target names its pages gave out are
+    // no longer known (the ring of recent names keeps its own).
+    static void LetPagesGo(ViewSource& self);
 
 private:
     static HRESULT OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params);
+    // Judges a window before it exists: cancelled there, let through, or
+    // left to its first navigation. announcedByNewWindow2: the event just
+    // before announced the same window.
+    static HRESULT OnNewWindow3(ViewSource& self, DISPPARAMS& params, bool announcedByNewWindow2);
+    static void OnNavigateComplete2(ViewSource& self, DISPPARAMS& params);
+    // The naming part of the page scan, for a page that completes while
+    // popups are allowed.
+    static void NameTargets(ViewSource& self, DISPID dispId, DISPPARAMS& params);
     // Cancels and closes the new window when it is a popup; true when it
-    // was blocked and logged, so the user is to be told. A browser or frame
-    // that already shows a page is never a popup.
+    // was blocked and logged, so the user is to be told. Only the first
+    // navigation of an announced window is judged: a browser or frame that
+    // already shows a page is never a popup, nor is a frame.
     static bool JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
                               const AnsiString& target, VARIANT_BOOL* cancel);
 };
@@ -43,6 +56,11 @@ public:
 protected:
     ~BlockSound() = default;
 };
+
+// The windows announced in this process whose first navigation has not
+// come yet; and, for tests, a process with none.
+long AnnouncedWindowCount();
+void ForgetAnnouncedWindows();
 
 BlockSound& RealBlockSound();
 // Replaces the sound used for blocks; null puts the real one back.

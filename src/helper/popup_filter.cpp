@@ -1,6 +1,7 @@
 #include "helper/popup_filter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "base/multibyte.h"
@@ -88,8 +89,55 @@ bool ShowsNoPageYet(const char* locationUrl) {
     return _mbsicmp(U(locationUrl), U("about:blank")) == 0;
 }
 
-bool IsFrameBlankTarget(bool navigatesInFrame, const char* targetFrameName) {
-    return navigatesInFrame && targetFrameName && std::strcmp(targetFrameName, kBlankTarget) == 0;
+bool IsNewWindowNavigation(bool windowsOwnBrowser, const char* locationUrl,
+                           const char* targetFrameName) {
+    return windowsOwnBrowser && targetFrameName && *targetFrameName && ShowsNoPageYet(locationUrl);
+}
+
+Announcement JudgeAnnouncement(LONG popupOverride, DWORD flags, bool whiteListed) {
+    if (popupOverride != 0 || (flags & kNewWindowOverrideKey) || whiteListed ||
+        (flags & (kNewWindowUserRequested | kNewWindowUserAllowed)))
+        return Announcement::LetThrough;
+    if (!(flags & kNewWindowUserInited) || (flags & kNewWindowUnloading)) return Announcement::Cancel;
+    return Announcement::Judge;
+}
+
+void AnnouncedWindows::Add(std::uintptr_t opener) {
+    for (Waiting& waiting : waiting_) {
+        if (waiting.opener != opener) continue;
+        if (waiting.count < LONG_MAX) ++waiting.count;
+        return;
+    }
+    waiting_.push_back(Waiting{opener, 1});
+}
+
+bool AnnouncedWindows::Withdraw(std::uintptr_t opener) {
+    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+        if (it->opener != opener) continue;
+        if (--it->count == 0) waiting_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void AnnouncedWindows::Forget(std::uintptr_t opener) {
+    for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
+        if (it->opener != opener) continue;
+        waiting_.erase(it);
+        return;
+    }
+}
+
+bool AnnouncedWindows::Take() {
+    if (waiting_.empty()) return false;
+    if (--waiting_.front().count == 0) waiting_.erase(waiting_.begin());
+    return true;
+}
+
+long AnnouncedWindows::Count() const {
+    long count = 0;
+    for (const Waiting& waiting : waiting_) count += waiting.count;
+    return count;
 }
 
 }  // namespace korvane

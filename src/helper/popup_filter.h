@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "base/win32_types.h"
 
@@ -61,8 +63,61 @@ bool MayBePopup(LONG popupOverride, LONG newWindowPending, const char* targetFra
 // already shows a page is the user's, and is never closed for a popup.
 bool ShowsNoPageYet(const char* locationUrl);
 
-// A "_blank" target inside a frame of the page is the page's own doing with
-// the user's click, and is let through.
-bool IsFrameBlankTarget(bool navigatesInFrame, const char* targetFrameName);
+// Whether a navigation can be the first navigation of a window the browser
+// announced: the navigation of a window's own browser (a frame is never a
+// new window) that shows nothing yet, to a target the browser names (the
+// first navigation of a window the user opened and typed an address into
+// carries none). Only such a navigation is judged and takes up an
+// announcement; any other leaves the announced windows waiting for theirs.
+bool IsNewWindowNavigation(bool windowsOwnBrowser, const char* locationUrl,
+                           const char* targetFrameName);
+
+// The flags NewWindow3 gives the window it announces (NWMF, shobjidl.h).
+constexpr DWORD kNewWindowUnloading = 0x1;       // the page is being left
+constexpr DWORD kNewWindowUserInited = 0x2;      // a click or a key started it
+constexpr DWORD kNewWindowOverrideKey = 0x8;     // the browser's own override key is held
+constexpr DWORD kNewWindowUserRequested = 0x80;  // "Open in New Window", a Shift click
+constexpr DWORD kNewWindowUserAllowed = 0x100;   // the user allowed it from the browser's bar
+
+// What becomes of a window that NewWindow3 announces, before it exists.
+enum class Announcement {
+    LetThrough,  // the user asked for it: it is not judged again
+    Cancel,      // no user action started it, or its page is being left: never created
+    Judge,       // its first navigation decides, as for a window NewWindow2 announced
+};
+
+// The user's say comes first: the override (Ctrl or Shift held, or the
+// browser's override key), a white-listed address, a window the user
+// requested or allowed. Then a window nobody's click or key started, or one
+// opened while its page unloads, is cancelled. A window a click started is
+// left to its first navigation: a link the page scan named opens, a script's
+// window opened from the click's handler does not.
+Announcement JudgeAnnouncement(LONG popupOverride, DWORD flags, bool whiteListed);
+
+// The windows announced in a process (by NewWindow2 or NewWindow3) whose
+// first navigation has not come yet, counted by the page that announced them
+// (its helper, as a number). Plain data: the caller makes each operation
+// indivisible between threads.
+class AnnouncedWindows {
+public:
+    void Add(std::uintptr_t opener);
+    // Takes back one of the opener's announcements (its window will never
+    // come); false when it has none.
+    bool Withdraw(std::uintptr_t opener);
+    // The opener's page is gone: what it announced and no window followed
+    // (another add-on cancelled it, it opened elsewhere) waits no longer.
+    void Forget(std::uintptr_t opener);
+    // A first navigation takes up one announcement, the earliest opener's;
+    // false when none is waiting.
+    bool Take();
+    long Count() const;
+
+private:
+    struct Waiting {
+        std::uintptr_t opener;
+        long count;
+    };
+    std::vector<Waiting> waiting_;
+};
 
 }  // namespace korvane

@@ -153,6 +153,7 @@ void ViewSource::LetGoOfSite() {
     // Only a connection this object made is unadvised: the browser may have
     // given its cookie to another sink since.
     if (eventsConnected) DisconnectEvents();
+    BrowserEvents::LetPagesGo(*this);
     connectionPoints.Reset();
     eventBrowser.Reset();
     siteBrowser.Reset();

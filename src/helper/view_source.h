@@ -116,6 +116,9 @@ private:
     ComPtr<IConnectionPointContainer> connectionPoints;
     // 1 while the page scan runs on behalf of DocumentComplete.
     BYTE inDocumentComplete = 0;
+    // DISPID_NEWWINDOW2 when the last event handled announced a new window
+    // by NewWindow2, else 0.
+    DISPID lastAnnouncement = 0;
     // From Advise; kept after Unadvise.
     DWORD adviseCookie = 0;
     // Advised and not unadvised since.

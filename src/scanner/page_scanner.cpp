@@ -103,6 +103,10 @@ struct Scan {
     UniqueBstr defaultTarget;
     // "hidden", made for the first container hidden.
     UniqueBstr hidden;
+    // The window and the page the names belong to, for as long as the page
+    // is shown (KnownTargetNames).
+    std::uintptr_t owner = 0;
+    std::uintptr_t page = 0;
 };
 
 // The phase's work on one element; element is the phase's interface.
@@ -373,12 +377,12 @@ Next ApplyTarget(Scan& scan, IUnknown* element, TargetAccess target, bool base) 
         UniqueBstr value(ToBstr(rewritten.c_str()));
         target(element, nullptr, value.get());
         if (base) scan.defaultTarget = std::move(value);
-        TheKnownTargetNames().Add(rewritten.c_str());
+        TheKnownTargetNames().Add(scan.owner, scan.page, rewritten.c_str());
         return Next::Continue;
     }
     case TargetDecision::Keep:
         if (base) scan.defaultTarget = CopyBstr(original.get());
-        TheKnownTargetNames().Add(name.c_str());
+        TheKnownTargetNames().Add(scan.owner, scan.page, name.c_str());
         return Next::Continue;
     }
     // A rewritten name too long to keep: the target stays as the page wrote it.
@@ -524,26 +528,45 @@ bool IsAdContainer(const wchar_t* markup, size_t length) {
     return FeedAnsi(markup, length, chain) && chain.IsAdContainer();
 }
 
-HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete) {
-    if (!eventBrowser) return S_OK;
+namespace {
 
+// The document's elements, or null (with S_OK) when eventBrowser shows no
+// HTML document.
+HRESULT AllElements(IWebBrowser2* eventBrowser, ComPtr<IHTMLElementCollection>* all) {
     ComPtr<IDispatch> dispatch;
     HRESULT result = eventBrowser->get_Document(dispatch.ReleaseAndGetAddressOf());
     if (FAILED(result)) return result;
     // No document yet, or one that is not HTML (a folder view, a PDF).
     ComPtr<IHTMLDocument2> document;
     if (!dispatch || FAILED(dispatch.As(&document)) || !document) return S_OK;
+    return document->get_all(all->ReleaseAndGetAddressOf());
+}
 
+HRESULT RunScan(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete,
+                bool namesOnly) {
+    if (!eventBrowser) return S_OK;
     ComPtr<IHTMLElementCollection> all;
-    result = document->get_all(all.ReleaseAndGetAddressOf());
+    const HRESULT result = AllElements(eventBrowser, &all);
     if (FAILED(result)) return result;
     if (!all) return S_OK;
 
     Scan scan{all.Get(), eventBrowser == siteBrowser, inDocumentComplete != 0, UniqueBstr(),
               UniqueBstr()};
-    RunTolerantGroup(scan);
+    scan.owner = reinterpret_cast<std::uintptr_t>(siteBrowser);
+    scan.page = reinterpret_cast<std::uintptr_t>(eventBrowser);
+    if (!namesOnly) RunTolerantGroup(scan);
     scan.defaultTarget = AllocBstr(L"_self");
     return RunStrictGroup(scan);
+}
+
+}  // namespace
+
+HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete) {
+    return RunScan(eventBrowser, siteBrowser, inDocumentComplete, false);
+}
+
+HRESULT ScanTargetNames(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser) {
+    return RunScan(eventBrowser, siteBrowser, 0, true);
 }
 
 }  // namespace korvane

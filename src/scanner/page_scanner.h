@@ -17,6 +17,11 @@ namespace korvane {
 // which the caller catches.
 HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDocumentComplete);
 
+// Only the scan's naming of targets (links, areas, forms, base targets),
+// for a page that completes while popups are allowed: unload handlers and
+// banner ads are left alone then.
+HRESULT ScanTargetNames(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser);
+
 // The DIV phase's judgement of a DIV's inner markup as the document gives
 // it (length UTF-16 characters): whether the DIV is an advertisement
 // container.

@@ -173,7 +173,6 @@ bool MapSessionSharedState(bool* created) {
 HINSTANCE moduleInstance = nullptr;
 HICON volatile iconBlocking = nullptr;
 HICON volatile iconAllowing = nullptr;
-volatile LONG newWindowPending = 0;
 HWND volatile logListBox = nullptr;
 
 namespace {

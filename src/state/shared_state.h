@@ -152,7 +152,6 @@ extern HICON volatile iconAllowing;   // shown while popups are allowed
 // threads that load one at the same time get the same icon.
 HICON BlockingIcon() noexcept;
 HICON AllowingIcon() noexcept;
-extern volatile LONG newWindowPending;
 extern HWND volatile logListBox;  // list box of the open Blocked Popups dialog, or null
 
 // soundFilePath is written by the notification dialog's thread and read by

@@ -96,11 +96,87 @@ bool BlockedPopupLog::Add(const char* url) {
 }
 
 namespace {
+
+size_t HashOf(const char* text) {
+    size_t hash = 2166136261u;
+    for (; *text; ++text) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
+    return hash;
+}
+
+}  // namespace
+
+size_t KnownTargetNames::Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const {
+    const size_t mask = table_.size() - 1;
+    for (size_t slot = HashOf(name) & mask;; slot = (slot + 1) & mask) {
+        const Named& named = table_[slot];
+        if (!named.used) return slot;
+        if (std::strcmp(named.name.c_str(), name) != 0) continue;
+        if (!owner || (named.owner == *owner && named.page == page)) return slot;
+    }
+}
+
+void KnownTargetNames::Rebuild(const Dropped& dropped) {
+    size_t kept = 1;
+    for (const Named& named : table_) kept += named.used && !dropped(named) ? 1 : 0;
+    size_t slots = 64;
+    while (slots < kept * 2) slots *= 2;
+    std::vector<Named> old(slots);
+    old.swap(table_);
+    count_ = 0;
+    for (Named& named : old) {
+        if (!named.used || dropped(named)) continue;
+        table_[Slot(named.name.c_str(), &named.owner, named.page)] = std::move(named);
+        ++count_;
+    }
+}
+
+bool KnownTargetNames::Contains(const char* name) const {
+    if (!name) name = "";
+    if (ring_.Contains(name)) return true;
+    ScopedLock hold(lock_);
+    return count_ > 0 && table_[Slot(name, nullptr, 0)].used;
+}
+
+void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char* name) {
+    if (!name) name = "";
+    if (!StringRing::Keeps(name)) return;
+    ring_.Add(name);
+    AnsiString kept(name);
+    ScopedLock hold(lock_);
+    // At most half full: a page of a hundred thousand links adds as many
+    // names, mostly the same few, each found at once.
+    if ((count_ + 1) * 2 > table_.size()) Rebuild(Dropped{Dropped::None, 0, 0});
+    Named& named = table_[Slot(name, &owner, page)];
+    if (named.used) return;
+    named.used = true;
+    named.owner = owner;
+    named.page = page;
+    named.name = std::move(kept);
+    ++count_;
+}
+
+void KnownTargetNames::Forget(const Dropped& dropped) {
+    ScopedLock hold(lock_);
+    // Every frame's navigation asks: most find nothing to forget.
+    for (const Named& named : table_) {
+        if (!named.used || !dropped(named)) continue;
+        Rebuild(dropped);
+        return;
+    }
+}
+
+void KnownTargetNames::ForgetPage(std::uintptr_t owner, std::uintptr_t page) {
+    Forget(Dropped{Dropped::Page, owner, page});
+}
+
+void KnownTargetNames::ForgetOwner(std::uintptr_t owner) { Forget(Dropped{Dropped::Owner, owner, 0}); }
+
+namespace {
 BlockedPopupLog blockedPopupLog;
-StringRing knownTargetNames;
+KnownTargetNames knownTargetNames;
 }  // namespace
 
 BlockedPopupLog& TheBlockedPopupLog() { return blockedPopupLog; }
-StringRing& TheKnownTargetNames() { return knownTargetNames; }
+KnownTargetNames& TheKnownTargetNames() { return knownTargetNames; }
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -85,7 +86,64 @@ private:
     StringRing ring_;
 };
 
+// The target names the page scan gave to links, areas, forms and base
+// elements. A name is known for as long as the page it was given in is
+// shown, however many names that page gave out; the ring keeps the 99 most
+// recent names besides, whatever page gave them.
+class KnownTargetNames {
+public:
+    KnownTargetNames() = default;
+    KnownTargetNames(const KnownTargetNames&) = delete;
+    KnownTargetNames& operator=(const KnownTargetNames&) = delete;
+
+    bool Contains(const char* name) const;
+    // A name given in page (a browser or a frame, as a number) of the
+    // window owner (its browser, as a number). A name too long for the ring
+    // is not kept at all.
+    void Add(std::uintptr_t owner, std::uintptr_t page, const char* name);
+    // The page is no longer shown: a frame that navigated elsewhere.
+    void ForgetPage(std::uintptr_t owner, std::uintptr_t page);
+    // The window shows another page, or is gone: every page of it goes.
+    void ForgetOwner(std::uintptr_t owner);
+
+    // The ring alone. (Defined here, so they are made only where they are
+    // used, the tests.)
+    bool Add(const char* name) { return ring_.Add(name); }
+    int End() const { return ring_.End(); }
+
+private:
+    // One name of one page: a slot of an open-addressed table, found by the
+    // name alone.
+    struct Named {
+        bool used = false;
+        std::uintptr_t owner = 0;
+        std::uintptr_t page = 0;
+        AnsiString name;
+    };
+    // The slot of owner's page's name, or the free slot where it would go
+    // (owner null: any page's). The table has a free slot.
+    size_t Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const;
+    // The names to forget: none, those of a window, or those of its page.
+    struct Dropped {
+        enum { None, Owner, Page } what;
+        std::uintptr_t owner;
+        std::uintptr_t page;
+        bool operator()(const Named& named) const {
+            return what != None && named.owner == owner && (what == Owner || named.page == page);
+        }
+    };
+    // Drops those names, in a table at most half full with room for one more.
+    void Rebuild(const Dropped& dropped);
+    // Rebuilds the table when any name is to be dropped.
+    void Forget(const Dropped& dropped);
+
+    StringRing ring_;
+    mutable CriticalSection lock_;
+    std::vector<Named> table_;  // a power of two of slots, or none
+    size_t count_ = 0;
+};
+
 BlockedPopupLog& TheBlockedPopupLog();
-StringRing& TheKnownTargetNames();
+KnownTargetNames& TheKnownTargetNames();
 
 }  // namespace korvane

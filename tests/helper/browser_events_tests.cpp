@@ -147,7 +147,7 @@ protected:
         sharedState->trayIconHidden = 0;
         sharedState->flashOn = 0;
         sharedState->soundOn = 0;
-        newWindowPending = 0;
+        ForgetAnnouncedWindows();
         TheWhiteList().ReplaceAll({});
         SetBlockSound(&sound);
         window = CreateWindowExA(0, "STATIC", "popup", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
@@ -177,7 +177,7 @@ protected:
         EXPECT_EQ(1, plain.refs);
         if (IsWindow(window)) DestroyWindow(window);
         sharedState = saved_;
-        newWindowPending = 0;
+        ForgetAnnouncedWindows();
     }
 
     HRESULT Fire(DISPID id, DISPPARAMS* params) {
@@ -234,7 +234,7 @@ protected:
 TEST_F(BrowserEventsTest, AnnouncedWindowWithABlankTargetIsCancelledClosedAndLogged) {
     const std::string url = Unique("http://ads.example/pop");
     ASSERT_EQ(S_OK, NewWindow2());
-    EXPECT_EQ(1, newWindowPending);
+    EXPECT_EQ(1, AnnouncedWindowCount());
     EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(url, "_blank"));
     EXPECT_TRUE(Blocked());
     EXPECT_EQ(1, browser.quitCalls);
@@ -242,39 +242,45 @@ TEST_F(BrowserEventsTest, AnnouncedWindowWithABlankTargetIsCancelledClosedAndLog
     // The helper left the window's events for good.
     ASSERT_EQ(1u, browser.point.unadvisedCookies.size());
     EXPECT_TRUE(browser.point.sinks.empty());
-    EXPECT_EQ(0, newWindowPending);
+    EXPECT_EQ(0, AnnouncedWindowCount());
 }
 
-TEST_F(BrowserEventsTest, NavigationsThatAreNotPopupsAreLetThroughAndClearThePendingWindow) {
+// A navigation without a target is no new window's: it leaves the
+// announcement to the window's own.
+TEST_F(BrowserEventsTest, NavigationsThatAreNotPopupsAreLetThroughAndTakeUpOnlyTheirOwnAnnouncement) {
     struct Case {
         const char* name;
         std::string target;
+        long left;
     };
     const std::string known = Unique("z9zknown");
     TheKnownTargetNames().Add(known.c_str());
-    for (const Case& c : {Case{"unspecified frame", "_unspecifiedFrame"}, Case{"no target", ""},
-                          Case{"a name the page scan gave", known}}) {
+    for (const Case& c : {Case{"unspecified frame", "_unspecifiedFrame", 0}, Case{"no target", "", 1},
+                          Case{"a name the page scan gave", known, 0}}) {
         SCOPED_TRACE(c.name);
+        ForgetAnnouncedWindows();
         ASSERT_EQ(S_OK, NewWindow2());
         EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2(Unique("http://x.example/"), c.target));
         EXPECT_FALSE(Blocked());
-        EXPECT_EQ(0, newWindowPending);
+        EXPECT_EQ(c.left, AnnouncedWindowCount());
     }
+    ForgetAnnouncedWindows();
     // An ordinary navigation: nothing was announced.
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/next", "_blank"));
     EXPECT_FALSE(Blocked());
 }
 
-TEST_F(BrowserEventsTest, BlankTargetInsideAFrameIsLetThrough) {
-    ASSERT_EQ(S_OK, NewWindow2());
-    EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/f", "_blank", frame.browser()));
-    EXPECT_FALSE(Blocked());
-    EXPECT_EQ(0, frame.quitCalls);
-    // A named target in that frame is still judged a popup.
+// A frame is never a new window, even one that shows nothing yet: its
+// navigation is let through and the announced window is still judged.
+TEST_F(BrowserEventsTest, AFramesNavigationIsLetThroughAndLeavesTheAnnouncementWaiting) {
     frame.window = window;
     ASSERT_EQ(S_OK, NewWindow2());
-    EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://x.example/g"), "somewhere", frame.browser()));
-    EXPECT_EQ(1, frame.quitCalls);
+    for (const char* target : {"_blank", "somewhere"})
+        EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2(Unique("http://x.example/f"), target, frame.browser()));
+    EXPECT_EQ(0, frame.quitCalls);
+    EXPECT_EQ(1, AnnouncedWindowCount());
+    EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://x.example/g"), "_blank"));
+    EXPECT_TRUE(Blocked());
 }
 
 TEST_F(BrowserEventsTest, ScriptLinkWithoutOpenerOrQuotesLetsTheNextWindowThrough) {
@@ -300,7 +306,7 @@ TEST_F(BrowserEventsTest, WhiteListedAddressSetsTheOverrideAndKeepsTheWindowPend
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("HTTPS://WWW.FRIENDS.EXAMPLE/NEWS/today", "_blank"));
     EXPECT_FALSE(Blocked());
     EXPECT_EQ(1, sharedState->popupOverride);
-    EXPECT_EQ(1, newWindowPending);
+    EXPECT_EQ(1, AnnouncedWindowCount());
     // Another host is judged as usual.
     sharedState->popupOverride = 0;
     EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://www.other.example/news"), "_blank"));
@@ -311,7 +317,7 @@ TEST_F(BrowserEventsTest, OverrideOrNoPendingWindowLetsEverythingThrough) {
     sharedState->popupOverride = 1;
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/a", "_blank"));
-    EXPECT_EQ(0, newWindowPending);
+    EXPECT_EQ(0, AnnouncedWindowCount());
     sharedState->popupOverride = 0;
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/b", "_blank"));
     EXPECT_FALSE(Blocked());
@@ -325,13 +331,13 @@ TEST_F(BrowserEventsTest, WindowWithoutHandleStaysCancelledButIsNotClosedOrLogge
     EXPECT_FALSE(TheBlockedPopupLog().Contains(url.c_str()));
     EXPECT_EQ(0, browser.quitCalls);
     EXPECT_FALSE(browser.point.sinks.empty());
-    EXPECT_EQ(0, newWindowPending);
+    EXPECT_EQ(0, AnnouncedWindowCount());
 }
 
 TEST_F(BrowserEventsTest, NavigatingObjectThatIsNoBrowserIsNotBlocked) {
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/", "_blank", &plain));
-    EXPECT_EQ(0, newWindowPending);
+    EXPECT_EQ(1, AnnouncedWindowCount());
     EXPECT_FALSE(Blocked());
 }
 
@@ -398,7 +404,7 @@ TEST_F(BrowserEventsTest, FirstEventBringsTheTrayInLineEvenWhenNothingElseIsHand
     sharedState->trayIconSynced = 0;
     sharedState->popupsAllowed = 1;
     ASSERT_EQ(S_OK, NewWindow2());
-    EXPECT_EQ(0, newWindowPending);  // not handled while popups are allowed
+    EXPECT_EQ(0, AnnouncedWindowCount());  // not handled while popups are allowed
     EXPECT_EQ(1, sharedState->trayIconSynced);
     EXPECT_EQ(iconAllowing, tray.CurrentIcon());
     EXPECT_STREQ(kAllowingTooltip, tray.Tooltip());
@@ -410,7 +416,7 @@ TEST_F(BrowserEventsTest, FirstEventBringsTheTrayInLineEvenWhenNothingElseIsHand
     sharedState->trayIconHidden = 1;
     sharedState->helperActive = 0;
     ASSERT_EQ(S_OK, NewWindow2());
-    EXPECT_EQ(0, newWindowPending);
+    EXPECT_EQ(0, AnnouncedWindowCount());
     EXPECT_EQ(iconBlocking, tray.CurrentIcon());
     EXPECT_STREQ(kBlockingTooltip, tray.Tooltip());
     EXPECT_FALSE(tray.IsDisplayed());
@@ -448,22 +454,78 @@ TEST_F(BrowserEventsTest, ABrowserThatShowsAPageOrCannotTellIsNeverClosed) {
     for (const HRESULT result : {S_OK, E_FAIL}) {
         browser.location = result == S_OK ? L"http://news.example/" : L"";
         browser.locationResult = result;
+        ForgetAnnouncedWindows();
         ASSERT_EQ(S_OK, NewWindow2());
         EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2(Unique("http://x.example/"), "z9zneverMet"));
         EXPECT_FALSE(Blocked());
-        EXPECT_EQ(0, newWindowPending);
+        EXPECT_EQ(1, AnnouncedWindowCount());  // waiting for its own window
     }
 }
 
-TEST_F(BrowserEventsTest, NewWindow3MarksTheWindowAsNewWindow2DoesAndNothingElse) {
-    VARIANT none;
-    VariantInit(&none);
-    EventArgs args;
-    args.Raw(none).Cancel().Raw(none).Raw(none).Raw(none);
-    EXPECT_EQ(S_OK, Fire(DISPID_NEWWINDOW3, args.Build()));
-    EXPECT_EQ(1, newWindowPending);
-    EXPECT_EQ(VARIANT_FALSE, args.cancel);
-    EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://ads.example/"), "_blank"));
+// Events in turn, then whether the last NewWindow3 came back cancelled
+// and how many windows wait for their first navigation. "2": NewWindow2;
+// a number: NewWindow3 with those flags; "?": NewWindow3 whose flags are no
+// number.
+TEST_F(BrowserEventsTest, NewWindow3CancelsAWindowNoUserActionStartedAndCountsEachWindowOnce) {
+    struct Case {
+        std::vector<const char*> events;
+        LONG popupOverride;
+        bool cancelled;
+        long waiting;
+    } cases[] = {
+        {{"0"}, 0, true, 0},        {{"2", "0"}, 0, true, 0},     {{"1"}, 0, true, 0},
+        {{"2"}, 0, false, 1},       {{"2", "6"}, 0, false, 1},    {{"6", "2"}, 0, false, 2},
+        {{"6", "6"}, 0, false, 2},  {{"?"}, 0, false, 1},         {{"2", "0"}, 1, false, 0},
+        {{"128"}, 0, false, 0},     {{"2", "256"}, 0, false, 0},
+    };
+    sharedState->soundOn = 1;
+    sharedState->soundIsBeep = 1;
+    for (const Case& c : cases) {
+        ForgetAnnouncedWindows();
+        EventArgs other;  // any other event ends a NewWindow2's pairing
+        Fire(102, other.Build());
+        sharedState->popupOverride = c.popupOverride;
+        VARIANT_BOOL cancelled = VARIANT_FALSE;
+        const std::string url = Unique("http://ads.example/nw3-");
+        for (const char* event : c.events) {
+            if (std::string(event) == "2") {
+                ASSERT_EQ(S_OK, NewWindow2());
+                continue;
+            }
+            VARIANT flags, context, address;
+            VariantInit(&flags);
+            VariantInit(&context);
+            VariantInit(&address);
+            if (std::string(event) != "?") {
+                V_VT(&flags) = VT_UI4;
+                V_UI4(&flags) = std::stoul(event);
+            }
+            V_VT(&context) = VT_BSTR;
+            V_BSTR(&context) = SysAllocString(L"http://news.example/");
+            V_VT(&address) = VT_BSTR;
+            V_BSTR(&address) = SysAllocString(Wide(url).c_str());
+            IDispatch* slot = nullptr;
+            VARIANT ref;
+            VariantInit(&ref);
+            V_VT(&ref) = VT_DISPATCH | VT_BYREF;
+            V_DISPATCHREF(&ref) = &slot;
+            EventArgs args;
+            args.Raw(ref).Cancel().Raw(flags).Raw(context).Raw(address);
+            EXPECT_EQ(S_OK, Fire(DISPID_NEWWINDOW3, args.Build()));
+            cancelled = args.cancel;
+            VariantClear(&context);
+            VariantClear(&address);
+        }
+        const std::string shown = std::string(c.events[0]) + (c.events.size() > 1 ? std::string(" ") + c.events[1] : "");
+        EXPECT_EQ(c.cancelled ? VARIANT_TRUE : VARIANT_FALSE, cancelled) << shown;
+        EXPECT_EQ(c.waiting, AnnouncedWindowCount()) << shown;
+        // Logged as a blocked popup; the opener's window is not touched.
+        EXPECT_EQ(c.cancelled, TheBlockedPopupLog().Contains(url.c_str())) << shown;
+        EXPECT_EQ(c.cancelled ? 1u : 0u, sound.beeps.size()) << shown;  // and announced
+        sound.beeps.clear();
+        EXPECT_FALSE(Blocked());
+        EXPECT_EQ(0, browser.quitCalls);
+    }
 }
 
 TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
@@ -475,17 +537,18 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         EventArgs args;
         args.Cancel();
         EXPECT_EQ(S_OK, Fire(DISPID_NEWWINDOW2, args.Build()));
-        EXPECT_EQ(0, newWindowPending);
+        EXPECT_EQ(0, AnnouncedWindowCount());
     }
-    newWindowPending = 1;
+    // An announced window waits for its own first navigation, whatever
+    // comes meanwhile.
+    ASSERT_EQ(S_OK, NewWindow2());
     {
         EventArgs args;
         args.Dispatch(browser.browser()).String(L"http://a.example/").Cancel();
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
         EXPECT_EQ(VARIANT_FALSE, args.cancel);
-        EXPECT_EQ(0, newWindowPending);  // not left for the user's next click
+        EXPECT_EQ(1, AnnouncedWindowCount());
     }
-    newWindowPending = 1;
     // Cancel that is not a by-reference VARIANT_BOOL.
     {
         EventArgs args;
@@ -495,7 +558,7 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         args.Dispatch(browser.browser()).String(L"http://a.example/").Int(0).String(L"_blank")
             .NullString().NullString().Raw(notByRef);
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
-        EXPECT_EQ(0, newWindowPending);
+        EXPECT_EQ(1, AnnouncedWindowCount());
         EXPECT_FALSE(Blocked());
     }
     // Strings of the wrong type or null count as empty: no target, no block.
@@ -508,11 +571,10 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
             .NullString().Cancel();
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
         EXPECT_EQ(VARIANT_FALSE, args.cancel);
-        EXPECT_EQ(0, newWindowPending);
+        EXPECT_EQ(1, AnnouncedWindowCount());
     }
     // A null dispatch pointer: no browser, no block.
     {
-        newWindowPending = 1;
         EventArgs args;
         args.Dispatch(nullptr).String(L"http://a.example/").Int(0).String(L"_blank")
             .NullString().NullString().Cancel();

@@ -62,6 +62,13 @@ protected:
         test::WriteSitePage(site, "www.friends.example/news/pop.html", "<html><body>Hi</body></html>");
         test::WriteSitePage(site, "news.example/latch.html", kLatch.c_str());
         test::WriteSitePage(site, "news.example/story.html", "<html><body>Story</body></html>");
+        test::WriteSitePage(site, "news.example/iframe.html",
+                            "<html><body><iframe name=\"box\" src=\"more.html\"></iframe></body></html>");
+        std::string links = "<html><body>";
+        for (int i = 0; i < 500; ++i)
+            links += "<a id=\"l" + std::to_string(i) + "\" href=\"more.html?" + std::to_string(i) +
+                     "\" target=\"t" + std::to_string(i) + "\">" + std::to_string(i) + "</a>";
+        test::WriteSitePage(site, "news.example/links.html", (links + "</body></html>").c_str());
     }
     static void TearDownTestSuite() { RemoveKorvane(); }
 
@@ -112,11 +119,13 @@ protected:
     }
     // Plays a session file's text with this helper: every expectation holds,
     // and so does the final check that closing every window left nothing.
-    void Play(const std::string& text) {
+    // folder: a session file's, whose "site" it keeps.
+    void Play(const std::string& text, const std::string& folder = std::string()) {
         standin::Script script;
         std::vector<std::string> errors;
-        ASSERT_TRUE(standin::ParseScript(text, site_->path(), &script, &errors)) << errors.at(0);
-        script.options.siteFolder = site_->path();
+        ASSERT_TRUE(standin::ParseScript(text, folder.empty() ? site_->path() : folder, &script, &errors))
+            << errors.at(0);
+        if (folder.empty()) script.options.siteFolder = site_->path();
         script.options.onlyHelpers = {CLSID_ViewSource};
         session_.reset(new Session(script.options));
         EXPECT_EQ(0, standin::RunScript(*session_, script).failures) << text << session_->timeline().Text();
@@ -339,10 +348,10 @@ TEST_F(PopupBlockingTest, MalformedEventsChangeNothingAndCrashNothing) {
 // Whatever kept an announced window waiting (a white-listed popup, a window
 // that never navigated here, a BeforeNavigate2 too short to judge), a click
 // on a link whose target the scan never met takes the user's own window to
-// the clicked address. Then: two windows announced at once, a popup while
-// the opener's frames load (a later popup finds the mark taken, by the
-// first or by a frame, and passes), NewWindow3 alone or after NewWindow2,
-// a target too long to keep. A popup after each is still blocked.
+// the clicked address. Then: two windows announced at once (both judged),
+// a popup while the opener's frames load (their first navigations take no
+// announcement), NewWindow3 alone or after NewWindow2, a target too long to
+// keep. A popup after each is still blocked.
 TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked) {
     const std::string own = "open http://news.example/latch.html news\n";
     const std::string click = "click w1 #own\nexpect url w1 http://news.example/story.html\n";
@@ -351,17 +360,68 @@ TEST_F(PopupBlockingTest, TheUsersOwnWindowIsNeverClosedAndPopupsAreStillBlocked
     const std::string hold = "script-open w1 http://ads.example/pop.html \"\" hold\n";
     const std::string popup = "script-open w1 http://ads.example/pop.html?after\n"
                               "expect blocked http://ads.example/pop.html?after\n";
+    const std::string refused = "script-open w1 http://ads.example/pop.html?after\n"
+                                "expect cancelled http://ads.example/pop.html?after\nexpect windows 1\n";
     for (const std::string& text :
          {own + "script-open w1 http://www.friends.example/news/pop.html\n" + click + popup,
           own + announce + click + popup,
           own + announce + "fire w1 BeforeNavigate2 self str:http://x.example/ cancel\n" + click + popup,
           index + hold + "script-open w1 http://ads.example/pop.html?2 \"\" hold\nstart w2\n"
-                         "expect blocked http://ads.example/pop.html\nstart w3\n" + popup,
+                         "expect blocked http://ads.example/pop.html\nstart w3\n"
+                         "expect blocked http://ads.example/pop.html?2\n" + popup,
           index + "load w1 http://news.example/frames.html defer-frames\n" + hold +
-              "complete w1\nstart w2\nexpect url w1/main http://news.example/more.html\n" + popup,
-          "option new-window NewWindow3\n" + index + popup + "expect events NewWindow2 0\n",
-          "option new-window both\n" + index + popup + "expect events NewWindow3 1\n",
+              "complete w1\nstart w2\nexpect url w1/main http://news.example/more.html\n"
+              "expect blocked http://ads.example/pop.html\n" + popup,
+          // Cancelled as NewWindow3 announces it: no window is created.
+          "option new-window NewWindow3\n" + index + refused + "expect events NewWindow2 0\n",
+          "option new-window both\n" + index + refused + "expect events NewWindow3 1\n",
           std::string("open http://news.example/latch.html\nclick w1 #long\n") +
               "expect blocked http://news.example/more.html\n"})
         Play(text);
+}
+
+// The same sessions in every browser: IE6 (a window for each popup, closed
+// at its first navigation), IE7 (tabs in frames) and IE8 (tabs in frames of
+// another process), whose NewWindow3 lets a popup nobody's action started
+// be cancelled before it exists. Each popup that exists already is closed
+// alone: the opener's tab and its frame stay shown.
+TEST_F(PopupBlockingTest, EveryBrowserJudgesEachAnnouncedWindowAndClosesOnlyThePopup) {
+    const std::string pop = "http://ads.example/pop.html";
+    for (const char* profile : {"ie6", "ie7", "ie8"}) {
+        SCOPED_TRACE(profile);
+        const bool tabs = std::string(profile) != "ie6";
+        const std::string head = std::string("option profile ") + profile + "\n";
+        const std::string index = head + "open http://news.example/index.html\n";
+        const std::string script = pop + "?script-" + profile;
+        const std::string refused =
+            tabs ? "expect cancelled " + script + "\nexpect created 0\n" : "expect blocked " + script + "\n";
+        // A script's window: no window at all from IE7 on; the links and a
+        // Ctrl click open theirs; a window from a click's handler is closed
+        // at its first navigation, alone.
+        Play(index + "script-open w1 " + script + "\n" + refused +
+             "expect windows 1\nexpect intact w1\n"
+             "click w1 #linked\nexpect opened http://ads.example/linked.html\n"
+             "click w1 #more ctrl\nexpect opened http://news.example/more.html\n"
+             "script-open w1 " + pop + "?click \"\" click\nexpect blocked " + pop + "?click\n"
+             "expect intact w1\nexpect intact " + (tabs ? "w2" : "w3") + "\nexpect windows 3\nexpect frames " +
+             (tabs ? "1" : "3") + "\n");
+        EXPECT_EQ(1, Logged(script));
+        // Two windows announced before either navigates, and the opener's
+        // inline frame navigating meanwhile: both judged.
+        Play(head + "open http://news.example/iframe.html\n"
+             "script-open w1 " + pop + "?one \"\" click hold\nscript-open w1 " + pop + "?two \"\" click hold\n"
+             "load w1/box http://news.example/story.html\nstart w3\nstart w2\n"
+             "expect blocked " + pop + "?one\nexpect blocked " + pop + "?two\nexpect intact w1\n");
+        // A page with 500 named links: its first still opens. A page that
+        // completed while F10 had blocking off: its _blank link opens once
+        // blocking is on again.
+        Play(head + "open http://news.example/links.html\nclick w1 #l0\n"
+             "expect opened http://news.example/more.html?0\n"
+             "key w1 f10 press\nload w1 http://news.example/index.html\nkey w1 f10 press\n"
+             "click w1 #linked\nexpect opened http://ads.example/linked.html\n");
+        EXPECT_EQ(0, Shared().popupsAllowed);
+    }
+    // The example session of IE8's tabs, as the stand-in's README shows it.
+    const std::string examples = std::string("Z:") + KORVANE_SOURCE_DIR + "\\browser\\examples";
+    Play(test::ReadFileBytes(examples + "\\tabs.session"), examples);
 }

@@ -3,6 +3,7 @@
 #include <mbctype.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "helper/popup_filter.h"
@@ -131,11 +132,77 @@ TEST(Judgement, OnlyAnAnnouncedWindowWithANamedTargetAndNoOverrideMayBeAPopup) {
     EXPECT_TRUE(MayBePopup(0, 1, "_UNSPECIFIEDFRAME"));
 }
 
-TEST(Judgement, BlankTargetIsLetThroughOnlyInsideAFrame) {
-    EXPECT_TRUE(IsFrameBlankTarget(true, "_blank"));
-    EXPECT_FALSE(IsFrameBlankTarget(false, "_blank"));
-    EXPECT_FALSE(IsFrameBlankTarget(true, "_BLANK"));
-    EXPECT_FALSE(IsFrameBlankTarget(true, "main"));
+TEST(Judgement, OnlyAWindowsOwnBrowserShowingNothingYetIsAnAnnouncedWindowsFirstNavigation) {
+    struct Case {
+        bool own;
+        const char* location;
+        const char* target;
+        bool expected;
+    } cases[] = {
+        {true, "", "_blank", true},           {true, nullptr, "promo", true},
+        {true, "about:blank", "_unspecifiedFrame", true},
+        {false, "", "_blank", false},         // a frame is never a new window
+        {true, "http://news.example/", "_blank", false},  // the user's window
+        {true, "", "", false},                {true, "", nullptr, false},  // an address typed
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, IsNewWindowNavigation(c.own, c.location, c.target))
+            << c.own << " " << (c.location ? c.location : "null") << " " << (c.target ? c.target : "null");
+}
+
+TEST(Judgement, AnAnnouncementIsLetThroughAtTheUsersSayThenCancelledWithoutAUserAction) {
+    using A = Announcement;
+    struct Case {
+        LONG popupOverride;
+        DWORD flags;
+        bool whiteListed;
+        A expected;
+    } cases[] = {
+        {0, 0, false, A::Cancel},                       // a script on its own
+        {0, kNewWindowUnloading | kNewWindowUserInited, false, A::Cancel},
+        {0, kNewWindowUserInited | 0x4, false, A::Judge},  // from a click: its navigation decides
+        {0, kNewWindowUserInited | 0x80000, false, A::Judge},
+        {1, 0, false, A::LetThrough},                   // Ctrl or Shift held
+        {0, kNewWindowOverrideKey, false, A::LetThrough},
+        {0, kNewWindowUnloading, true, A::LetThrough},  // white-listed
+        {0, kNewWindowUserRequested, false, A::LetThrough},
+        {0, kNewWindowUserAllowed | kNewWindowUnloading, false, A::LetThrough},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.expected, JudgeAnnouncement(c.popupOverride, c.flags, c.whiteListed))
+            << c.popupOverride << " 0x" << std::hex << c.flags << " " << c.whiteListed;
+}
+
+// Steps: A(dd), W(ithdraw), F(orget) by opener 1 or 2, T(ake); then the
+// count left and how many takes found an announcement.
+TEST(AnnouncedWindows, EachWindowIsTakenOnceAndNoneOutlivesThePageThatAnnouncedIt) {
+    struct Case {
+        const char* steps;
+        long left;
+        int taken;
+    } cases[] = {
+        {"A1 A1 T T T", 0, 2},        // two announced: both judged
+        {"A1 W1 T", 0, 0},            // withdrawn: no window comes
+        {"W1 A2 W1 T", 0, 1},         // nothing of opener 1 to withdraw
+        {"A1 A2 A1 F1 T", 0, 1},      // opener 1's page gone
+        {"A2 A1 T F1", 0, 1},         // the earliest opener's first
+        {"A1 A2 T F1", 1, 1},
+        {"F1 T A2 A2 A2", 3, 0},
+    };
+    for (const Case& c : cases) {
+        AnnouncedWindows announced;
+        int taken = 0;
+        std::istringstream steps(c.steps);
+        for (std::string step; steps >> step;) {
+            const std::uintptr_t opener = step.size() > 1 && step[1] == '2' ? 2 : 1;
+            if (step[0] == 'A') announced.Add(opener);
+            if (step[0] == 'W') announced.Withdraw(opener);
+            if (step[0] == 'F') announced.Forget(opener);
+            if (step[0] == 'T' && announced.Take()) ++taken;
+        }
+        EXPECT_EQ(c.left, announced.Count()) << c.steps;
+        EXPECT_EQ(c.taken, taken) << c.steps;
+    }
 }
 
 TEST(PopupFilter, OnlyABrowserThatShowsNothingYetCanBeAPopup) {

@@ -44,6 +44,36 @@ TEST(StringRing, HoldsNinetyNineEntriesThenDropsTheOldest) {
     EXPECT_EQ(1, ring.End());
 }
 
+// Two windows (owners 1 and 2) with a page each and a frame in the first:
+// every name stays known while its page is shown, whatever their number.
+TEST(KnownTargetNames, ANameIsKnownWhileItsPageIsShownHoweverManyThereAre) {
+    KnownTargetNames names;
+    for (int i = 0; i < 500; ++i) {
+        names.Add(1, 10, ("z9zlink" + std::to_string(i)).c_str());
+        names.Add(1, 10, "z9z0_blank");  // the same few over and over
+    }
+    names.Add(1, 11, "inFrame");
+    names.Add(2, 20, "z9zlink0");
+    names.Add(2, 20, std::string(2084, 'n').c_str());
+    // A third window's names push all of those out of the ring.
+    for (int i = 0; i < 99; ++i) names.Add(3, 30, ("z9zother" + std::to_string(i)).c_str());
+    EXPECT_TRUE(names.Contains("z9zlink0"));
+    EXPECT_TRUE(names.Contains("z9zlink499"));
+    EXPECT_FALSE(names.Contains("z9zlink500"));
+    EXPECT_FALSE(names.Contains(std::string(2084, 'n').c_str()));
+
+    names.ForgetPage(1, 11);  // the frame went elsewhere
+    EXPECT_FALSE(names.Contains("inFrame"));
+    EXPECT_TRUE(names.Contains("z9zlink1"));
+    names.ForgetOwner(1);  // the first window shows another page
+    EXPECT_FALSE(names.Contains("z9zlink1"));
+    EXPECT_TRUE(names.Contains("z9zlink0"));  // the other window's still
+    names.ForgetOwner(2);
+    EXPECT_FALSE(names.Contains("z9zlink0"));
+    names.ForgetOwner(3);
+    EXPECT_TRUE(names.Contains("z9zother0"));  // one of the ring's 99
+}
+
 TEST(StringRing, DuplicatesChangeNothingEvenTheOldest) {
     StringRing ring;
     ring.Add("first");

@@ -4,6 +4,8 @@
 
 #include <exdisp.h>
 #include <olectl.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
 #include <functional>
 #include <string>
@@ -21,6 +23,7 @@ using korvane::ComPtr;
 class FakeOwner : public BrowserOwner {
 public:
     HWND FrameWindow() override { return window; }
+    HWND ContentWindow() override { return content; }
     void RequestQuit() override { ++quits; }
     ComPtr<IDispatch> Document() override { return nullptr; }
     std::wstring LocationUrl() override { return L"http://news.example/"; }
@@ -32,6 +35,7 @@ public:
     void NoteCall(const char*, HRESULT, const std::string&) override {}
 
     HWND window = reinterpret_cast<HWND>(0x4242);
+    HWND content = reinterpret_cast<HWND>(0x4343);
     IWebBrowser2* top = nullptr;
     int quits = 0;
     std::vector<std::wstring> navigations;
@@ -256,6 +260,16 @@ TEST_F(BrowserObjectTest, TopLevelBrowserAnswersWithItsWindowAndQuits) {
     SHANDLE_PTR hwnd = 0;
     EXPECT_EQ(S_OK, browser_->get_HWND(&hwnd));
     EXPECT_EQ(reinterpret_cast<SHANDLE_PTR>(owner_.window), hwnd);
+    // The window that shows this browser alone comes from the shell
+    // browser service; the object that answers it holds the browser.
+    ComPtr<IServiceProvider> services;
+    ASSERT_EQ(S_OK, browser_->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(services.GetAddressOf())));
+    ComPtr<IOleWindow> shell;
+    EXPECT_EQ(E_NOINTERFACE, services->QueryService(IID_IWebBrowser2, IID_IOleWindow, reinterpret_cast<void**>(shell.GetAddressOf())));
+    ASSERT_EQ(S_OK, services->QueryService(SID_SShellBrowser, IID_IOleWindow, reinterpret_cast<void**>(shell.GetAddressOf())));
+    HWND content = nullptr;
+    EXPECT_EQ(S_OK, shell->GetWindow(&content));
+    EXPECT_EQ(owner_.content, content);
     EXPECT_EQ(S_OK, browser_->Quit());
     EXPECT_EQ(1, owner_.quits);
     IDispatch* document = reinterpret_cast<IDispatch*>(0xdeadbeef);

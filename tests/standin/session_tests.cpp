@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include <mshtml.h>
+#include <shlguid.h>
+#include <shobjidl.h>
 
 #include "base/com.h"
 #include "browser/dom/dom.h"
@@ -297,6 +299,77 @@ TEST_F(SessionTest, OpensANewWindowForABlankTargetWithItsOwnHelperSitedFirst) {
     EXPECT_EQ(all[2].siteBrowser, all[4].disp[6]);
     EXPECT_EQ("http://ads.example/pop.html", Text(all[4], 5));
     EXPECT_EQ("_blank", Text(all[4], 3));
+}
+
+// From IE7 on a frame holds tabs, each a browser window with its own thread
+// and helper: get_HWND answers the frame, the shell browser service the
+// tab's own window. A popup opens as a foreground tab, one with features
+// in a frame of its own, a Ctrl click as a background tab, each with its
+// NewWindow3 flags. Quit closes one tab, and a frame goes with its last.
+// IE8's frames belong to another process.
+TEST_F(SessionTest, FramesHoldTabsEachABrowserWindowFromIE7On) {
+    for (const BrowserProfile profile : {BrowserProfile::IE7, BrowserProfile::IE8}) {
+        SCOPED_TRACE(profile == BrowserProfile::IE7 ? "ie7" : "ie8");
+        SessionOptions options = Options();
+        options.profile = profile;
+        auto session = NewSession(options);
+        ASSERT_EQ(1, session->Open(kIndex)) << session->LastError();
+        const WindowInfo first = session->Window(1);
+        const FrameInfo frame = session->Frames().at(0);
+        EXPECT_EQ(frame.hwnd, first.hwnd);
+        EXPECT_EQ(frame.hwnd, GetAncestor(first.tab, GA_PARENT));
+        wchar_t frameClass[32] = L"", tabClass[32] = L"";
+        GetClassNameW(frame.hwnd, frameClass, 32);
+        GetClassNameW(first.tab, tabClass, 32);
+        EXPECT_STREQ(L"IEFrame", frameClass);
+        EXPECT_STREQ(L"TabWindowClass", tabClass);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(frame.hwnd, &owner);
+        EXPECT_EQ(profile == BrowserProfile::IE8, owner != GetCurrentProcessId());
+        HWND shell = nullptr;
+        ASSERT_TRUE(session->RunOn("w1", [&](IWebBrowser2* browser) {
+            ComPtr<IServiceProvider> services;
+            ComPtr<IOleWindow> window;
+            if (SUCCEEDED(browser->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(services.GetAddressOf()))) &&
+                SUCCEEDED(services->QueryService(SID_SShellBrowser, IID_IOleWindow, reinterpret_cast<void**>(window.GetAddressOf()))))
+                window->GetWindow(&shell);
+        }));
+        EXPECT_EQ(first.tab, shell);
+
+        RecorderReset();
+        ScriptCall features;
+        features.features = true;
+        Modifiers ctrl;
+        ctrl.ctrl = true;
+        ASSERT_TRUE(session->ScriptOpen("w1", "http://ads.example/pop.html", ""));
+        ASSERT_TRUE(session->ScriptOpen("w1", "http://ads.example/pop.html", "", false, features));
+        ASSERT_TRUE(session->Click("w1", Id("more"), ctrl));
+        std::vector<long> flags;
+        std::vector<long> states;  // WindowStateChanged's flags, by thread
+        for (const RecorderRecord& record : Invokes()) {
+            if (record.dispid == kNewWindow3) flags.push_back(record.number[2]);
+            if (record.dispid == kWindowStateChanged && record.thread == first.threadId) states.push_back(record.number[1]);
+        }
+        EXPECT_EQ((std::vector<long>{0x80000, 0x40000, 0x6 | 0x20000 | 0x100000}), flags);
+        EXPECT_EQ((std::vector<long>{0}), states);  // hidden behind the popup's tab
+        std::vector<FrameInfo> frames = session->Frames();
+        ASSERT_EQ(2u, frames.size());
+        EXPECT_EQ((std::vector<int>{1, 2, 4}), frames[0].tabs);
+        EXPECT_EQ(2, frames[0].active);
+        EXPECT_EQ((std::vector<int>{3}), frames[1].tabs);
+        EXPECT_FALSE(IsWindowVisible(first.tab));
+
+        for (const char* window : {"w2", "w3"})
+            ASSERT_TRUE(session->RunOn(window, [](IWebBrowser2* browser) { browser->Quit(); }));
+        ASSERT_TRUE(session->WaitIdle());
+        frames = session->Frames();
+        EXPECT_EQ((std::vector<int>{1, 4}), frames[0].tabs);
+        EXPECT_TRUE(frames[0].open && frames[0].exists);
+        EXPECT_EQ(1, frames[0].active);
+        EXPECT_TRUE(IsWindowVisible(first.tab));
+        EXPECT_FALSE(frames[1].open || frames[1].exists);  // with its last tab
+        EXPECT_EQ(2, session->OpenWindowCount());
+    }
 }
 
 TEST_F(SessionTest, NamesTheNewWindowAndReusesItForTheSameTarget) {

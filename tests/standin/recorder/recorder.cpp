@@ -113,6 +113,8 @@ void Capture(RecorderRecord& record, DISPPARAMS* params) {
             }
         } else if (value->vt == VT_I4) {
             record.number[i] = value->lVal;
+        } else if (value->vt == VT_UI4) {
+            record.number[i] = static_cast<long>(value->ulVal);
         }
         if (v.vt == VT_DISPATCH) record.disp[i] = v.pdispVal;
         if (v.vt == (VT_BYREF | VT_DISPATCH) && v.ppdispVal) record.disp[i] = *v.ppdispVal;

@@ -79,7 +79,7 @@ struct RecorderRecord {
     int textNull[RECORDER_MAX_ARGS];     // the BSTR of a by-reference string was null
     UINT textLength[RECORDER_MAX_ARGS];
     wchar_t text[RECORDER_MAX_ARGS][RECORDER_TEXT];
-    long number[RECORDER_MAX_ARGS];      // VT_I4 inside a by-reference VARIANT, or VT_I4 itself
+    long number[RECORDER_MAX_ARGS];      // VT_I4 inside a by-reference VARIANT, or VT_I4 or VT_UI4 itself
     VARIANT_BOOL boolValue[RECORDER_MAX_ARGS];  // *pboolVal when the call came in
     int ctrlDown;       // GetKeyState(VK_CONTROL) on the calling thread
     int shiftDown;
