@@ -137,19 +137,6 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-struct ThreadStart {
-    HANDLE ready = nullptr;
-    HWND control = nullptr;
-};
-
-DWORD WINAPI HostThread(void* context) {
-    auto* start = static_cast<ThreadStart*>(context);
-    return static_cast<DWORD>(RunFrameHost(nullptr, [start](HWND control) {
-        start->control = control;
-        SetEvent(start->ready);
-    }));
-}
-
 }  // namespace
 
 HWND CreateFrameWindow(int number, FrameWindowOwner* owner) {
@@ -212,25 +199,8 @@ int RunFrameHost(HANDLE parent, const std::function<void(HWND control)>& ready) 
     return 0;
 }
 
-std::unique_ptr<FrameHost> FrameHost::Start(bool otherProcess, std::string* error) {
+std::unique_ptr<FrameHost> FrameHost::Start(std::string* error) {
     std::unique_ptr<FrameHost> host(new FrameHost());
-    if (!otherProcess) {
-        // Left to the thread if it never answers.
-        auto* start = new ThreadStart();
-        start->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        DWORD id = 0;
-        host->waitable_ = start->ready ? CreateThread(nullptr, 0, HostThread, start, 0, &id) : nullptr;
-        const bool answered = host->waitable_ && WaitForSingleObject(start->ready, kHostTimeoutMs) == WAIT_OBJECT_0;
-        host->control_ = answered ? start->control : nullptr;
-        host->processId_ = GetCurrentProcessId();
-        if (answered || !host->waitable_) {
-            if (start->ready) CloseHandle(start->ready);
-            delete start;
-        }
-        if (!host->control_) *error = "the frame windows' thread did not start";
-        return host->control_ ? std::move(host) : nullptr;
-    }
-
     // korvane_frame_host.exe <session process id>: it prints its control
     // window's handle on a line of its own, then serves until told to quit
     // or until this process ends.
@@ -282,7 +252,7 @@ FrameHost::~FrameHost() {
     DWORD_PTR ignored = 0;
     if (control_) SendMessageTimeoutW(control_, kHostQuit, 0, 0, SMTO_ABORTIFHUNG, kHostTimeoutMs, &ignored);
     if (!waitable_) return;
-    if (WaitForSingleObject(waitable_, kHostTimeoutMs) != WAIT_OBJECT_0 && processId_ != GetCurrentProcessId())
+    if (WaitForSingleObject(waitable_, kHostTimeoutMs) != WAIT_OBJECT_0)
         TerminateProcess(waitable_, 1);  // the host this session started, by its handle
     CloseHandle(waitable_);
 }

@@ -1,10 +1,13 @@
 // The top-level frame windows ("IEFrame"). In the IE6 profile every window
 // is its own frame, made by its own thread. From IE7 on a frame holds tabs
-// and is made by a thread of its own (IE7) or by another process (IE8's
-// loosely coupled frame): a host, which korvane_frame_host.exe runs in a
-// process of its own and a Session runs on a thread. The session asks the
-// host for frames through messages sent to the host's control window, which
-// work alike across threads and processes.
+// and is made elsewhere: IE7 makes it on a thread of its own, IE8 in a
+// process of its own (the loosely coupled frame). Here both are made by a
+// host that korvane_frame_host.exe runs in a process of its own: under Wine
+// 8, a frame made by one thread whose child windows belong to other threads
+// of the same process can leave the X11 driver's lock held when the frame
+// goes, after which every window call of the process blocks (browser/README,
+// "Wine"). The session asks the host for frames through messages sent to
+// the host's control window.
 #pragma once
 
 #include <windows.h>
@@ -50,16 +53,16 @@ constexpr LRESULT kFrameHiddenOutside = 0x4;
 constexpr LRESULT kFrameDestroyedOutside = 0x8;
 
 // Runs a host on the calling thread until it is told to quit or, when
-// parent is not null, until that process ends. ready is called with the
+// parent is not null, until that process ends (korvane_frame_host.exe). ready is called with the
 // control window once it exists (null when it could not be made).
 int RunFrameHost(HANDLE parent, const std::function<void(HWND control)>& ready);
 
 // The session's side of a host.
 class FrameHost {
 public:
-    // otherProcess: korvane_frame_host.exe, found beside the running
-    // program; else a thread of this process. Null with *error on failure.
-    static std::unique_ptr<FrameHost> Start(bool otherProcess, std::string* error);
+    // Starts korvane_frame_host.exe, found beside the running program. Null
+    // with *error on failure.
+    static std::unique_ptr<FrameHost> Start(std::string* error);
     // Tells the host to quit and waits for it.
     ~FrameHost();
     FrameHost(const FrameHost&) = delete;
@@ -76,7 +79,7 @@ private:
     FrameHost() = default;
 
     HWND control_ = nullptr;
-    HANDLE waitable_ = nullptr;  // the host's thread or process
+    HANDLE waitable_ = nullptr;  // the host's process
     DWORD processId_ = 0;
 };
 

@@ -1,5 +1,6 @@
-// korvane_frame_host.exe: the frame windows of the IE8 profile, in a process
-// of their own as IE8's loosely coupled frame is. The session that starts it
+// korvane_frame_host.exe: the frame windows of the IE7 and IE8 profiles, in
+// a process of their own as IE8's loosely coupled frame is (IE7's are
+// here too: see frame_host.h). The session that starts it
 // passes its process id; the host prints its control window's handle on a
 // line of its own and serves the session (browser/frame_host.h) until it is
 // told to quit or the session's process ends.

@@ -197,7 +197,7 @@ Session::Session(SessionOptions options) : options_(std::move(options)), interna
             options_.profile == BrowserProfile::IE6 ? NewWindowEvents::NewWindow2 : NewWindowEvents::NewWindow3;
     if (options_.profile != BrowserProfile::IE6) {
         std::string error;
-        internals_->frameHost = FrameHost::Start(options_.profile == BrowserProfile::IE8, &error);
+        internals_->frameHost = FrameHost::Start(&error);
         if (!internals_->frameHost) internals_->SetError(error);
     }
 }

@@ -33,8 +33,8 @@ enum class NewWindowEvents { NewWindow2, NewWindow3, Both, ByProfile };
 
 // The browser played (see README, "Profiles"). IE6: every window a frame
 // of its own. IE7: frames hold tabs, each tab a browser window with its own
-// thread and helpers; get_HWND answers the frame. IE8: as IE7, with the
-// frames in another process.
+// thread and helpers; get_HWND answers the frame. IE8: as IE7 (whose frames
+// are also made in another process here: see frame_host.h).
 enum class BrowserProfile { IE6, IE7, IE8 };
 
 // How a page's frames load: with it (Complete), loaded but their
@@ -92,7 +92,7 @@ struct WindowInfo {
 struct FrameInfo {
     int number = 0;                     // 1-based, in order of opening
     HWND hwnd = nullptr;
-    DWORD processId = 0;                // the IE8 profile's are another process's
+    DWORD processId = 0;                // korvane_frame_host.exe's
     bool open = false;                  // the browser has not closed it
     bool exists = false;                // the window exists and is shown
     bool hiddenExternally = false;      // hidden by someone else than the browser
