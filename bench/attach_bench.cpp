@@ -5,6 +5,10 @@
 // holds it). Every program the hook reaches already has a window and a
 // message loop when the library comes, and so does the one measured here.
 //
+// Then the same with the broker running (KorvaneBroker.exe beside the DLL),
+// which holds the library, the keyboard hook and the icon: a first and a
+// later browser process then set neither.
+//
 // Then where the time goes: the imported DLLs the loader brings in, each
 // step of attach and detach replayed with the library's own code
 // (korvane_attach_steps), and what is left for first use.
@@ -201,6 +205,29 @@ void Measure(Phase& phase, int rounds, const std::string& self, const std::strin
     }
 }
 
+// Runs the measured programs with another process holding the library
+// (a browser, or the broker), started by commandLine and ready once
+// ready() says so.
+template <typename Ready>
+bool MeasureWhileHeld(Phase& phase, int rounds, const std::string& self, const std::string& dll,
+                      const std::string& steps, const char* which, const std::string& commandLine,
+                      Ready ready) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION holder{};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &holder))
+        return false;
+    const double since = bench::Milliseconds();
+    while (!ready() && bench::Milliseconds() - since < 30000) Sleep(20);
+    const bool held = ready();
+    if (held) Measure(phase, rounds, self, dll, steps, which);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+    return held;
+}
+
 void PrintRow(const char* name, double first, double firstBase, double later, double laterBase) {
     std::printf("  %-48s %8.2f ms %6.1f %%   %8.2f ms %6.1f %%\n", name, first, 100.0 * first / firstBase,
                 later, 100.0 * later / laterBase);
@@ -217,6 +244,10 @@ int main(int argc, char** argv) {
     const std::string self = "\"" + Directory(false) + "korvane_attach_bench.exe\"";
     const std::string steps = "\"" + Directory(false) + "korvane_attach_steps.exe\"";
     const std::string dll = "\"" + (argc > 2 ? std::string(argv[2]) : Directory(true) + "Korvane.dll") + "\"";
+    // The build's broker lies with a copy of the library in broker\: a
+    // library with a broker beside it leaves the hook and the icon to it.
+    const std::string broker = "\"" + Directory(true) + "broker\\KorvaneBroker.exe\"";
+    const std::string brokerDll = "\"" + Directory(true) + "broker\\Korvane.dll\"";
 
     Phase first, later;
     Measure(first, rounds, self, dll, steps, "first");
@@ -241,6 +272,24 @@ int main(int argc, char** argv) {
         CloseHandle(ready);
         CloseHandle(release);
     }
+
+    // With the broker: first alone beside it, then beside a browser too.
+    Phase brokerFirst, brokerLater;
+    const auto brokerRuns = [] { return FindWindowA("KorvaneBroker", nullptr) != nullptr; };
+    bool brokerMeasured = MeasureWhileHeld(brokerFirst, rounds, self, brokerDll, steps, "broker-first",
+                                           broker, brokerRuns);
+    if (brokerMeasured) {
+        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchReady2");
+        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchRelease2");
+        brokerMeasured = MeasureWhileHeld(
+            brokerLater, rounds, self, brokerDll, steps, "broker-later",
+            self + " --hold " + brokerDll + " KorvaneAttachBenchReady2 KorvaneAttachBenchRelease2",
+            [ready] { return WaitForSingleObject(ready, 0) == WAIT_OBJECT_0; });
+        SetEvent(release);
+        CloseHandle(ready);
+        CloseHandle(release);
+    }
+    RunChild(broker + " /stop", nullptr);
 
     const double firstBase = Median(first.baseline), laterBase = Median(later.baseline);
     const double firstLoaded = Median(first.loaded), laterLoaded = Median(later.loaded);
@@ -290,6 +339,22 @@ int main(int argc, char** argv) {
     bench::Figure("Attach + detach, later process", bench::Duration(laterDifference / 1e3),
                   "program start and end " + bench::Duration(laterBase / 1e3),
                   bench::Times((laterBase + laterDifference) / laterBase), "<= x1.05");
+    if (brokerMeasured) {
+        const struct {
+            const char* what;
+            Phase& phase;
+        } withBroker[] = {{"Attach + detach, first process, broker running", brokerFirst},
+                          {"Attach + detach, later process, broker running", brokerLater}};
+        for (const auto& row : withBroker) {
+            const double base = Median(row.phase.baseline), difference = Median(row.phase.difference);
+            std::printf("  %-48s %8.2f ms %6.1f %%\n", row.what, difference, 100.0 * difference / base);
+            bench::Figure(row.what, bench::Duration(difference / 1e3),
+                          "program start and end " + bench::Duration(base / 1e3),
+                          bench::Times((base + difference) / base), "<= x1.05");
+        }
+    } else {
+        std::printf("the broker did not start: no figures with it\n");
+    }
     // What the loader brings in with the library; winmm and comdlg32 only
     // ever come at first use.
     for (const char* name : {"winmm.dll", "comdlg32.dll"}) {

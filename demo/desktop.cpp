@@ -26,10 +26,10 @@ using UniqueScreenDc = korvane::UniqueResource<HDC, traits::ScreenDc>;
 using UniqueMemoryDc = korvane::UniqueResource<HDC, traits::MemoryDc>;
 using UniqueGdiObject = korvane::UniqueResource<HGDIOBJ, traits::GdiObject>;
 
-bool OwnedHere(HWND window) {
+bool OwnedByIconProcess(HWND window) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    return process == GetCurrentProcessId();
+    return process == IconProcess();
 }
 
 // The colour a little above the middle of an icon: inside the red sign and
@@ -45,19 +45,25 @@ DWORD IconPixel(const Picture& picture, const RECT& pictureArea, HWND icon) {
 
 }  // namespace
 
-HWND OwnTrayWindow() {
+DWORD IconProcess() {
+    DWORD process = GetCurrentProcessId();
+    if (HWND broker = FindWindowA("KorvaneBroker", nullptr)) GetWindowThreadProcessId(broker, &process);
+    return process;
+}
+
+HWND IconTrayWindow() {
     for (HWND window = FindWindowExA(nullptr, nullptr, "TrayIconClass", nullptr); window;
          window = FindWindowExA(nullptr, window, "TrayIconClass", nullptr))
-        if (OwnedHere(window)) return window;
+        if (OwnedByIconProcess(window)) return window;
     return nullptr;
 }
 
-HWND WaitForOwnDialog(const char* title, DWORD timeoutMs) {
+HWND WaitForIconDialog(const char* title, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     do {
         for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", title); window;
              window = FindWindowExA(nullptr, window, "#32770", title))
-            if (OwnedHere(window) && IsWindowVisible(window)) return window;
+            if (OwnedByIconProcess(window) && IsWindowVisible(window)) return window;
         Sleep(20);
     } while (GetTickCount() - start < timeoutMs);
     return nullptr;
@@ -79,13 +85,14 @@ void PressButton(HWND dialog, int id) {
 
 std::vector<std::string> ListBoxItems(HWND list) {
     std::vector<std::string> items;
-    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
         if (length < 0) continue;
-        std::string item(static_cast<size_t>(length) + 1, '\0');
-        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item[0]));
-        item.resize(std::strlen(item.c_str()));
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&wide[0]));
+        char item[4096] = {};
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, item, sizeof item, nullptr, nullptr);
         items.push_back(item);
     }
     return items;

@@ -1,6 +1,7 @@
 // What the demonstration does on the desktop, from outside the DLL: finds
-// Korvane's hidden tray window in this process and opens its dialogs the
-// way the tray menu does, reads and drives them through their controls,
+// Korvane's hidden tray window in the process that shows its icon (the
+// broker where one runs, else this one) and opens its dialogs the way the
+// tray menu does, reads and drives them through their controls,
 // watches the icon in Wine's notification area, and takes pictures of
 // windows as BMP files.
 #pragma once
@@ -12,16 +13,21 @@
 
 namespace demo {
 
-// The DLL's hidden "TrayIconClass" window in this process, or null.
-HWND OwnTrayWindow();
+// The process that shows Korvane's icon, menu and dialogs: the broker
+// (KorvaneBroker.exe) where one runs, else this one.
+DWORD IconProcess();
+// The DLL's hidden "TrayIconClass" window in that process, or null.
+HWND IconTrayWindow();
 
-// A dialog of this process with that title, once it shows (null after
+// A dialog of that process with that title, once it shows (null after
 // timeoutMs).
-HWND WaitForOwnDialog(const char* title, DWORD timeoutMs = 10000);
+HWND WaitForIconDialog(const char* title, DWORD timeoutMs = 10000);
 bool WaitForWindowGone(HWND window, DWORD timeoutMs = 10000);
 // Clicks a push button of a dialog as the user would: BN_CLICKED posted
 // to the dialog, so the caller never waits for what the button opens.
 void PressButton(HWND dialog, int id);
+// Read as wide text: the system carries a list box's text to another
+// process as such.
 std::vector<std::string> ListBoxItems(HWND list);
 
 // A picture of a part of the screen, 32 bits a pixel, top row first.

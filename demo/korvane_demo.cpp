@@ -7,8 +7,9 @@
 // registry and loaded by COM, as the browser loads it), and prints what
 // became of every new window and what every page scan did, each beside what
 // the demonstration expected. Then it opens the Blocked Popups and White
-// List dialogs the way the tray menu does, in this process where the
-// popups were blocked, and checks what they list. With --shots it waits for
+// List dialogs the way the tray menu does, in the process that shows the
+// icon (the broker, which setup started, or else this process, where the
+// popups were blocked), and checks what they list. With --shots it waits for
 // the tray icon, and saves as BMP files in FOLDER the icon flashing at the
 // first blocked popup and the two dialogs.
 //
@@ -395,19 +396,19 @@ void Demonstration::WatchFlash() {
 void Demonstration::AddToWhiteList(const DemoItem& item) {
     Print("  > white-list add \"%s\"%*s(line %d)\n", item.text.c_str(),
           std::max(1, 49 - static_cast<int>(item.text.size())), "", item.line);
-    HWND tray = demo::OwnTrayWindow();
+    HWND tray = demo::IconTrayWindow();
     if (!tray) {
-        Difference("no tray window in this process: Korvane is not loaded yet");
+        Difference("no tray window that shows the icon: Korvane is not loaded yet");
         return;
     }
     PostMessageA(tray, WM_COMMAND, ID_TRAY_WHITE_LIST, 0);
-    HWND dialog = demo::WaitForOwnDialog(kWhiteListTitle);
+    HWND dialog = demo::WaitForIconDialog(kWhiteListTitle);
     if (!dialog) {
         Difference("the White List dialog did not open");
         return;
     }
     demo::PressButton(dialog, IDC_ADD);
-    HWND editor = demo::WaitForOwnDialog(kSiteEditorTitle);
+    HWND editor = demo::WaitForIconDialog(kSiteEditorTitle);
     if (!editor) {
         Difference("the site editor did not open");
         demo::PressButton(dialog, IDC_CLOSE);
@@ -442,13 +443,13 @@ void Demonstration::AddToWhiteList(const DemoItem& item) {
 
 void Demonstration::CheckBlockedPopupsDialog() {
     Print("  > the tray menu's Blocked Popups\n");
-    HWND tray = demo::OwnTrayWindow();
+    HWND tray = demo::IconTrayWindow();
     if (!tray) {
-        Difference("no tray window in this process");
+        Difference("no tray window that shows the icon");
         return;
     }
     PostMessageA(tray, WM_COMMAND, ID_TRAY_BLOCKED_POPUPS, 0);
-    HWND dialog = demo::WaitForOwnDialog(kLogTitle);
+    HWND dialog = demo::WaitForIconDialog(kLogTitle);
     if (!dialog) {
         Difference("the Blocked Popups dialog did not open");
         return;
@@ -466,10 +467,10 @@ void Demonstration::CheckBlockedPopupsDialog() {
 
 void Demonstration::CheckWhiteListDialog() {
     Print("  > the tray menu's White List\n");
-    HWND tray = demo::OwnTrayWindow();
+    HWND tray = demo::IconTrayWindow();
     if (!tray) return;
     PostMessageA(tray, WM_COMMAND, ID_TRAY_WHITE_LIST, 0);
-    HWND dialog = demo::WaitForOwnDialog(kWhiteListTitle);
+    HWND dialog = demo::WaitForIconDialog(kWhiteListTitle);
     if (!dialog) {
         Difference("the White List dialog did not open");
         return;
@@ -586,6 +587,22 @@ int main(int argc, char** argv) {
         return 2;
     }
     Print("  browser helper object %s, served by %s\n", korvane.clsid.c_str(), korvane.dll.c_str());
+    // The settings are read when a session starts: a broker that setup
+    // started before they were stored ends first, and the session's first
+    // browser event starts it again.
+    const std::string broker = korvane.folder + "\\KorvaneBroker.exe";
+    if (GetFileAttributesA(broker.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION stopper{};
+        std::string line = "\"" + broker + "\" /stop";
+        if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &stopper)) {
+            WaitForSingleObject(stopper.hProcess, 30000);
+            CloseHandle(stopper.hThread);
+            CloseHandle(stopper.hProcess);
+        }
+        Print("  the broker, %s, starts with the session\n", broker.c_str());
+    }
     if (!StoreSetting("Flash", kFlashSetting) || !StoreSetting("Sound", kSoundSetting)) {
         fprintf(stderr, "cannot store the settings under HKEY_CURRENT_USER\\%s\n", kSettingsKey);
         return 2;

@@ -1,8 +1,13 @@
 ; Vantrell setup: installs Korvane.dll, registers it as Internet Explorer's
-; popup-blocking helper object and lists it in Add or Remove Programs.
+; popup-blocking helper object and lists it in Add or Remove Programs. Beside
+; it goes KorvaneBroker.exe, the broker that does for the browser what
+; Protected Mode forbids it: setup lets the browser start it silently at
+; medium integrity (its elevation policy), has it start at every logon, and
+; starts it; an upgrade or a removal stops it first.
 ;
 ; Built by CMake with every build (see CMakeLists.txt beside this file):
-;   makensis -DVERSION=1.52 -DLIBRARY=<Korvane.dll> -DOUTFILE=<KorvaneSetup.exe> korvane.nsi
+;   makensis -DVERSION=1.52 -DLIBRARY=<Korvane.dll> -DBROKER=<KorvaneBroker.exe>
+;            -DOUTFILE=<KorvaneSetup.exe> korvane.nsi
 ;
 ; Its icon (setup.ico) and the picture of its first and last pages
 ; (wizard.bmp) are drawn by src/resources/icons/make_icons.py, the red sign
@@ -32,12 +37,16 @@ RequestExecutionLevel admin
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
+!include "x64.nsh"
 
 !ifndef VERSION
   !error "VERSION is not defined (makensis -DVERSION=1.52)"
 !endif
 !ifndef LIBRARY
   !error "LIBRARY is not defined (makensis -DLIBRARY=<path of Korvane.dll>)"
+!endif
+!ifndef BROKER
+  !error "BROKER is not defined (makensis -DBROKER=<path of KorvaneBroker.exe>)"
 !endif
 !ifndef OUTFILE
   !error "OUTFILE is not defined (makensis -DOUTFILE=<path of KorvaneSetup.exe>)"
@@ -46,6 +55,12 @@ RequestExecutionLevel admin
 !define PRODUCT       "Vantrell"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrell"
 !define RUNONCE_KEY   "Software\Microsoft\Windows\CurrentVersion\RunOnce"
+!define RUN_KEY       "Software\Microsoft\Windows\CurrentVersion\Run"
+; The browser's list of programs that Protected Mode may start, and how: the
+; broker's entry is ours, by this GUID. Policy 3 starts it silently at
+; medium integrity.
+!define ELEVATION_KEY "Software\Microsoft\Internet Explorer\Low Rights\ElevationPolicy\{9113C1F3-A190-4D31-8D36-7E2B3B7FDD41}"
+!define BROKER_NAME   "KorvaneBroker.exe"
 !define UNINSTALLER   "Uninstall.exe"
 !define LOG_FILE      "$TEMP\Vantrell Setup.log"
 ; Windows Installer's "success, restart required".
@@ -128,6 +143,9 @@ LangString RegistrationFailed ${LANG_ENGLISH} \
   "Korvane.dll could not be registered (regsvr32 ended with $0). ${PRODUCT} will not \
   work in Internet Explorer. Setup did not finish; ${PRODUCT} is listed in Add or Remove \
   Programs, so it can be removed or set up again."
+LangString BrokerInUseAtSetup ${LANG_ENGLISH} \
+  "KorvaneBroker.exe is in use by another user's session; the new one takes its place when \
+  Windows restarts."
 LangString InUseAtSetup ${LANG_ENGLISH} \
   "Korvane.dll is in use by running programs; the new one takes its place when Windows \
   restarts."
@@ -240,6 +258,43 @@ Var Regsvr32
     System::Call 'kernel32::LocalFree(p R4)'
   FunctionEnd
 
+  ; Ends every broker on this desktop and waits for each, through the
+  ; program's own switch. In: $R0 the program to run it with.
+  Function ${un}StopBrokers
+    ${If} ${FileExists} "$R0"
+      ClearErrors
+      ExecWait '"$R0" /stop' $R1
+      ${If} ${Errors}
+        StrCpy $R1 "not started"
+      ${EndIf}
+      ${Log} "Stopped the broker on this desktop ($R1)."
+    ${EndIf}
+  FunctionEnd
+
+  ; Writes (or, with $R0 = 0, removes) the broker's elevation policy. On
+  ; 64-bit Windows the browser's own broker that reads it may be a 64-bit
+  ; process (the frame of Internet Explorer 10 and 11) or a 32-bit one, so
+  ; the entry goes into both registry views, and leaves both.
+  Function ${un}ElevationPolicy
+    StrCpy $R1 0
+    ${Do}
+      ${If} $R0 == 1
+        WriteRegStr HKLM "${ELEVATION_KEY}" "AppName" "${BROKER_NAME}"
+        WriteRegStr HKLM "${ELEVATION_KEY}" "AppPath" "$INSTDIR"
+        WriteRegDWORD HKLM "${ELEVATION_KEY}" "Policy" 3
+      ${Else}
+        DeleteRegKey HKLM "${ELEVATION_KEY}"
+      ${EndIf}
+      ${IfNot} ${RunningX64}
+      ${OrIf} $R1 == 1
+        ${Break}
+      ${EndIf}
+      SetRegView 64
+      StrCpy $R1 1
+    ${Loop}
+    SetRegView 32
+  FunctionEnd
+
   ; Deletes Korvane.dll. Any program that has it loaded holds it. The
   ; keyboard hook loads it into every program that gets keyboard input, and
   ; such programs let go of it only a moment after the hook goes; the first
@@ -326,6 +381,14 @@ Section "${PRODUCT}" SectionMain
   !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_CLOSED}" ${DACL_UNPROTECTED}
   StrCpy $9 0   ; the error of the last file that could not be locked
 
+  ; A running broker holds the library and its own program: it is stopped
+  ; first, by the new program (it knows the way whatever version runs), and
+  ; started again at the end.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\${BROKER_NAME}" "${BROKER}"
+  StrCpy $R0 "$PLUGINSDIR\${BROKER_NAME}"
+  Call StopBrokers
+
   ; The library. In use, it can be neither deleted nor overwritten; then the
   ; new one is written beside it and takes its place when Windows restarts,
   ; so that all programs change over together. (Renaming the loaded one out
@@ -351,6 +414,23 @@ Section "${PRODUCT}" SectionMain
     ${Log} "$(InUseAtSetup)"
   ${EndIf}
 
+  ; The broker's program, as the library: written beside one that another
+  ; user's broker still runs, it takes its place at the restart.
+  !insertmacro ClearWay "$INSTDIR\${BROKER_NAME}.new"
+  Delete "$INSTDIR\${BROKER_NAME}"
+  ${IfNot} ${FileExists} "$INSTDIR\${BROKER_NAME}"
+    !insertmacro WriteFile "${BROKER}" "${BROKER_NAME}"
+    !insertmacro SetAccess "$INSTDIR\${BROKER_NAME}" "${SDDL_LOCKED}" ${DACL_PROTECTED}
+  ${Else}
+    !insertmacro WriteFile "${BROKER}" "${BROKER_NAME}.new"
+    !insertmacro SetAccess "$INSTDIR\${BROKER_NAME}.new" "${SDDL_LOCKED}" ${DACL_PROTECTED}
+    Rename /REBOOTOK "$INSTDIR\${BROKER_NAME}.new" "$INSTDIR\${BROKER_NAME}"
+    ${Log} "$(BrokerInUseAtSetup)"
+  ${EndIf}
+  ${If} $R3 != 0
+    StrCpy $9 $R3
+  ${EndIf}
+
   !insertmacro ClearWay "$INSTDIR\${UNINSTALLER}"
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   !insertmacro SetAccess "$INSTDIR\${UNINSTALLER}" "${SDDL_LOCKED}" ${DACL_PROTECTED}
@@ -369,11 +449,15 @@ Section "${PRODUCT}" SectionMain
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Korvane.dll,0"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  ; In kilobytes, as it will be: a library waiting for the restart replaces
-  ; the one in place.
+  ; In kilobytes, as it will be: a file waiting for the restart replaces the
+  ; one in place.
   ${GetSize} "$INSTDIR" "/S=0K /G=0" $0 $1 $2
-  ${If} ${RebootFlag}
+  ${If} ${FileExists} "$INSTDIR\Korvane.dll.new"
     ${GetSize} "$INSTDIR" "/M=Korvane.dll /S=0K /G=0" $3 $1 $2
+    IntOp $0 $0 - $3
+  ${EndIf}
+  ${If} ${FileExists} "$INSTDIR\${BROKER_NAME}.new"
+    ${GetSize} "$INSTDIR" "/M=${BROKER_NAME} /S=0K /G=0" $3 $1 $2
     IntOp $0 $0 - $3
   ${EndIf}
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
@@ -400,6 +484,16 @@ Section "${PRODUCT}" SectionMain
     DeleteRegValue HKLM "${RUNONCE_KEY}" "${PRODUCT}"
   ${EndIf}
 
+  ; The browser in Protected Mode starts the broker silently at medium
+  ; integrity; running browsers read the policy again when told.
+  StrCpy $R0 1
+  Call ElevationPolicy
+  System::Call 'ieframe::IERefreshElevationPolicy() i .r0 ?e'
+  Pop $1
+  ; Every user's logon starts it too.
+  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${BROKER_NAME}"'
+  ${Log} "The browser may start $INSTDIR\${BROKER_NAME}; it starts at every logon."
+
   ; Open the folder to users only once nothing in it that they must not
   ; touch is left unlocked.
   ${If} $9 == 0
@@ -411,6 +505,14 @@ Section "${PRODUCT}" SectionMain
     ${Log} "$(FolderNotOpened)"
   ${Else}
     ${Log} "Users may save the white list in $INSTDIR."
+  ${EndIf}
+
+  ; Started for the user who is logged on: an elevated setup has the
+  ; desktop's shell start it (see the program's /start).
+  ClearErrors
+  Exec '"$INSTDIR\${BROKER_NAME}" /start'
+  ${IfNot} ${Errors}
+    ${Log} "Started the broker."
   ${EndIf}
 
   ${If} ${RebootFlag}
@@ -455,6 +557,10 @@ Section "Uninstall"
     ${EndIf}
   ${EndIf}
 
+  ; The broker goes first: it holds the library.
+  StrCpy $R0 "$INSTDIR\${BROKER_NAME}"
+  Call un.StopBrokers
+
   ; The library removes its own registration. A failure leaves everything in
   ; place unless the user says otherwise: the files are what a second try
   ; needs.
@@ -479,10 +585,14 @@ Section "Uninstall"
   ${EndIf}
   ; A registration still waiting for a restart would bring it back.
   DeleteRegValue HKLM "${RUNONCE_KEY}" "${PRODUCT}"
+  DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
+  StrCpy $R0 0
+  Call un.ElevationPolicy
 
   ; The new library of an upgrade still waiting for a restart is not in use;
   ; without it the queued replacement does nothing.
   Delete "$INSTDIR\Korvane.dll.new"
+  Delete "$INSTDIR\${BROKER_NAME}.new"
   ; Left by saves of the white list that did not finish ("WhiteList.tmp"
   ; of old, "WhiteList.<number>.tmp" now), and the lock of a save that a
   ; crash of the system cut short; never the list.
@@ -502,6 +612,11 @@ Section "Uninstall"
   ${If} $R0 != 0
     Delete /REBOOTOK "$INSTDIR\Korvane.dll"
     ${Log} "$(InUseAtRemoval)"
+  ${EndIf}
+  Delete "$INSTDIR\${BROKER_NAME}"
+  ${If} ${FileExists} "$INSTDIR\${BROKER_NAME}"
+    ; Another user's broker still runs it.
+    Delete /REBOOTOK "$INSTDIR\${BROKER_NAME}"
   ${EndIf}
   Delete "$INSTDIR\${UNINSTALLER}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -48,7 +48,7 @@ reg_value() {
   wine reg query "$1" $2 2>/dev/null | tr -d '\r' | sed -n "s/.*REG_SZ[[:space:]]*//p" | head -n 1
 }
 folder="$prefix/drive_c/Program Files/Vantrell"
-for file in Korvane.dll Uninstall.exe; do
+for file in Korvane.dll KorvaneBroker.exe Uninstall.exe; do
   [ -f "$folder/$file" ] || fail "setup left no $file in Program Files\\Vantrell"
 done
 clsid=$(reg_value 'HKCR\Korvane.ViewSource\CLSID' /ve)
@@ -69,11 +69,14 @@ shots="$demo/shots"
 mkdir -p "$shots"
 # The output goes through a pipe to tee: start_wineserver has already
 # started Wine's background processes, so none of them holds the pipe open.
+# The broker that the session's browser started holds it (Wine hands every
+# program it starts the starter's standard error): it ends with the session.
 {
   status=0
   wine "$BUILD_DIR/bin/korvane_demo.exe" "$(dos_path "$KORVANE_ROOT/demo/demo.session")" \
     --shots "$(dos_path "$shots")" </dev/null 2>&1 || status=$?
   echo "$status" >"$demo/status"
+  wine "$folder/KorvaneBroker.exe" /stop </dev/null >/dev/null 2>&1 || true
 } | tr -d '\r' | tee "$demo/timeline.txt"
 status=$(cat "$demo/status")
 

@@ -12,6 +12,8 @@
 #include "base/ansi_string.h"
 #include "base/lock.h"
 #include "base/system_library.h"
+#include "channel/broker_channel.h"
+#include "channel/session_log.h"
 #include "helper/popup_filter.h"
 #include "helper/view_source.h"
 #include "module/module_lifetime.h"
@@ -25,8 +27,6 @@
 namespace korvane {
 namespace {
 
-constexpr UINT kFlashInterval = 200;  // milliseconds
-constexpr int kFlashDuration = 1;     // seconds
 constexpr DWORD kBeepFrequency = 600;
 constexpr DWORD kBeepDuration = 600;
 
@@ -192,11 +192,17 @@ void SynchroniseTray() {
     sharedState->trayIconSynced = 1;
 }
 
-void AnnounceBlock() {
-    if (sharedState->flashOn) {
+// Where the broker keeps the log and shows the icon, it is told, without
+// waiting; the session's block keeps the address for a broker that starts
+// only later. The sound is this process's own.
+void AnnounceBlock(const char* url) {
+    if (LeavesToBroker()) {
+        WriteToSessionLog(url);
+        SendToBroker(BrokerMessageKind::PopupBlocked, url);
+    } else if (sharedState->flashOn) {
         if (TrayIcon* tray = ProcessTrayIcon()) {
             tray->LoadFlashIcons(IDI_BLOCKING, IDI_ALLOWING);
-            tray->StartFlash(kFlashInterval, kFlashDuration);
+            tray->StartFlash(kBlockFlashInterval, kBlockFlashDuration);
         }
     }
     if (!sharedState->soundOn) return;
@@ -208,6 +214,18 @@ void AnnounceBlock() {
     GetSoundFilePath(path, sizeof path);
     // SND_ASYNC: the call returns at once while the sound plays.
     if (path[0]) blockSound->PlayWave(path, SND_FILENAME | SND_ASYNC);
+}
+
+// Where the broker saves the white list and the wave file's setting, a
+// save there is followed here: the list and "File" are read again.
+volatile LONG savesSeen = 0;
+
+void FollowSavedChanges() {
+    const LONG saves = sharedState->savedChanges;
+    if (saves == savesSeen || !LeavesToBroker()) return;
+    savesSeen = saves;
+    TheWhiteList().ReloadIfChanged();
+    ReadSoundFilePathAgain();
 }
 
 bool WhiteListed(const AnsiString& url) {
@@ -244,6 +262,7 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
     // The hook's owner or the tray window may have ended with their thread.
     AdoptOrphanedHookAndTray();
     SynchroniseTray();
+    FollowSavedChanges();
     // A browser may announce one window by NewWindow2 and then NewWindow3:
     // NewWindow3 pairs only with a NewWindow2 just before it. (In the other
     // order a window would be counted twice, and the count of the page's
@@ -367,7 +386,7 @@ HRESULT BrowserEvents::OnNewWindow3(ViewSource& self, DISPPARAMS& params, bool a
         // opener's, stays connected.
         *cancel = VARIANT_TRUE;
         TheBlockedPopupLog().Add(url.c_str());
-        AnnounceBlock();
+        AnnounceBlock(url.c_str());
     }
     return S_OK;
 }
@@ -391,7 +410,7 @@ HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
         }
     }
 
-    if (JudgeAndBlock(self, params, url, target, cancel)) AnnounceBlock();
+    if (JudgeAndBlock(self, params, url, target, cancel)) AnnounceBlock(url.c_str());
     return S_OK;
 }
 

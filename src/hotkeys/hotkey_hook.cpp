@@ -1,10 +1,23 @@
 #include "hotkeys/hotkey_hook.h"
 
+#include "channel/broker_channel.h"
+#include "state/integrity.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
 #include "tray/tray_icon.h"
 
 namespace korvane {
+namespace {
+
+// Where the broker shows the icon and writes the settings, it is told what
+// changed, without waiting. True when that is all there is to do: it was
+// told, or this process may do nothing of it itself (low integrity).
+bool ToldTheBroker(BrokerMessageKind change) {
+    if (!LeavesToBroker()) return false;
+    return SendToBroker(change) || ActsAtLowIntegrity();
+}
+
+}  // namespace
 
 void ApplyHotKey(HotKey key) {
     TrayIcon* tray = ProcessTrayIcon();
@@ -18,6 +31,7 @@ void ApplyHotKey(HotKey key) {
                 sharedState->trayIconHidden = 1;
                 stored = 1;
             }
+            if (ToldTheBroker(BrokerMessageKind::TrayIconToggled)) return;
             // The session's icon, in whichever process shows it.
             if (tray) tray->SyncWithSwitches();
             WriteTrayIconSetting(stored);
@@ -30,6 +44,7 @@ void ApplyHotKey(HotKey key) {
         case HotKey::ToggleBlocking: {
             const bool allowed = sharedState->popupsAllowed == 0;
             sharedState->popupsAllowed = allowed ? 1 : 0;
+            if (ToldTheBroker(BrokerMessageKind::PopupStateChanged)) return;
             // The session's icon, in whichever process shows it.
             if (tray) tray->ShowPopupState(allowed);
             return;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "broker/broker_main.h"
 #include "module/module_lifetime.h"
 
 // The default terminate handler prints a demangled type name, which drags
@@ -36,3 +37,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     }
     return TRUE;
 }
+
+// The library's private export for KorvaneBroker.exe: the broker's whole
+// life, on the program's main thread.
+extern "C" int WINAPI KorvaneBrokerMain() { return korvane::RunBroker(); }

@@ -1,5 +1,6 @@
 #include "module/hook_owner.h"
 
+#include "channel/broker_channel.h"
 #include "hotkeys/hotkey_hook.h"
 #include "state/session_role.h"
 #include "state/shared_state.h"
@@ -35,7 +36,12 @@ bool OpenHookOwner() noexcept { return hookOwner.Open(); }
 
 bool OwnsHook() noexcept { return hookOwner.HeldHere(); }
 
-bool ClaimHook() noexcept { return hookOwner.TryClaim() == SessionRole::Claim::Taken; }
+bool ClaimHook() noexcept {
+    // Asked only once the hook is free (rarely): a process that leaves the
+    // hook to the broker never takes it.
+    if (hookOwner.HeldByAnyone() || LeavesToBroker()) return false;
+    return hookOwner.TryClaim() == SessionRole::Claim::Taken;
+}
 
 void SetClaimedHook(HINSTANCE instance) noexcept {
     const HHOOK left = sharedState->keyboardHook;

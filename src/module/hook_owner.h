@@ -26,7 +26,8 @@ constexpr char kHookOwnerName[] = "Korvane.HookOwner";
 bool OpenHookOwner() noexcept;
 
 // Claims the hook for the calling thread when no live thread owns it (no
-// thread has yet, or the owner's thread ended). True when it was claimed:
+// thread has yet, or the owner's thread ended), unless this process leaves
+// the hook to the broker (channel/broker_channel.h). True when it was claimed:
 // the calling thread then holds the role until it ends; call SetClaimedHook
 // next. Cheap for the owner itself (a thread-local mark); one wait with a
 // zero timeout otherwise.

@@ -2,9 +2,12 @@
 
 #include "base/ansi_string.h"
 #include "base/unique_resource.h"
+#include "channel/broker_channel.h"
+#include "channel/channel_rules.h"
 #include "module/com_server.h"
 #include "module/hook_owner.h"
 #include "module/module_rules.h"
+#include "state/integrity.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
 #include "tray/tray_icon.h"
@@ -78,6 +81,12 @@ BOOL AttachProcess(HINSTANCE instance) {
         // Cannot even tell: refusing is the safe side.
         return FALSE;
     }
+    // The broker takes the hook and the icon on threads of its own, when
+    // it starts; at attach it is a process like any other. A process at low
+    // integrity, or acting as one, leaves them and every write to it.
+    const bool broker = IsBrokerProgramPath(host.c_str());
+    SetProcessIsBroker(broker);
+    DetermineIntegrity(broker);
 
     bool created = false;
     {
@@ -117,10 +126,11 @@ BOOL AttachProcess(HINSTANCE instance) {
         OpenTrayIconOwner();
         // The first process, or the first one after the owner's thread has
         // ended, takes the hook over, and nothing else.
-        if (ClaimHook()) SetClaimedHook(instance);
+        if (!broker && ClaimHook()) SetClaimedHook(instance);
         if (first) {
             LoadSettingsInto(sharedState);
-            DisableScriptDebugger();
+            // A broker writes it when it starts.
+            if (!LeavesToBroker()) DisableScriptDebugger();
         }
         InterlockedIncrement(&sharedState->instanceCount);
     }
@@ -132,6 +142,8 @@ BOOL AttachProcess(HINSTANCE instance) {
     // the thread that loaded the library, which already has windows of its
     // own: a browser window's, or those of the program whose keyboard input
     // brought the hook; so user32 loads nothing for it.)
+    // A process that leaves the icon to the broker has no use for one.
+    if (LeavesToBroker()) return TRUE;
     TrayIcon& tray = TheTrayIcon();
     tray.Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
     // The first process shows the icon at once, whatever is stored (the
@@ -167,8 +179,20 @@ void DetachProcess(bool processTerminating) {
 
 void AdoptOrphanedHookAndTray() noexcept {
     if (!attached) return;
+    // Where the broker holds the hook and the icon, one is started when
+    // none runs (a killed one, or the first), unless Exit switched the
+    // blocker off. Should none stay, a browser at medium integrity takes
+    // them back below.
+    if (sharedState->helperActive && LeavesToBroker()) EnsureBroker();
     if (ClaimHook()) SetClaimedHook(moduleInstance);
     TrayIcon& tray = TheTrayIcon();
+    // One that left the icon to a broker, and gave up on it, makes its
+    // window here, as one whose window's thread ended does.
+    if (!tray.HiddenWindow() && !LeavesToBroker() && InterlockedExchange(&rehomingTray, 1) == 0) {
+        tray.Install(moduleInstance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId,
+                     TRUE);
+        InterlockedExchange(&rehomingTray, 0);
+    }
     if (!tray.WindowLost()) return;
     if (InterlockedExchange(&rehomingTray, 1) != 0) return;
     // Made here, on a thread that lives. Should the lost window have shown

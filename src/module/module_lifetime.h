@@ -19,7 +19,9 @@ BOOL AttachProcess(HINSTANCE instance);
 // argument is not null); only what must outlive it is done.
 void DetachProcess(bool processTerminating);
 
-// At each browser event, on its thread, before anything else: the hook and
+// At each browser event, on its thread, before anything else: where the
+// broker holds the hook and the icon, a broker is started when none runs
+// (channel/broker_channel.h). Otherwise: the hook and
 // the tray window live on threads that can end while the process goes on
 // (a browser window's thread, when the user closes that window). When the
 // hook's owning thread has ended, in this process or another, this thread

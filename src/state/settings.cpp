@@ -111,7 +111,9 @@ AnsiString ReadSoundFile() {
 
 LONG WriteSoundFile(const char* path) noexcept {
     if (!path) return ERROR_INVALID_PARAMETER;
-    return WriteUnterminatedString(kSettingsKey, kFileValue, path);
+    const LONG written = WriteUnterminatedString(kSettingsKey, kFileValue, path);
+    if (written == ERROR_SUCCESS) InterlockedIncrement(&sharedState->savedChanges);
+    return written;
 }
 
 LONG DisableScriptDebugger() noexcept {

@@ -31,6 +31,7 @@ SharedState InitialSharedState() noexcept {
     initial.hookOwnerProcess = 0;
     initial.hookOwnerThread = 0;
     initial.trayIconWindow = nullptr;
+    initial.savedChanges = 0;
     return initial;
 }
 
@@ -65,23 +66,6 @@ private:
     UniqueLocal descriptor_;
     SECURITY_ATTRIBUTES attributes_{};
 };
-
-// The text form of the process user's SID, or empty.
-AnsiString UserSidText() {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return AnsiString();
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    if (size == 0) return AnsiString();
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
-    if (!buffer || !GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size))
-        return AnsiString();
-    char* text = nullptr;
-    if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
-        return AnsiString();
-    UniqueLocal owner(text);
-    return AnsiString(text);
-}
 
 void SessionSecurity::Build() noexcept {
     try {
@@ -146,6 +130,24 @@ AnsiString SessionObjectName(const char* name) {
 }
 
 SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept { return sessionSecurity.Attributes(); }
+
+const char* SessionObjectPrefix() noexcept { return sessionObjectPrefix; }
+
+AnsiString UserSidText() {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return AnsiString();
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size == 0) return AnsiString();
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+    if (!buffer || !GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size))
+        return AnsiString();
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
+        return AnsiString();
+    UniqueLocal owner(text);
+    return AnsiString(text);
+}
 
 bool MapSessionSharedState(bool* created) {
     *created = false;
@@ -229,6 +231,11 @@ bool HasSoundFilePath() noexcept {
     LoadSoundFilePath();
     ScopedLock hold(soundFilePathLock);
     return soundFilePath[0] != '\0';
+}
+
+void ReadSoundFilePathAgain() noexcept {
+    ScopedLock hold(soundFilePathLock);
+    soundFilePathKnown = false;
 }
 
 }  // namespace korvane

@@ -46,6 +46,10 @@ struct SharedState {
     // only the tray's own messages, which carry nothing but small numbers,
     // are ever sent there.
     HWND volatile trayIconWindow;
+    // Counts the saves of the white list and of the wave file's setting.
+    // Processes that leave the saving to the broker read both, and follow
+    // a save by reading them again when the count has moved.
+    volatile LONG savedChanges;
 };
 
 // The layout is part of the module's contract with other processes (and with
@@ -64,7 +68,8 @@ static_assert(offsetof(SharedState, helperActive) == 28, "layout");
 static_assert(offsetof(SharedState, hookOwnerProcess) == 32, "layout");
 static_assert(offsetof(SharedState, hookOwnerThread) == 36, "layout");
 static_assert(offsetof(SharedState, trayIconWindow) == 40, "layout");
-static_assert(sizeof(SharedState) == 44, "layout");
+static_assert(offsetof(SharedState, savedChanges) == 44, "layout");
+static_assert(sizeof(SharedState) == 48, "layout");
 
 // Where the process's code finds the switches. Until the process's attach
 // has opened the session's block (and in test programs, which link the
@@ -109,6 +114,11 @@ const char* SessionObjectPrefixFor(const char* environmentValue) noexcept;
 void SetSessionObjectPrefix(const char* prefix) noexcept;
 // prefix + name; empty when there is no memory for it.
 AnsiString SessionObjectName(const char* name);
+// The prefix itself ("Local\\" unless a test chose another).
+const char* SessionObjectPrefix() noexcept;
+
+// The text form of the process user's SID ("S-1-5-21-..."), or empty.
+AnsiString UserSidText();
 
 // The security the session's named objects are made with: the user and
 // the system only, and writable from a low integrity level, where a
@@ -153,5 +163,7 @@ void SetSoundFilePath(const char* path) noexcept;
 // Copies the path into buffer (at most size-1 bytes, always terminated).
 void GetSoundFilePath(char* buffer, size_t size) noexcept;
 bool HasSoundFilePath() noexcept;
+// Has the next use read "File" again (another process stored a new one).
+void ReadSoundFilePathAgain() noexcept;
 
 }  // namespace korvane

@@ -77,10 +77,11 @@ public:
     std::vector<AnsiString> Snapshot() const { return ring_.Snapshot(); }
     const StringRing& Ring() const { return ring_; }
 
-private:
     // The address as the log keeps it: at most its first kLongestRingEntry
     // bytes, cut at a character boundary (null: empty).
     static AnsiString Kept(const char* url);
+
+private:
 
     StringRing ring_;
 };

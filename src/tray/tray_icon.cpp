@@ -5,6 +5,7 @@
 
 #include "base/ansi_string.h"
 #include "base/system_library.h"
+#include "channel/broker_channel.h"
 #include "state/session_role.h"
 #include "state/shared_state.h"
 
@@ -33,6 +34,8 @@ public:
     time_t Time() override { return ::time(nullptr); }
     DWORD GetVersion() override { return ::GetVersion(); }
     bool ClaimIcon(HWND window) override {
+        // Where the broker shows the icon, no other process ever does.
+        if (LeavesToBroker()) return false;
         if (!iconOwner.IsOpen()) return true;
         if (iconOwner.TryClaim() == SessionRole::Claim::Refused) return false;
         sharedState->trayIconWindow = window;
@@ -54,6 +57,8 @@ TrayIcon* processTrayIcon = nullptr;
 bool OpenTrayIconOwner() noexcept { return iconOwner.Open(); }
 
 bool TrayIconHeld() noexcept { return iconOwner.HeldByAnyone(); }
+
+bool TrayIconHeldHere() noexcept { return iconOwner.HeldHere(); }
 
 TrayPlatform& RealTrayPlatform() {
     static RealPlatform platform;

@@ -274,6 +274,14 @@ bool OpenTrayIconOwner() noexcept;
 // Whether a live thread of the session holds the icon (true while the
 // owner is not open: nothing of the session can be seen).
 bool TrayIconHeld() noexcept;
+// Whether the calling thread holds it.
+bool TrayIconHeldHere() noexcept;
+
+// How the icon announces a blocked popup: it flashes between its two
+// images every kBlockFlashInterval milliseconds for kBlockFlashDuration
+// seconds.
+constexpr UINT kBlockFlashInterval = 200;
+constexpr int kBlockFlashDuration = 1;
 
 // The message number of "TaskbarCreated", registered when the module is
 // initialised (0 if that failed).

@@ -508,6 +508,7 @@ DWORD WhiteListStore::SaveChanges() {
     fileEntries_ = std::move(image);
     stamp_ = stamp;
     stampKnown_ = true;
+    InterlockedIncrement(&sharedState->savedChanges);
     return ERROR_SUCCESS;
 }
 

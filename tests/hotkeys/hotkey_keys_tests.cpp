@@ -12,6 +12,7 @@
 #include <string>
 
 #include "hotkeys/hotkey_hook.h"
+#include "state/integrity.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
 #include "support/installed_korvane.h"
@@ -29,7 +30,8 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 // A window of its own process for the keys to go to.
 class KeyTarget {
 public:
-    KeyTarget(int x, int y, bool loadsTheLibrary) : x_(x), y_(y) {
+    KeyTarget(int x, int y, bool loadsTheLibrary, const std::string& library = test::KorvaneDllPath())
+        : x_(x), y_(y) {
         const std::string ready = folder_.File("ready");
         static int counter = 0;
         quitName_ = "korvane-key-target-" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -38,7 +40,7 @@ public:
         std::string command = Quoted(test::ProgramDirectory() + "korvane_key_target.exe") + " " +
                               std::to_string(x) + " " + std::to_string(y) + " " + Quoted(ready) +
                               " " + quitName_;
-        if (loadsTheLibrary) command += " " + Quoted(test::KorvaneDllPath());
+        if (loadsTheLibrary) command += " " + Quoted(library);
         process_.reset(new ChildProcess(command));
         started_ = test::WaitUntil([&] { return test::FileExists(ready); }, 20000);
     }
@@ -231,6 +233,39 @@ TEST_F(HotKeysTest, KeysActInAnyApplicationUntilTheLastProcessUnloads) {
     test::PumpMessages(1000);
     EXPECT_EQ(0, Shared().soundOn);
     EXPECT_FALSE(later.Close()) << "the hook outlived the last process";
+}
+
+// With its broker beside the library, a browser acting as at low integrity
+// sets no hook: the broker's, set on a thread that does nothing but pump
+// messages, acts on F10 typed into another program, once, and the broker's
+// icon shows it.
+TEST(BrokerHotKeys, F10TypedIntoAnotherProgramReachesTheBrokersHookOnce) {
+    const std::string folder = test::BuildDirectory() + "broker\\";
+    test::RunProcess(Quoted(folder + "KorvaneBroker.exe") + " /stop");
+    test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
+    SetEnvironmentVariableA(kLowIntegrityVariable, "1");
+    KeyTarget browser(300, 200, true, folder + "Korvane.dll");
+    SetEnvironmentVariableA(kLowIntegrityVariable, nullptr);
+    ASSERT_TRUE(browser.started());
+    ChildProcess broker(Quoted(folder + "KorvaneBroker.exe"));
+    ASSERT_EQ(broker.id(), test::WaitForBroker());
+    SharedView view;
+    ASSERT_TRUE(test::WaitUntil([&] { return view->hookOwnerProcess == broker.id(); }));
+
+    KeyTarget other(600, 200, false);
+    ASSERT_TRUE(other.Focus());
+    Xdotool("key F10");
+    EXPECT_TRUE(test::WaitUntil([&] { return view->popupsAllowed == 1; }, 5000));
+    test::PumpMessages(1000);
+    EXPECT_EQ(1, view->popupsAllowed);
+    if (test::RunningOnWine()) {
+        EXPECT_TRUE(test::WaitUntil([] {
+            const auto icons = test::WineTrayIcons();
+            return icons.size() == 1 && test::LooksGreen(test::IconColour(icons[0]));
+        }, 10000));
+    }
+    view->popupsAllowed = 0;
+    EXPECT_EQ(0, test::RunProcess(Quoted(folder + "KorvaneBroker.exe") + " /stop"));
 }
 
 // A 64-bit program the user types into: the notepad of 64-bit Windows (or

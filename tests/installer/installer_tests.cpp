@@ -53,6 +53,10 @@ const std::string kHelperObjects = korvane::test::kHelperObjectsKey;
 const std::string kHelperKey = kHelperObjects + "\\" + kClsid;
 const std::string kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vantrell";
 const std::string kRunOnceKey = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const std::string kRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kElevationKey =
+    "Software\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\"
+    "{9113C1F3-A190-4D31-8D36-7E2B3B7FDD41}";
 const std::string kSessionManager = "System\\CurrentControlSet\\Control\\Session Manager";
 const char kPendingOperations[] = "PendingFileRenameOperations";
 // Wine reads per-program DLL switches here; "" switches a DLL off.
@@ -68,6 +72,7 @@ std::string ProgramFiles() {
 const std::string kFolder = ProgramFiles() + "\\Vantrell";
 std::string Installed(const std::string& name) { return kFolder + "\\" + name; }
 const std::string kLibrary = Installed("Korvane.dll");
+const std::string kBroker = Installed("KorvaneBroker.exe");
 
 // The folder of the 32-bit system programs: SysWOW64 on 64-bit Windows.
 std::string SystemFolder32() {
@@ -77,6 +82,15 @@ std::string SystemFolder32() {
 }
 
 std::string SetupPath() { return korvane::test::BuildDirectory() + "KorvaneSetup.exe"; }
+
+using korvane::test::BrokerProcess;
+using korvane::test::WaitForBroker;
+
+// Ends every broker on this desktop, as a restart of Windows or a test's
+// clean-up would, with the program this build made.
+void StopBrokers() {
+    RunProcess("\"" + korvane::test::BuildDirectory() + "broker\\KorvaneBroker.exe\" /stop", 60000);
+}
 
 std::string ThisProgram() {
     char path[MAX_PATH * 2] = {};
@@ -98,8 +112,12 @@ bool SameText(const std::string& a, const std::string& b) {
     return a.size() == b.size() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
+// A setup that finished leaves the broker starting: it is waited for, so
+// that what a case does next meets it running.
 int RunSetup(const std::string& switches = "/S") {
-    return RunProcess("\"" + SetupPath() + "\" " + switches, 120000);
+    const int code = RunProcess("\"" + SetupPath() + "\" " + switches, 120000);
+    if (code == kDone || code == kRestartNeeded) WaitForBroker();
+    return code;
 }
 
 // The uninstaller copies itself away and returns at once unless it is told
@@ -200,6 +218,23 @@ DWORD ExpectDword(HKEY root, const std::string& path, const std::string& name) {
     return number;
 }
 
+// The broker's elevation policy: in this program's view, and on 64-bit
+// Windows in the 64-bit one too, where a 64-bit browser frame reads it.
+void ExpectBrokerAllowed() {
+    std::vector<REGSAM> views = {0};
+    if (korvane::test::RunningUnderWow64()) views.push_back(KEY_WOW64_64KEY);
+    for (REGSAM view : views) {
+        const auto name = ReadRawValue(HKEY_LOCAL_MACHINE, kElevationKey, "AppName", view);
+        const auto path = ReadRawValue(HKEY_LOCAL_MACHINE, kElevationKey, "AppPath", view);
+        const auto policy = ReadRawValue(HKEY_LOCAL_MACHINE, kElevationKey, "Policy", view);
+        EXPECT_EQ(std::string("KorvaneBroker.exe") + '\0', name.bytes) << view;
+        EXPECT_EQ(kFolder + '\0', path.bytes) << view;
+        EXPECT_EQ(std::string("\3\0\0\0", 4), policy.bytes) << view;
+        EXPECT_EQ(static_cast<DWORD>(REG_DWORD), policy.type) << view;
+    }
+    ExpectString(HKEY_LOCAL_MACHINE, kRunKey, "Vantrell", "\"" + kBroker + "\"");
+}
+
 void ExpectRegisteredAt(const std::string& library) {
     ExpectString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "", library);
     ExpectString(HKEY_CLASSES_ROOT, kClassKey + "\\InprocServer32", "ThreadingModel", "Apartment");
@@ -217,6 +252,9 @@ void ExpectNothingRegistered() {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kHelperKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
+    EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunKey, "Vantrell").present);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kElevationKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kElevationKey, KEY_WOW64_64KEY));
 }
 
 // On 64-bit Windows, installed or not, the 32-bit library's class, browser
@@ -243,10 +281,9 @@ void ExpectListedInAddRemovePrograms() {
     EXPECT_EQ(1u, ExpectDword(lm, kUninstallKey, "NoRepair"));
     // Kilobytes of what the folder holds, once a library waiting for the
     // restart has replaced the one in place.
-    const bool waiting = FileExists(kLibrary + ".new");
     size_t files = 0;
     for (const std::string& name : FolderContents(kFolder)) {
-        if (waiting && name == "Korvane.dll") continue;
+        if (FileExists(Installed(name) + ".new")) continue;
         files += ReadFileBytes(Installed(name)).size();
     }
     const DWORD size = ExpectDword(lm, kUninstallKey, "EstimatedSize");
@@ -258,7 +295,10 @@ void ExpectInstalled() {
     EXPECT_EQ(ReadFileBytes(korvane::test::KorvaneDllPath()), ReadFileBytes(kLibrary));
     EXPECT_TRUE(FileExists(Installed("Uninstall.exe")));
     EXPECT_FALSE(FileExists(Installed("Korvane.dll.new")));
+    EXPECT_EQ(ReadFileBytes(korvane::test::BuildDirectory() + "broker\\KorvaneBroker.exe"),
+              ReadFileBytes(kBroker));
     ExpectRegisteredAt(kLibrary);
+    ExpectBrokerAllowed();
     ExpectListedInAddRemovePrograms();
     ExpectNothingIn64BitView();
 }
@@ -309,7 +349,7 @@ void ExpectUsersMaySaveTheWhiteListOnly() {
         return;
     }
     const ACCESS_MASK change = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
-    for (const char* name : {"Korvane.dll", "Uninstall.exe"}) {
+    for (const char* name : {"Korvane.dll", "KorvaneBroker.exe", "Uninstall.exe"}) {
         const UsersRights file = RightsOfUsers(Installed(name));
         EXPECT_TRUE(file.protectedList) << name;
         EXPECT_EQ(0u, file.onItself & change) << name;
@@ -367,6 +407,9 @@ private:
 // logon. A test cannot restart Windows itself.
 bool CanRestart() { return RunningOnWine(); }
 bool Restart() { return RunProcess("wineboot.exe -r", 120000) == 0; }
+// And Wine's logon: wineboot without a switch runs what waits under Run,
+// as Windows does when a user logs on.
+bool Logon() { return RunProcess("wineboot.exe", 120000) == 0; }
 
 class Installer : public ::testing::Test {
 protected:
@@ -393,6 +436,7 @@ protected:
     // Everything an installation, a failed one or one waiting for a restart
     // can leave behind.
     static void Purge() {
+        StopBrokers();
         DeleteValue(HKEY_CURRENT_USER, kRegsvr32Overrides, "korvane");
         if (!overridesExisted) DeleteKeyTree(HKEY_CURRENT_USER, kRegsvr32Overrides);
         if (!defaultsExisted) DeleteKeyTree(HKEY_CURRENT_USER, kRegsvr32Defaults);
@@ -401,6 +445,14 @@ protected:
         korvane::test::PurgeProductRegistration();
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell");
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, "Vantrell");
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, kElevationKey);
+        if (korvane::test::RunningUnderWow64()) {
+            using DeleteKeyEx = LONG(WINAPI*)(HKEY, const char*, REGSAM, DWORD);
+            if (auto deleteKey = reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void*>(
+                    GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteKeyExA"))))
+                deleteKey(HKEY_LOCAL_MACHINE, kElevationKey.c_str(), KEY_WOW64_64KEY, 0);
+        }
         RestorePendingOperations();
     }
 
@@ -463,7 +515,10 @@ TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
     ASSERT_EQ(kDone, RunSetup());
     ExpectInstalled();
     // Nothing of the user's is created, and nothing waits for a restart.
-    EXPECT_EQ((std::vector<std::string>{"Korvane.dll", "Uninstall.exe"}), FolderContents(kFolder));
+    EXPECT_EQ((std::vector<std::string>{"Korvane.dll", "KorvaneBroker.exe", "Uninstall.exe"}),
+              FolderContents(kFolder));
+    // The broker runs: setup started it.
+    EXPECT_NE(0u, WaitForBroker());
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
     EXPECT_FALSE(Queued(PendingOperations(), NtName(kLibrary + ".new"), "!" + NtName(kLibrary)));
     ExpectUsersMaySaveTheWhiteListOnly();
@@ -471,6 +526,7 @@ TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
     const std::string log = ReadFileBytes(LogPath());
     EXPECT_TRUE(Contains(log, "Vantrell 1.52 Setup: "));
     EXPECT_TRUE(Contains(log, "Registered " + kLibrary + "."));
+    EXPECT_TRUE(Contains(log, "Started the broker.\r\n"));
     EXPECT_TRUE(Contains(log, "Done.\r\n"));
 }
 
@@ -478,8 +534,12 @@ TEST_F(Installer, FilesPlantedWhereSetupWritesAreReplacedNotWrittenInto) {
     const PlantedFile library(kLibrary);
     const PlantedFile waiting(kLibrary + ".new");
     const PlantedFile uninstaller(Installed("Uninstall.exe"));
+    const PlantedFile broker(kBroker);
+    const PlantedFile waitingBroker(kBroker + ".new");
     ASSERT_EQ(kDone, RunSetup());
     ExpectInstalled();
+    EXPECT_TRUE(broker.Untouched());
+    EXPECT_TRUE(waitingBroker.Untouched());
     EXPECT_TRUE(library.Untouched());
     EXPECT_TRUE(waiting.Untouched());
     EXPECT_TRUE(uninstaller.Untouched());
@@ -523,7 +583,10 @@ TEST_F(Installer, ABrowsingSessionAfterASilentInstallBlocksPopups) {
 
 TEST_F(Installer, SilentUninstallWithoutWhiteListLeavesNothing) {
     ASSERT_EQ(kDone, RunSetup());
+    ASSERT_NE(0u, WaitForBroker());
     ASSERT_EQ(kDone, RunUninstaller());
+    // The broker was stopped before its files went.
+    EXPECT_EQ(0u, BrokerProcess());
     ExpectNothingRegistered();
     ExpectNothingIn64BitView();
     EXPECT_FALSE(FileExists(kFolder));
@@ -533,10 +596,17 @@ TEST_F(Installer, SilentUninstallWithoutWhiteListLeavesNothing) {
 TEST_F(Installer, TheWhiteListSurvivesReinstallAndRemoval) {
     ASSERT_EQ(kDone, RunSetup());
     ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.txt"), kWhiteList));
+    const DWORD firstBroker = WaitForBroker();
+    ASSERT_NE(0u, firstBroker);
 
+    // Setup again over the running broker: it is stopped, its program
+    // replaced, and a new one started.
     ASSERT_EQ(kDone, RunSetup());
     EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
     ExpectInstalled();
+    const DWORD secondBroker = WaitForBroker();
+    EXPECT_NE(0u, secondBroker);
+    EXPECT_NE(firstBroker, secondBroker);
 
     // Saves that did not finish left their temporary files; removal takes
     // them and keeps the list, silently.
@@ -585,7 +655,9 @@ TEST_F(Installer, FailedRegistrationIsReportedAndNotClaimed) {
 TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     ASSERT_EQ(kDone, RunSetup());
     ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.txt"), kWhiteList));
-    // The installed library stands for an older version.
+    // The installed library stands for an older version (written while
+    // no broker holds it).
+    StopBrokers();
     const std::string older = ReadFileBytes(kLibrary) + "older version";
     ASSERT_TRUE(WriteFileBytes(kLibrary, older));
     LibraryHolder holder(kLibrary);
@@ -612,8 +684,15 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     if (!MayRestart()) return;
     // What the restart registers is then the run-once command's own work.
     korvane::test::PurgeProductRegistration();
+    // A restart ends every program, the broker that setup started among
+    // them; Wine's leaves them running.
+    StopBrokers();
+    ASSERT_EQ(0u, BrokerProcess());
     ASSERT_TRUE(Restart());
     ExpectInstalled();
+    // The logon after it starts the broker.
+    ASSERT_TRUE(Logon());
+    EXPECT_NE(0u, WaitForBroker());
     EXPECT_TRUE(PendingOperations().empty());
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
     EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
@@ -621,6 +700,7 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
 
 TEST_F(Installer, RemovalOfALibraryInUseCompletesAtRestart) {
     ASSERT_EQ(kDone, RunSetup());
+    ASSERT_NE(0u, WaitForBroker());
     LibraryHolder holder(kLibrary);
     ASSERT_TRUE(holder.Holding());
 

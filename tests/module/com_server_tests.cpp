@@ -118,11 +118,13 @@ std::string Narrow(BSTR text) {
 
 }  // namespace
 
-TEST_F(ServerDll, ExportsExactlyTheFourEntryPointsByName) {
+// The server's four, and the entry point of the broker's program.
+TEST_F(ServerDll, ExportsExactlyTheFourEntryPointsAndTheBrokersByName) {
     std::vector<std::string> names = ExportedNames(dll);
     std::sort(names.begin(), names.end());
     const std::vector<std::string> expected = {"DllCanUnloadNow", "DllGetClassObject",
-                                               "DllRegisterServer", "DllUnregisterServer"};
+                                               "DllRegisterServer", "DllUnregisterServer",
+                                               "KorvaneBrokerMain"};
     EXPECT_EQ(expected, names);
 }
 

@@ -3,7 +3,7 @@
 # by the native project, which builds them, and by the main one, which runs
 # them under ctest.
 set(KORVANE_FUZZ_TARGETS whitelist_file popup_filter target_rules banner_rules registry_script entry_rules
-                          browser_command_line hotkey_rules)
+                          browser_command_line hotkey_rules broker_message)
 
 set(KORVANE_FUZZ_ABOUT_whitelist_file
     "white list file: tokens and limits against a plain split, read in pieces, lists written and read back, merges")
@@ -21,6 +21,8 @@ set(KORVANE_FUZZ_ABOUT_browser_command_line
     "launcher: web addresses, their escaping, the command line split as a C runtime splits it, against a plain address")
 set(KORVANE_FUZZ_ABOUT_hotkey_rules
     "hot keys: any hook code, key and flags against the table written plainly")
+set(KORVANE_FUZZ_ABOUT_broker_message
+    "broker messages: any bytes against the format written plainly, and what is accepted made again byte for byte")
 
 # The table cases left out of the native run: they switch the C runtime to
 # a double-byte code page, which only Windows has.

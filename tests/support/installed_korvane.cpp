@@ -6,9 +6,6 @@ namespace korvane::test {
 namespace {
 
 constexpr UINT kRunMessage = WM_APP + 100;
-constexpr UINT kBlockedPopupsCommand = 32784;
-constexpr int kLogListBox = 218;
-constexpr int kCloseButton = 220;
 constexpr char kSettingsKey[] = "Software\\Vantrell\\BHO";
 
 struct Work {
@@ -30,15 +27,6 @@ BOOL CALLBACK FindTrayWindow(HWND window, LPARAM found) {
     return FALSE;
 }
 
-HWND FindOwnDialog(const char* title) {
-    for (HWND window = FindWindowExA(nullptr, nullptr, "#32770", title); window;
-         window = FindWindowExA(nullptr, window, "#32770", title)) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
-}
 
 }  // namespace
 
@@ -132,27 +120,7 @@ HWND InstalledKorvane::TrayWindow() const {
 }
 
 std::vector<std::string> InstalledKorvane::BlockedPopupsShown() {
-    std::vector<std::string> lines;
-    HWND tray = TrayWindow();
-    if (!tray) return lines;
-    PostMessageA(tray, WM_COMMAND, kBlockedPopupsCommand, 0);
-    HWND dialog = nullptr;
-    // A modal dialog shows once WM_INITDIALOG has filled it, not before.
-    if (!WaitUntil([&] { return (dialog = FindOwnDialog("Vantrell Log")) && IsWindowVisible(dialog); }, 10000))
-        return lines;
-    HWND list = GetDlgItem(dialog, kLogListBox);
-    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        if (length < 0) continue;
-        std::string line(static_cast<size_t>(length) + 1, '\0');
-        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line.data()));
-        line.resize(static_cast<size_t>(length));
-        lines.push_back(line);
-    }
-    PostMessageA(dialog, WM_COMMAND, kCloseButton, 0);
-    WaitUntil([&] { return !IsWindow(dialog); }, 10000);
-    return lines;
+    return BlockedPopupsShownBy(GetCurrentProcessId());
 }
 
 SharedView::SharedView(const char* prefix) { state_ = OpenSessionSharedState(prefix, &mapping_); }

@@ -168,10 +168,10 @@ void ChildProcess::Kill() {
     WaitForSingleObject(process_, 10000);
 }
 
-RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name) {
+RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name, REGSAM view) {
     RawValue value;
     HKEY handle = nullptr;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_QUERY_VALUE | view, &handle) != ERROR_SUCCESS)
         return value;
     DWORD size = 0;
     DWORD type = 0;
@@ -326,6 +326,70 @@ COLORREF IconColour(HWND icon) {
 
 bool LooksRed(COLORREF c) { return GetRValue(c) > 150 && GetGValue(c) < 100; }
 bool LooksGreen(COLORREF c) { return GetGValue(c) > 100 && GetRValue(c) < 100; }
+
+namespace {
+
+// The top-level windows of a class, with the process of each.
+std::vector<std::pair<HWND, DWORD>> WindowsOfClass(const char* className, const char* title = nullptr) {
+    std::vector<std::pair<HWND, DWORD>> found;
+    for (HWND window = FindWindowExA(nullptr, nullptr, className, title); window;
+         window = FindWindowExA(nullptr, window, className, title)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        found.emplace_back(window, process);
+    }
+    return found;
+}
+
+}  // namespace
+
+DWORD BrokerProcess(DWORD except) {
+    for (const auto& [window, process] : WindowsOfClass("KorvaneBroker"))
+        if (process != except) return process;
+    return 0;
+}
+
+DWORD WaitForBroker(DWORD except, DWORD timeoutMs) {
+    WaitUntil([except] { return BrokerProcess(except) != 0; }, timeoutMs);
+    return BrokerProcess(except);
+}
+
+HWND TrayWindowOf(DWORD process) {
+    for (const auto& [window, owner] : WindowsOfClass("TrayIconClass"))
+        if (owner == process) return window;
+    return nullptr;
+}
+
+HWND DialogOf(DWORD process, const char* title, DWORD timeoutMs) {
+    HWND dialog = nullptr;
+    WaitUntil([&] {
+        for (const auto& [window, owner] : WindowsOfClass("#32770", title))
+            if (owner == process && IsWindowVisible(window)) return (dialog = window) != nullptr;
+        return false;
+    }, timeoutMs);
+    return dialog;
+}
+
+std::vector<std::string> BlockedPopupsShownBy(DWORD process) {
+    std::vector<std::string> lines;
+    PostMessageA(TrayWindowOf(process), WM_COMMAND, 32784, 0);
+    HWND dialog = DialogOf(process, "Vantrell Log");
+    if (!dialog) return lines;
+    // Read as wide text: the system carries a list box's text to another
+    // process as such, whatever the box holds.
+    HWND list = GetDlgItem(dialog, 218);
+    const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0) continue;
+        std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide.data()));
+        lines.push_back(std::string(wide.begin(), wide.begin() + static_cast<ptrdiff_t>(wcslen(wide.c_str()))));
+    }
+    PostMessageA(dialog, WM_COMMAND, 220, 0);
+    WaitUntil([&] { return !IsWindow(dialog); }, 10000);
+    return lines;
+}
 
 bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
                    const std::string& html) {

@@ -76,7 +76,8 @@ struct RawValue {
     DWORD type = 0;
     std::string bytes;
 };
-RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name);
+// view: 0 for this program's own view of the registry, or KEY_WOW64_64KEY.
+RawValue ReadRawValue(HKEY root, const std::string& key, const std::string& name, REGSAM view = 0);
 // view: 0 for this program's own view of the registry, or KEY_WOW64_64KEY.
 bool KeyExists(HKEY root, const std::string& key, REGSAM view = 0);
 // Deletes a key and everything below it; missing keys are fine.
@@ -109,6 +110,21 @@ COLORREF IconColour(HWND icon);
 // The blocking icon is a red "no entry" sign, the allowing one a green tick.
 bool LooksRed(COLORREF colour);
 bool LooksGreen(COLORREF colour);
+
+// The process of a broker window on this desktop other than except's; 0
+// when there is none.
+DWORD BrokerProcess(DWORD except = 0);
+// Waits, handling this thread's messages, until a broker other than
+// except's serves (its window comes last); its process, or 0. Wine's
+// notification area, as a broker shows its icon, may wait for every
+// program's windows: hence the messages.
+DWORD WaitForBroker(DWORD except = 0, DWORD timeoutMs = 15000);
+// What the Blocked Popups dialog of a process lists, top to bottom: opened
+// from its tray window as its menu opens it, read, and closed.
+std::vector<std::string> BlockedPopupsShownBy(DWORD process);
+// That process's tray window, and a visible dialog of it with this title.
+HWND TrayWindowOf(DWORD process);
+HWND DialogOf(DWORD process, const char* title, DWORD timeoutMs = 10000);
 
 // Writes <site>\<host>\<path>, making folders as needed.
 bool WriteSitePage(const std::string& site, const std::string& hostAndPath,
