@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench_figures.h"
+#include "bench_korvane.h"
 #include "bench_program.h"
 #include "browser/session.h"
 #include "hostile/hostile_pages.h"
@@ -57,13 +58,8 @@ double Median(std::vector<double> times) {
 
 int main() {
     korvane::test::InstalledKorvane korvane;
-    if (!korvane.ok()) {
-        std::printf("Korvane.dll could not be installed: %s\n", korvane.Failure().c_str());
-        return 1;
-    }
+    if (!bench::InstallQuietly(korvane)) return 1;
     korvane.Shared().blockBannerAds = 1;
-    korvane.Shared().flashOn = 0;
-    korvane.Shared().soundOn = 0;
     korvane::test::TempDirectory site;
 
     std::printf("Hostile pages opened with the helper against the same page without it\n");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_figures.h"
+#include "bench_korvane.h"
 #include "browser/session.h"
 #include "korvane_idl.h"
 #include "support/installed_korvane.h"
@@ -72,14 +73,9 @@ int main() {
     korvane::test::WriteSitePage(site.path(), "news.example/index.html", "<html><body>News</body></html>");
     korvane::test::WriteSitePage(site.path(), "ads.example/pop.html", "<html><body>Buy!</body></html>");
     korvane::test::InstalledKorvane korvane;
-    if (!korvane.ok()) {
-        std::printf("Korvane.dll could not be installed: %s\n", korvane.Failure().c_str());
-        return 1;
-    }
+    if (!bench::InstallQuietly(korvane)) return 1;
     korvane.Shared().helperActive = 1;
     korvane.Shared().popupsAllowed = 0;
-    korvane.Shared().flashOn = 0;
-    korvane.Shared().soundOn = 0;
 
     Popups profiles[] = {{"ie6", standin::BrowserProfile::IE6},
                          {"ie7", standin::BrowserProfile::IE7},

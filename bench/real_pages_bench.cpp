@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench_figures.h"
+#include "bench_korvane.h"
 #include "browser/session.h"
 #include "korvane_idl.h"
 #include "support/installed_korvane.h"
@@ -114,13 +115,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     korvane::test::InstalledKorvane korvane;
-    if (!korvane.ok()) {
-        std::printf("Korvane.dll could not be installed: %s\n", korvane.Failure().c_str());
-        return 1;
-    }
+    if (!bench::InstallQuietly(korvane)) return 1;
     korvane.Shared().blockBannerAds = 1;
-    korvane.Shared().flashOn = 0;
-    korvane.Shared().soundOn = 0;
 
     std::vector<std::string> urls;
     ULONGLONG bytes = 0;
