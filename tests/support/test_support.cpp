@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "channel/broker_channel.h"
 #include "korvane_idl.h"
 
 #include <cstring>
@@ -240,6 +241,12 @@ SharedState* OpenSessionSharedState(const char* prefix, HANDLE* mapping) {
     return state;
 }
 
+bool SessionSharedStateMade(const char* prefix) {
+    HANDLE opened = OpenFileMappingA(FILE_MAP_READ, FALSE, (std::string(prefix) + kSharedStateObjectName).c_str());
+    if (opened) CloseHandle(opened);
+    return opened != nullptr;
+}
+
 void CloseSessionSharedState(SharedState* state, HANDLE mapping) {
     if (state) UnmapViewOfFile(state);
     if (mapping) CloseHandle(mapping);
@@ -352,6 +359,26 @@ DWORD BrokerProcess(DWORD except) {
 DWORD WaitForBroker(DWORD except, DWORD timeoutMs) {
     WaitUntil([except] { return BrokerProcess(except) != 0; }, timeoutMs);
     return BrokerProcess(except);
+}
+
+void SetBrokerElevationPolicy(const std::string& folder) {
+    const std::string key = kElevationPolicyKey;
+    if (folder.empty()) {
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+        return;
+    }
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    const std::string name = kBrokerProgramName;
+    RegSetValueExA(handle, "AppName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                   static_cast<DWORD>(name.size() + 1));
+    RegSetValueExA(handle, "AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    const DWORD policy = 3;
+    RegSetValueExA(handle, "Policy", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&policy), sizeof policy);
+    RegCloseKey(handle);
 }
 
 HWND TrayWindowOf(DWORD process) {
