@@ -355,6 +355,35 @@ TEST_F(StartupTest, RegistrationSucceedsBesideASessionBlockItMayNotOpen) {
     LocalFree(descriptor);
 }
 
+// A window of another program named in the block as the icon's (where there
+// is no private namespace a low process could write that): the icon's
+// private messages are never posted there, even to a class of our name.
+LONG trayMessagesReceived = 0;
+LRESULT CALLBACK CountTrayMessages(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message >= TrayLoadFlashIconsMessage && message <= TraySyncMessage) ++trayMessagesReceived;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(StartupTest, TheIconsMessagesGoOnlyToATrayWindowOfTheLibrary) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = CountTrayMessages;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = TrayIconClassName;
+    RegisterClassA(&windowClass);
+    HWND other = CreateWindowA(TrayIconClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                               windowClass.hInstance, nullptr);
+    ASSERT_NE(nullptr, other);
+    HANDLE iconOwner = CreateMutexA(nullptr, TRUE, SessionObjectName(kTrayIconOwnerName).c_str());
+    View()->trayIconWindow = other;
+    View()->trayIconSynced = 0;
+    // Its browser event sends "bring the icon in line" to the window named.
+    EXPECT_EQ(0, RunProcess(Probe() + " event"));
+    test::PumpMessages(500);
+    EXPECT_EQ(0, trayMessagesReceived);
+    CloseHandle(iconOwner);
+    DestroyWindow(other);
+}
+
 // "Tray Icon" = 1: the session's first process (at logon, the broker) never
 // shows the icon, not even for a moment before a browser event hides it.
 TEST_F(StartupTest, AFirstProcessKeepsAHiddenIconHidden) {
