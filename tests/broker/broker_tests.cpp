@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/broker_channel.h"
@@ -356,6 +357,43 @@ TEST_F(BrokerSession, ABrowserOfAnotherSessionNeverReachesThisBroker) {
     const auto lines = test::BlockedPopupsShownBy(broker);
     EXPECT_EQ(0, std::count(lines.begin(), lines.end(), "http://ads.example/elsewhere.html"));
     Kill(other);
+}
+
+// Pipe names are one namespace for the whole machine: a program that made
+// the broker's name first, and holds the broker's mutex so that browsers
+// take it for a running broker, hears nothing from them: its process is no
+// broker of ours. (Windows would also make the real broker fail rather than
+// serve beside it; Wine lets it, so no real broker runs here.)
+TEST_F(BrokerSession, AProgramThatTookTheBrokersNameFirstHearsNothing) {
+    StopBrokers();
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, BrokerMutexName().c_str());
+    HANDLE pipe = CreateNamedPipeA(BrokerPipeName(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    volatile bool stop = false;
+    int connections = 0;
+    size_t heard = 0;
+    std::thread impostor([&] {
+        while (!stop) {
+            if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) break;
+            ++connections;
+            char buffer[4096];
+            DWORD got = 0;
+            while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) || GetLastError() == ERROR_MORE_DATA)
+                heard += got;
+            DisconnectNamedPipe(pipe);
+        }
+    });
+    // The browser would tell the broker of the popup it blocked.
+    EXPECT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"));
+    stop = true;
+    CloseHandle(CreateFileA(BrokerPipeName(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    impostor.join();
+    EXPECT_LE(2, connections);  // the browser's, then this program's own to end the loop
+    EXPECT_EQ(0u, heard);
+    EXPECT_EQ(0u, test::BrokerProcess());
+    CloseHandle(pipe);
+    CloseHandle(mutex);
 }
 
 TEST_F(BrokerSession, ExitEndsTheBrokerUntilAProgramLoadsTheLibraryAgain) {

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "state/session_namespace.h"
 #include "state/shared_state.h"
 #include "support/test_support.h"
 
@@ -116,4 +121,107 @@ TEST(SharedState, ALoadAfterEveryProcessHasGoneStartsFromTheInitialValues) {
                                   "expect popupsAllowed 1")));
     EXPECT_EQ(0, RunProcess(Probe("expect popupsAllowed 0 expect popupOverride 1 "
                                   "expect blockBannerAds 0 expect trayIconHidden 0")));
+}
+
+namespace {
+
+// Stands in for kernel32's private namespace functions, which Wine lacks:
+// records what the library asks and answers as the case says.
+struct NamespaceRecord {
+    std::wstring boundary;
+    std::vector<std::string> sids;  // added to the boundary, in order
+    int creates = 0;
+    int opens = 0;
+    bool createSucceeds = false;
+    DWORD createError = ERROR_ALREADY_EXISTS;
+    bool openSucceeds = false;
+    std::string dacl;  // of the namespace, as SDDL
+} record;
+
+std::string SidText(PSID sid) {
+    char* text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text)) return "?";
+    const std::string result = text;
+    LocalFree(text);
+    return result;
+}
+
+HANDLE WINAPI RecordBoundary(LPCWSTR name, ULONG) {
+    record.boundary = name;
+    return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
+BOOL WINAPI RecordSid(HANDLE*, PSID sid) { return record.sids.push_back(SidText(sid)), TRUE; }
+VOID WINAPI DeleteRecordedBoundary(HANDLE boundary) { CloseHandle(boundary); }
+HANDLE WINAPI RecordCreate(LPSECURITY_ATTRIBUTES security, LPVOID, LPCWSTR) {
+    ++record.creates;
+    char* text = nullptr;
+    if (security && ConvertSecurityDescriptorToStringSecurityDescriptorA(
+                        security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        record.dacl = text;
+        LocalFree(text);
+    }
+    if (record.createSucceeds) return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    SetLastError(record.createError);
+    return nullptr;
+}
+HANDLE WINAPI RecordOpen(LPVOID, LPCWSTR) {
+    ++record.opens;
+    if (record.openSucceeds) return CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+}
+
+}  // namespace
+
+// Windows 7 on: the session's objects go into a private namespace that a
+// process at medium integrity or above makes and a low one only opens.
+// Wine has none of its functions (there the library keeps "Local\"), so
+// they are stood in for here and the library's calls checked.
+TEST(SessionNamespace, MadeOnlyAtMediumIntegrityAndOpenedFromBelow) {
+    NamespaceCalls calls;
+    calls.createBoundary = RecordBoundary;
+    calls.addSid = RecordSid;
+    calls.addLabel = RecordSid;
+    calls.deleteBoundary = DeleteRecordedBoundary;
+    calls.create = RecordCreate;
+    calls.open = RecordOpen;
+    const std::string user = UserSidText().c_str();
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::string boundary = "Korvane." + user + ".Session" + std::to_string(session);
+    const struct {
+        bool mayCreate, createSucceeds, openSucceeds;
+        DWORD createError;
+        SessionNamespace found;
+        int creates, opens;
+    } cases[] = {
+        {true, true, false, 0, SessionNamespace::Private, 1, 0},
+        {true, false, true, ERROR_ALREADY_EXISTS, SessionNamespace::Private, 1, 1},  // made by another
+        {true, false, false, ERROR_ACCESS_DENIED, SessionNamespace::Missing, 1, 0},
+        {false, true, true, 0, SessionNamespace::Private, 0, 1},   // low: never makes it
+        {false, true, false, 0, SessionNamespace::Missing, 0, 1},  // not made yet
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        record = NamespaceRecord{};
+        record.createSucceeds = c.createSucceeds;
+        record.createError = c.createError;
+        record.openSucceeds = c.openSucceeds;
+        EXPECT_EQ(c.found, OpenSessionNamespace(calls, c.mayCreate));
+        EXPECT_EQ(c.creates, record.creates);
+        EXPECT_EQ(c.opens, record.opens);
+        EXPECT_EQ(std::wstring(boundary.begin(), boundary.end()), record.boundary);
+        EXPECT_EQ((std::vector<std::string>{user, "S-1-16-8192"}), record.sids);
+        if (c.creates) {
+            EXPECT_EQ("D:P(A;;GA;;;SY)(A;;GA;;;" + user + ")", record.dacl);
+        }
+        EXPECT_EQ(c.found == SessionNamespace::Private ? "Korvane\\Korvane.SharedState" : "Local\\Korvane.SharedState",
+                  std::string(SessionObjectName(kSharedStateObjectName).c_str()));
+        ForgetSessionNamespace();
+    }
+    // Without the functions (Vista's lack the label, Wine's all): "Local\".
+    calls.addLabel = nullptr;
+    record = NamespaceRecord{};
+    EXPECT_EQ(SessionNamespace::Local, OpenSessionNamespace(calls, true));
+    EXPECT_EQ(0, record.creates + record.opens);
 }
