@@ -396,6 +396,18 @@ TEST_F(BrokerSession, AProgramThatTookTheBrokersNameFirstHearsNothing) {
     CloseHandle(mutex);
 }
 
+// Without the elevation policy that names the broker, Protected Mode would
+// ask the user whether to let it run, from every tab process: a browser
+// there starts none, and blocks on.
+TEST_F(BrokerSession, WithoutItsElevationPolicyAProtectedModeBrowserStartsNoBroker) {
+    StopBrokers();
+    test::SetBrokerElevationPolicy("");
+    EXPECT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
+                         "wait 1000\nload w1 http://news.example/index.html\n"));
+    EXPECT_EQ(0u, test::BrokerProcess());
+    test::SetBrokerElevationPolicy(folder_->path());
+}
+
 TEST_F(BrokerSession, ExitEndsTheBrokerUntilAProgramLoadsTheLibraryAgain) {
     const DWORD broker = Broker();
     ASSERT_NE(0u, broker);

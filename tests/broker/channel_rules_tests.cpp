@@ -29,3 +29,29 @@ TEST(BrokerNames, EachUserAndSessionHasItsOwnPipe) {
     EXPECT_FALSE(IsBrokerProgramPath("C:\\x\\MyKorvaneBroker.exe"));
     EXPECT_FALSE(IsBrokerProgramPath(nullptr));
 }
+
+// Protected Mode starts the broker silently only where its elevation
+// policy names this program in this folder with Policy 3.
+TEST(BrokerNames, OnlyAPolicyNamingThisFolderStartsTheBrokerSilently) {
+    const char* folder = "C:\\Program Files\\Vantrell\\";
+    const struct {
+        const char* name;
+        const char* path;
+        unsigned long policy;
+        bool silent;
+    } cases[] = {
+        {"KorvaneBroker.exe", "C:\\Program Files\\Vantrell", 3, true},
+        {"korvanebroker.EXE", "c:\\program files\\vantrell\\", 3, true},
+        {"KorvaneBroker.exe", "C:\\Program Files\\Vantrell", 2, false},  // the user is asked
+        {"KorvaneBroker.exe", "C:\\Program Files\\Vantrell", 1, false},  // at low integrity
+        {"KorvaneBroker.exe", "C:\\Program Files\\Vantrel", 3, false},
+        {"KorvaneBroker.exe", "C:\\Program Files\\Vantrell\\Sub", 3, false},
+        {"KorvaneBroker.exe ", "C:\\Program Files\\Vantrell", 3, false},
+        {"Korvane.dll", "C:\\Program Files\\Vantrell", 3, false},
+        {"KorvaneBroker.exe", "", 3, false},
+        {nullptr, "C:\\Program Files\\Vantrell", 3, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.silent, ElevationPolicyStartsSilently(c.name, c.path, c.policy, folder))
+            << (c.name ? c.name : "(null)") << " " << c.path << " " << c.policy;
+}
