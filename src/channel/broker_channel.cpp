@@ -24,9 +24,11 @@ public:
         Form();
         return pipe_;
     }
-    const char* Mutex() noexcept {
+    // Formed at each call: it lies in the session's namespace, which a low
+    // process may find only later.
+    AnsiString Mutex() {
         Form();
-        return mutex_;
+        return *sid_ ? SessionObjectName(Concatenate({"Korvane.Broker.", sid_}).c_str()) : AnsiString();
     }
 
 private:
@@ -41,17 +43,16 @@ private:
             if (!korvane::BrokerPipeName(sid.c_str(), session, SessionObjectPrefix(), pipe_,
                                          sizeof pipe_))
                 return;
-            const AnsiString mutex = SessionObjectName(Concatenate({"Korvane.Broker.", sid}).c_str());
-            CopyBounded(mutex_, sizeof mutex_, mutex.c_str());
+            CopyBounded(sid_, sizeof sid_, sid.c_str());
         } catch (...) {
-            pipe_[0] = mutex_[0] = '\0';
+            pipe_[0] = sid_[0] = '\0';
         }
     }
 
     CriticalSection lock_;
     bool formed_ = false;
     char pipe_[256] = {};
-    char mutex_[256] = {};
+    char sid_[SECURITY_MAX_SID_SIZE * 4] = {};
 };
 
 BrokerNames brokerNames;
@@ -60,12 +61,17 @@ BrokerNames brokerNames;
 
 const char* BrokerPipeName() noexcept { return brokerNames.Pipe(); }
 
-AnsiString BrokerMutexName() { return AnsiString(brokerNames.Mutex()); }
+AnsiString BrokerMutexName() { return brokerNames.Mutex(); }
 
 bool BrokerRunning() noexcept {
-    const char* name = brokerNames.Mutex();
-    if (!*name) return false;
-    UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name));
+    AnsiString name;
+    try {
+        name = brokerNames.Mutex();
+    } catch (...) {
+        return false;
+    }
+    if (name.empty()) return false;
+    UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
     // A low process may not open it, but is told that it is there.
     return mutex || GetLastError() == ERROR_ACCESS_DENIED;
 }

@@ -33,11 +33,13 @@ const char* BrokerPipeName() noexcept;
 
 // The broker's own named mutex: one broker per user and logon session. The
 // user is in the name as well as the session's namespace, since an
-// administrator's program may run in another user's session.
+// administrator's program may run in another user's session. Empty while
+// the session's private namespace is not made yet.
 AnsiString BrokerMutexName();
 
 // Whether a broker of this user and session runs (or is starting): its
-// mutex exists. One open and close of a handle; no wait.
+// mutex exists (a low process, which may not open it, is told that it is
+// there). One open and close of a handle; no wait.
 bool BrokerRunning() noexcept;
 
 // Where this process stands towards the broker.

@@ -175,7 +175,16 @@ void SetSessionObjectPrefix(const char* prefix) noexcept {
 }
 
 AnsiString SessionObjectName(const char* name) {
-    if (CurrentSessionNamespace() == SessionNamespace::Private) return Concatenate({"Korvane\\", name});
+    switch (CurrentSessionNamespace()) {
+        case SessionNamespace::Private:
+            return Concatenate({"Korvane\\", name});
+        case SessionNamespace::Missing:
+            // Not made yet: nothing of the session is there, and nothing is
+            // looked for in "Local\", where a low process could have made it.
+            return AnsiString();
+        case SessionNamespace::Local:
+            break;
+    }
     return Concatenate({sessionObjectPrefix, name});
 }
 

@@ -118,7 +118,8 @@ const char* SessionObjectPrefixFor(const char* environmentValue) noexcept;
 // any named object is made).
 void SetSessionObjectPrefix(const char* prefix) noexcept;
 // The name of a session object: in the private namespace "Korvane\\" +
-// name, else prefix + name; empty when there is no memory for it.
+// name, else prefix + name; empty while the private namespace is not made
+// yet, or when there is no memory for it.
 AnsiString SessionObjectName(const char* name);
 // The prefix itself ("Local\\" unless a test chose another).
 const char* SessionObjectPrefix() noexcept;
