@@ -63,22 +63,16 @@ const char kPendingOperations[] = "PendingFileRenameOperations";
 const std::string kRegsvr32Defaults = "Software\\Wine\\AppDefaults\\regsvr32.exe";
 const std::string kRegsvr32Overrides = kRegsvr32Defaults + "\\DllOverrides";
 
-std::string ProgramFiles() {
+std::string ShellFolder(int csidl) {
     char path[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
+    SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
     return path;
 }
 
-const std::string kFolder = ProgramFiles() + "\\Vantrell";
+const std::string kFolder = ShellFolder(CSIDL_PROGRAM_FILES) + "\\Vantrell";
 std::string Installed(const std::string& name) { return kFolder + "\\" + name; }
-
 // The white list's own folder, which no program of ours is in.
-std::string CommonAppData() {
-    char path[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-const std::string kDataFolder = CommonAppData() + "\\Vantrell";
+const std::string kDataFolder = ShellFolder(CSIDL_COMMON_APPDATA) + "\\Vantrell";
 std::string Data(const std::string& name) { return kDataFolder + "\\" + name; }
 const std::string kLibrary = Installed("Korvane.dll");
 const std::string kBroker = Installed("KorvaneBroker.exe");
