@@ -62,8 +62,7 @@ TopWindow* Session::Internals::CreateTopWindow(NewWindowRequest request) {
 
 FrameRecord* Session::Internals::NewFrame() {
     if (!frameHost) {
-        SetError("there is no frame window host for the " +
-                 std::string(session.options().profile == BrowserProfile::IE8 ? "ie8" : "ie7") + " profile");
+        SetError("there is no frame window host for the tabs");
         return nullptr;
     }
     FrameRecord* frame = nullptr;

@@ -34,8 +34,11 @@ enum class NewWindowEvents { NewWindow2, NewWindow3, Both, ByProfile };
 // The browser played (see README, "Profiles"). IE6: every window a frame
 // of its own. IE7: frames hold tabs, each tab a browser window with its own
 // thread and helpers; get_HWND answers the frame. IE8: as IE7 (whose frames
-// are also made in another process here: see frame_host.h).
-enum class BrowserProfile { IE6, IE7, IE8 };
+// are also made in another process here: see frame_host.h). IE11: as IE8,
+// with Enhanced Protected Mode on: the tabs' process loads only the helpers
+// registered as compatible with it, from the registry view of its own
+// bitness (a 64-bit stand-in plays the 64-bit tabs).
+enum class BrowserProfile { IE6, IE7, IE8, IE11 };
 
 // How a page's frames load: with it (Complete), loaded but their
 // DocumentComplete held until CompleteFrame (Hold), or not started until

@@ -3,8 +3,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <functional>
+#include <set>
 
 #include "browser/text_conversion.h"
+#include "dom/dom.h"
 
 namespace standin {
 
@@ -40,7 +42,7 @@ struct Verb {
 const Verb kVerbs[] = {
     {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 7},
     {"complete", 1, 1},    {"close", 1, 1}, {"key", 3, 3},    {"wait", 1, 1},
-    {"fire", 2, 64},       {"expect", 1, 3}, {"start", 1, 1},
+    {"fire", 2, 64},       {"expect", 1, 4}, {"start", 1, 1},
 };
 
 const Verb* FindVerb(const std::string& name) {
@@ -106,6 +108,9 @@ std::string CheckStep(const ScriptStep& step) {
                 return "expect events wants an event name and a count";
         } else if (what == "url") {
             if (!wants(2) || !IsContextRef(a[1])) return "expect url wants a window or frame and an address";
+        } else if (what == "written") {
+            if (!wants(3) || !IsContextRef(a[1]) || !ParseNumber(a[3], &value))
+                return "expect written wants a window or frame, a property and a count";
         } else if (what == "destroyed" || what == "quit" || what == "closed" || what == "intact") {
             if (!wants(1) || !IsWindowRef(a[1], &number)) return "expect " + what + " wants a window";
         } else {
@@ -302,10 +307,12 @@ bool ParseScript(const std::string& text, const std::string& baseFolder, Script*
                 result.options.newWindowEvents = value == "newwindow2"   ? NewWindowEvents::NewWindow2
                                                  : value == "newwindow3" ? NewWindowEvents::NewWindow3
                                                                          : NewWindowEvents::Both;
-            } else if (name == "profile" && tokens.size() == 2 && (value == "ie6" || value == "ie7" || value == "ie8")) {
+            } else if (name == "profile" && tokens.size() == 2 &&
+                       (value == "ie6" || value == "ie7" || value == "ie8" || value == "ie11")) {
                 result.options.profile = value == "ie6"   ? BrowserProfile::IE6
                                          : value == "ie7" ? BrowserProfile::IE7
-                                                          : BrowserProfile::IE8;
+                                         : value == "ie8" ? BrowserProfile::IE8
+                                                          : BrowserProfile::IE11;
             } else if (name == "leak-check" && tokens.size() == 2 && (value == "on" || value == "off")) {
                 result.leakCheck = value == "on";
             } else {
@@ -522,6 +529,14 @@ bool Runner::Expect(const ScriptStep& step) {
     } else if (what == "url") {
         const std::string url = session_.ContextUrl(a[1]);
         Report(text, url == a[2], "shows \"" + url + "\"");
+    } else if (what == "written") {
+        ParseNumber(a[3], &number);
+        std::set<std::string> elements;
+        if (std::shared_ptr<Document> document = session_.DocumentOf(a[1]))
+            for (const PropertyWrite& write : document->Writes())
+                if (write.property == a[2]) elements.insert(write.tag + "[" + std::to_string(write.index) + "]");
+        Report(text, static_cast<long>(elements.size()) == number,
+               std::to_string(elements.size()) + " elements written");
     } else if (what == "intact") {
         Report(text, Intact(std::atoi(a[1].c_str() + 1)), "it is not");
     } else {

@@ -351,6 +351,19 @@ void TopWindow::LoadHelpers() {
                                      }),
                       classes.end());
     }
+    if (session_.options().profile == BrowserProfile::IE11) {
+        for (const CLSID& clsid : classes) {
+            if (CompatibleWithEnhancedProtectedMode(clsid)) continue;
+            TimelineEntry skipped;
+            skipped.kind = TimelineKind::Note;
+            skipped.context = top_->Label();
+            skipped.detail = GuidText(clsid) + " not loaded: not registered as compatible with Enhanced Protected Mode";
+            Record(skipped);
+        }
+        classes.erase(std::remove_if(classes.begin(), classes.end(),
+                                     [](const CLSID& clsid) { return !CompatibleWithEnhancedProtectedMode(clsid); }),
+                      classes.end());
+    }
     if (classes.empty()) {
         TimelineEntry none;
         none.kind = TimelineKind::Note;

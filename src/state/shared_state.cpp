@@ -38,7 +38,7 @@ SharedState InitialSharedState() noexcept {
 namespace {
 
 // The switches of a process that has not opened its session's block.
-SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, nullptr};
+SharedState localSharedState = {{0}, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, {0}};
 
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 

@@ -41,7 +41,9 @@ public:
         sharedState->trayIconWindow = window;
         return true;
     }
-    HWND IconOwnerWindow() override { return iconOwner.IsOpen() ? sharedState->trayIconWindow : nullptr; }
+    HWND IconOwnerWindow() override {
+        return iconOwner.IsOpen() ? static_cast<HWND>(sharedState->trayIconWindow) : nullptr;
+    }
     bool IconHeldElsewhere() override {
         return iconOwner.IsOpen() && !iconOwner.HeldHere() && iconOwner.HeldByAnyone();
     }
