@@ -32,7 +32,7 @@ TEST(WhiteListMatch, TheTwinIsComparedOverItsOwnLength) {
     EXPECT_FALSE(MatchesWhiteListEntry("http://any.example/", "a:"));
     EXPECT_FALSE(MatchesWhiteListEntry("http://any.example/", "x:y"));
     EXPECT_FALSE(MatchesWhiteListEntry("https://a.comX/", "http://a.com/"));
-    EXPECT_TRUE(MatchesWhiteListEntry("https://a.c", "http://a.com/"));
+    EXPECT_FALSE(MatchesWhiteListEntry("https://a.c", "http://a.com/"));
 }
 
 // The address's own part of the twin test is made once for the whole list;
@@ -43,18 +43,20 @@ TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
         const char* entry;
         bool matches;
     } cases[] = {
-        {"HTTPS", "http:", true},    // a beginning of the twin "https:"
+        {"HTTPS", "http:", false},   // only a beginning of the twin "https:"
         {"https:/", "http:", true},
         {"https:/", "http:x", false},
         {"http", "a:", false},       // only an http entry has a twin
         {"HTTPS", "a:", false},
         {"htt", "zz", false},
-        {"", "x:y", true},
+        {"", "x:y", false},
         {"httpx://a.com/", "http://a.com/", false},
         {"Https://a.com/b", "HTTP://a.com/", true},
         {"https://a.com/b", "ftp://a.com/", false},
         {"https://a.com/b", "http://a.org/", false},
-        {"https:", "http://a.com/", true},
+        {"https:", "http://a.com/", false},
+        {"https://a.com", "http://a.com/", true},
+        {"https://a.com.evil/", "http://a.com/", false},
     };
     for (const auto& c : cases) {
         const size_t length = std::strlen(c.url);
@@ -65,9 +67,50 @@ TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
     }
 }
 
-TEST(WhiteListMatch, AnAddressThatIsABeginningOfTheEntryMatches) {
-    EXPECT_TRUE(MatchesWhiteListEntry("http://www.ex", "http://www.example.com/news"));
-    EXPECT_TRUE(MatchesWhiteListEntry("h", "http://www.example.com/news"));
+// An address matches only when it begins with the entry; an entry that
+// names a site only where that site's host ends. Each row also holds for
+// the https twin of an http entry.
+TEST(WhiteListMatch, AnAddressMatchesOnlyWhenItBeginsWithTheEntryAndASiteOnlyWhereItsHostEnds) {
+    const struct {
+        const char* url;
+        const char* entry;
+        bool matches;
+    } cases[] = {
+        {"http://www.ex", "http://www.example.com/news", false},  // a beginning of the entry
+        {"h", "http://www.example.com/news", false},
+        {"http:", "http://www.friends.example/news", false},     // a frame sent to "http:"
+        {"http://bank.example", "http://bank.example", true},
+        {"http://bank.example/", "http://bank.example", true},
+        {"http://bank.example/login", "http://bank.example/", true},
+        {"http://bank.example", "http://bank.example/", true},
+        {"http://bank.example?x=1", "http://bank.example/", true},
+        {"http://bank.example#top", "http://bank.example", true},
+        {"http://bank.example:8080/", "http://bank.example", true},
+        {"http://bank.example:443", "http://bank.example/", true},
+        {"http://BANK.EXAMPLE/x", "http://bank.example", true},
+        {"http://bank.example.evil.net/", "http://bank.example", false},  // a look-alike host
+        {"http://bank.example.evil.net/", "http://bank.example/", false},
+        {"http://bank.examples/", "http://bank.example", false},
+        {"http://bank.example@evil.net/", "http://bank.example", false},  // a user name
+        {"http://bank.example:x@evil.net/", "http://bank.example", false},
+        {"http://bank.example:80@evil.net/", "http://bank.example", false},
+        {"http://bank.example:8080/", "http://bank.example:8080", true},
+        {"http://bank.example:80801/", "http://bank.example:8080", false},
+        // An entry with a path, a query or only a scheme: plain prefix.
+        {"http://bank.example/newsroom", "http://bank.example/news", true},
+        {"http://bank.example/news", "http://bank.example/news/", false},
+        {"http://bank.example/news/a", "http://bank.example/news/", true},
+        {"http://bank.example/?q=1x", "http://bank.example/?q=1", true},
+        {"http://anything/", "http:", true},
+        {"http://anything/", "http://", true},
+        {"mailto:x@y", "mailto:x", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.matches, MatchesWhiteListEntry(c.url, c.entry)) << c.url << " " << c.entry;
+        if (std::strncmp(c.url, "http:", 5) != 0 || std::strncmp(c.entry, "http:", 5) != 0) continue;
+        const std::string twin = std::string("https") + (c.url + 4);
+        EXPECT_EQ(c.matches, MatchesWhiteListEntry(twin.c_str(), c.entry)) << twin << " " << c.entry;
+    }
 }
 
 TEST(WhiteListMatch, EntryWithoutColonMatchesOnlyByPlainPrefix) {
@@ -78,6 +121,7 @@ TEST(WhiteListMatch, EntryWithoutColonMatchesOnlyByPlainPrefix) {
 
 TEST(WhiteListMatch, EmptyEntryMatchesEverything) {
     EXPECT_TRUE(MatchesWhiteListEntry("http://anything/", ""));
+    EXPECT_TRUE(MatchesWhiteListEntry("", ""));
 }
 
 TEST(WhiteListMatch, LongestEntriesAndLongAddressesAreSafe) {
@@ -121,88 +165,150 @@ TEST(JavascriptOverride, OpenerOrQuotesOrOtherSchemesDoNot) {
     EXPECT_TRUE(JavascriptUrlSetsOverride("javascript:window.OPENER.x()"));
 }
 
-TEST(Judgement, OnlyAnAnnouncedWindowWithANamedTargetAndNoOverrideMayBeAPopup) {
-    EXPECT_TRUE(MayBePopup(0, 1, "_blank"));
-    EXPECT_TRUE(MayBePopup(0, 1, "somewindow"));
-    EXPECT_FALSE(MayBePopup(1, 1, "_blank"));
-    EXPECT_FALSE(MayBePopup(0, 0, "_blank"));
-    EXPECT_FALSE(MayBePopup(0, 1, ""));
-    EXPECT_FALSE(MayBePopup(0, 1, nullptr));
-    EXPECT_FALSE(MayBePopup(0, 1, "_unspecifiedFrame"));
-    EXPECT_TRUE(MayBePopup(0, 1, "_UNSPECIFIEDFRAME"));
-}
-
-TEST(Judgement, OnlyAWindowsOwnBrowserShowingNothingYetIsAnAnnouncedWindowsFirstNavigation) {
-    struct Case {
-        bool own;
-        const char* location;
-        const char* target;
-        bool expected;
-    } cases[] = {
-        {true, "", "_blank", true},           {true, nullptr, "promo", true},
-        {true, "about:blank", "_unspecifiedFrame", true},
-        {false, "", "_blank", false},         // a frame is never a new window
-        {true, "http://news.example/", "_blank", false},  // the user's window
-        {true, "", "", false},                {true, "", nullptr, false},  // an address typed
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.expected, IsNewWindowNavigation(c.own, c.location, c.target))
-            << c.own << " " << (c.location ? c.location : "null") << " " << (c.target ? c.target : "null");
-}
-
-TEST(Judgement, AnAnnouncementIsLetThroughAtTheUsersSayThenCancelledWithoutAUserAction) {
-    using A = Announcement;
-    struct Case {
+// One row per way a new window comes, and per trick a page plays. At
+// NewWindow3: the flags (-1: none that can be read), the session's
+// override, the address white-listed, the page holding an element that
+// opens a new window to it, and the address.
+TEST(Judgement, NewWindow3LetsThroughOnlyWhatTheBrowserSaysTheUserStartedOrAllowed) {
+    using V = Verdict;
+    constexpr long kNone = -1;
+    constexpr long kClick = kNewWindowUserInited | 0x4;
+    const struct {
+        const char* why;
+        long flags;
         LONG popupOverride;
-        DWORD flags;
         bool whiteListed;
-        A expected;
+        bool pageOpens;
+        const char* url;
+        V expected;
     } cases[] = {
-        {0, 0, false, A::Cancel},                       // a script on its own
-        {0, kNewWindowUnloading | kNewWindowUserInited, false, A::Cancel},
-        {0, kNewWindowUserInited | 0x4, false, A::Judge},  // from a click: its navigation decides
-        {0, kNewWindowUserInited | 0x80000, false, A::Judge},
-        {1, 0, false, A::LetThrough},                   // Ctrl or Shift held
-        {0, kNewWindowOverrideKey, false, A::LetThrough},
-        {0, kNewWindowUnloading, true, A::LetThrough},  // white-listed
-        {0, kNewWindowUserRequested, false, A::LetThrough},
-        {0, kNewWindowUserAllowed | kNewWindowUnloading, false, A::LetThrough},
+        {"a script on its own", 0, 0, false, false, "http://ads.example/", V::Cancel},
+        {"a script as the page unloads", kNewWindowUnloading | kClick, 0, false, false, "x", V::Cancel},
+        {"from a click: its navigation decides", kClick, 0, false, false, "x", V::LeaveToFirstNavigation},
+        {"from a click, as a tab", kClick | 0x80000, 0, false, false, "x", V::LeaveToFirstNavigation},
+        {"Ctrl held on a click", kClick | 0x120000, 1, false, false, "x", V::LetThrough},
+        {"a timer after a frame went to javascript:void(0)", 0x80000, 1, false, false, "x", V::Cancel},
+        {"a timer after a frame loaded a white-listed site", 0, 1, false, false, "x", V::Cancel},
+        {"the override as the page unloads", kNewWindowUnloading, 1, false, false, "x", V::Cancel},
+        {"the browser's override key", kNewWindowOverrideKey, 0, false, false, "x", V::LetThrough},
+        {"its own address white-listed", kNewWindowUnloading, 0, true, false, "x", V::LetThrough},
+        {"Open in New Window, a Shift click", kNewWindowUserRequested, 0, false, false, "x", V::LetThrough},
+        {"allowed from the browser's bar", kNewWindowUserAllowed | kNewWindowUnloading, 0, false, false, "x",
+         V::LetThrough},
+        {"flags that cannot be read", kNone, 0, false, false, "x", V::LeaveToFirstNavigation},
+        {"a click on a link added after the page loaded", kClick, 0, false, true, "x", V::LetThrough},
+        {"a click handler's window.open that no link names", kClick, 0, false, false, "x",
+         V::LeaveToFirstNavigation},
+        {"a timer to an address the page links", 0, 0, false, true, "x", V::Cancel},
+        {"a page's link, but no address said", kClick, 0, false, true, "", V::LeaveToFirstNavigation},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.expected, JudgeAnnouncement(c.popupOverride, c.flags, c.whiteListed))
-            << c.popupOverride << " 0x" << std::hex << c.flags << " " << c.whiteListed;
+    for (const auto& c : cases) {
+        NewWindowFacts window;
+        window.event = NewWindowEvent::NewWindow3;
+        window.hasFlags = c.flags != kNone;
+        window.flags = c.flags == kNone ? 0 : static_cast<DWORD>(c.flags);
+        window.popupOverride = c.popupOverride;
+        window.whiteListed = c.whiteListed;
+        window.pageOpensAddress = c.pageOpens;
+        window.url = c.url;
+        EXPECT_EQ(c.expected, JudgeNewWindow(window)) << c.why;
+    }
 }
 
-// Steps: A(dd), W(ithdraw), F(orget) by opener 1 or 2, T(ake); then the
-// count left and how many takes found an announcement.
-TEST(AnnouncedWindows, EachWindowIsTakenOnceAndNoneOutlivesThePageThatAnnouncedIt) {
+// At a new window's first navigation (and every other navigation, which
+// is never a popup): its target, whether it is a frame's or a window that
+// shows a page, whether it took up an announcement, the override, its
+// address white-listed, and its target a name the scan gave with that
+// address.
+TEST(Judgement, AFirstNavigationIsBlockedUnlessTheUserOrThePageScanVouchesForIt) {
+    using V = Verdict;
+    const struct {
+        const char* why;
+        const char* target;
+        bool inFrame;
+        bool showsPage;
+        bool announced;
+        LONG popupOverride;
+        bool whiteListed;
+        bool knownName;
+        V expected;
+    } cases[] = {
+        {"a script's window", "_blank", false, false, true, 0, false, false, V::Block},
+        {"a script's named window", "promo", false, false, true, 0, false, false, V::Block},
+        {"no frame named", "_unspecifiedFrame", false, false, true, 0, false, false, V::LetThrough},
+        {"names are exact", "_UNSPECIFIEDFRAME", false, false, true, 0, false, false, V::Block},
+        {"an announced window with no target", "", false, false, true, 0, false, false, V::LetThrough},
+        {"no target at all", nullptr, false, false, true, 0, false, false, V::LetThrough},
+        {"a window without an announcement", "_blank", false, false, false, 0, false, false, V::LetThrough},
+        {"a frame, never a new window", "_blank", true, false, false, 0, false, false, V::LetThrough},
+        {"a window that shows a page", "_blank", false, true, false, 0, false, false, V::LetThrough},
+        {"Ctrl held, a script link (no NewWindow3)", "_blank", false, false, true, 1, false, false,
+         V::LetThrough},
+        {"a white-listed address", "_blank", false, false, true, 0, true, false, V::LetThrough},
+        {"a link the scan named", "z9z0_blank", false, false, true, 0, false, true, V::LetThrough},
+        {"a click handler borrowing that name", "z9z0_blank", false, false, true, 0, false, false, V::Block},
+    };
+    for (const auto& c : cases) {
+        NewWindowFacts window;
+        window.url = "http://ads.example/";
+        window.target = c.target;
+        window.inFrame = c.inFrame;
+        window.showsPage = c.showsPage;
+        window.announced = c.announced;
+        window.popupOverride = c.popupOverride;
+        window.whiteListed = c.whiteListed;
+        window.knownNameToAddress = c.knownName;
+        EXPECT_EQ(c.expected, JudgeNewWindow(window)) << c.why;
+    }
+}
+
+// Steps: A(dd), S(et the address), W(ithdraw), F(orget) by opener 1 or 2,
+// with an address when a letter follows; T(ake) by a first navigation to
+// the letter's address. Then the count left and how many takes found an
+// announcement.
+TEST(AnnouncedWindows, EachWindowTakesOneAnnouncementItsOwnWhereTheAddressIsKnown) {
     struct Case {
         const char* steps;
         long left;
         int taken;
     } cases[] = {
-        {"A1 A1 T T T", 0, 2},        // two announced: both judged
-        {"A1 W1 T", 0, 0},            // withdrawn: no window comes
-        {"W1 A2 W1 T", 0, 1},         // nothing of opener 1 to withdraw
-        {"A1 A2 A1 F1 T", 0, 1},      // opener 1's page gone
-        {"A2 A1 T F1", 0, 1},         // the earliest opener's first
-        {"A1 A2 T F1", 1, 1},
-        {"F1 T A2 A2 A2", 3, 0},
+        {"A1 A1 Tx Tx Tx", 0, 2},     // two announced: both judged
+        {"A1 W1 Tx", 0, 0},           // withdrawn: no window comes
+        {"W1 A2 W1 Tx", 0, 1},        // nothing of opener 1 to withdraw
+        {"A1 A2 A1 F1 Tx", 0, 1},     // opener 1's page gone
+        {"A2 A1 Tx F1", 0, 1},
+        {"A1 A2 Tx F1", 1, 1},        // the earliest first
+        {"A1x A2y Ty Tx", 0, 2},      // each window its own
+        {"A1x Tz", 1, 0},             // left to the window that goes there
+        {"A1x A1 Tz Tx", 0, 2},
+        {"A1 S1x Ty Tx", 0, 1},       // NewWindow2, then NewWindow3's address
+        {"A1x A1y W1 Ty Tx", 0, 1},   // the last withdrawn
+        {"F1 Tx A2 A2 A2", 3, 0},
     };
     for (const Case& c : cases) {
         AnnouncedWindows announced;
         int taken = 0;
         std::istringstream steps(c.steps);
         for (std::string step; steps >> step;) {
+            const std::string address = step.size() > 2 ? step.substr(2) : step.size() == 2 && step[0] == 'T'
+                                                                               ? step.substr(1)
+                                                                               : std::string();
             const std::uintptr_t opener = step.size() > 1 && step[1] == '2' ? 2 : 1;
-            if (step[0] == 'A') announced.Add(opener);
+            if (step[0] == 'A') announced.Add(opener, address.c_str());
+            if (step[0] == 'S') announced.SetAddress(opener, address.c_str());
             if (step[0] == 'W') announced.Withdraw(opener);
             if (step[0] == 'F') announced.Forget(opener);
-            if (step[0] == 'T' && announced.Take()) ++taken;
+            if (step[0] == 'T' && announced.Take(address.c_str())) ++taken;
         }
         EXPECT_EQ(c.left, announced.Count()) << c.steps;
         EXPECT_EQ(c.taken, taken) << c.steps;
     }
+    // Announcements no window ever came for wait no longer than the newest.
+    AnnouncedWindows many;
+    for (size_t i = 0; i <= AnnouncedWindows::kMostWaiting; ++i) many.Add(1, std::to_string(i).c_str());
+    EXPECT_EQ(static_cast<long>(AnnouncedWindows::kMostWaiting), many.Count());
+    EXPECT_FALSE(many.Take("0"));
+    EXPECT_TRUE(many.Take("1"));
 }
 
 TEST(PopupFilter, OnlyABrowserThatShowsNothingYetCanBeAPopup) {
