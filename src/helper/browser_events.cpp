@@ -468,9 +468,12 @@ bool BrowserEvents::PageOpensAddress(ViewSource& self, DISPPARAMS& params) {
     // gives its elements' addresses.
     const VARIANT* value = Argument(params, 4);
     if (value && V_VT(value) == (VT_VARIANT | VT_BYREF)) value = V_VARIANTREF(value);
-    if (!value || V_VT(value) != VT_BSTR || !self.siteBrowser) return false;
+    if (!value || !self.siteBrowser) return false;
+    BSTR url = nullptr;
+    if (V_VT(value) == VT_BSTR) url = V_BSTR(value);
+    if (V_VT(value) == (VT_BSTR | VT_BYREF) && V_BSTRREF(value)) url = *V_BSTRREF(value);
     try {
-        return PageOpensNewWindowTo(self.siteBrowser.Get(), V_BSTR(value), SysStringLen(V_BSTR(value)));
+        return PageOpensNewWindowTo(self.siteBrowser.Get(), url, SysStringLen(url));
     } catch (...) {
         // A page too large to look at: the names the scan kept decide.
         return false;
