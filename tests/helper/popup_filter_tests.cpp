@@ -35,9 +35,11 @@ TEST(WhiteListMatch, TheTwinIsComparedOverItsOwnLength) {
     EXPECT_FALSE(MatchesWhiteListEntry("https://a.c", "http://a.com/"));
 }
 
-// The address's own part of the twin test is made once for the whole list;
-// an address that does not begin like "https" is never compared with a twin.
-TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
+// An address matches only when it begins with the entry; an entry that
+// names a site only where that site's host ends; an http entry's https twin
+// likewise. The address's own part of the twin test is made once for the
+// whole list: the prepared address gives the same answers.
+TEST(WhiteListMatch, AnAddressMatchesOnlyWhenItBeginsWithTheEntryAndASiteOnlyWhereItsHostEnds) {
     const struct {
         const char* url;
         const char* entry;
@@ -55,8 +57,25 @@ TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
         {"https://a.com/b", "ftp://a.com/", false},
         {"https://a.com/b", "http://a.org/", false},
         {"https:", "http://a.com/", false},
-        {"https://a.com", "http://a.com/", true},
-        {"https://a.com.evil/", "http://a.com/", false},
+        {"http://www.ex", "http://www.example.com/news", false},  // a beginning of the entry
+        {"http:", "http://www.friends.example/news", false},     // a frame sent to "http:"
+        {"http://bank.example", "http://bank.example", true},
+        {"https://bank.example", "http://bank.example/", true},
+        {"http://bank.example/login", "http://bank.example/", true},
+        {"http://bank.example?x=1", "http://bank.example/", true},
+        {"https://bank.example#top", "http://bank.example", true},
+        {"http://bank.example:8080/", "http://bank.example", true},
+        {"http://bank.example.evil.net/", "http://bank.example", false},  // a look-alike host
+        {"https://bank.examples/", "http://bank.example", false},
+        {"http://bank.example@evil.net/", "http://bank.example", false},  // a user name
+        {"https://bank.example:x@evil.net/", "http://bank.example", false},
+        {"http://bank.example:80801/", "http://bank.example:8080", false},
+        // An entry with a path, a query or only a scheme: plain prefix.
+        {"http://bank.example/newsroom", "http://bank.example/news", true},
+        {"https://bank.example/news", "http://bank.example/news/", false},
+        {"http://bank.example/?q=1x", "http://bank.example/?q=1", true},
+        {"https://anything/", "http://", true},
+        {"mailto:x@y", "mailto:x", true},
     };
     for (const auto& c : cases) {
         const size_t length = std::strlen(c.url);
@@ -64,52 +83,6 @@ TEST(WhiteListMatch, ThePreparedAddressGivesTheSameAnswers) {
         EXPECT_EQ(c.matches, MatchesWhiteListEntry(WhiteListAddress(c.url, length), c.entry,
                                                    std::strlen(c.entry)))
             << c.url << " " << c.entry;
-    }
-}
-
-// An address matches only when it begins with the entry; an entry that
-// names a site only where that site's host ends. Each row also holds for
-// the https twin of an http entry.
-TEST(WhiteListMatch, AnAddressMatchesOnlyWhenItBeginsWithTheEntryAndASiteOnlyWhereItsHostEnds) {
-    const struct {
-        const char* url;
-        const char* entry;
-        bool matches;
-    } cases[] = {
-        {"http://www.ex", "http://www.example.com/news", false},  // a beginning of the entry
-        {"h", "http://www.example.com/news", false},
-        {"http:", "http://www.friends.example/news", false},     // a frame sent to "http:"
-        {"http://bank.example", "http://bank.example", true},
-        {"http://bank.example/", "http://bank.example", true},
-        {"http://bank.example/login", "http://bank.example/", true},
-        {"http://bank.example", "http://bank.example/", true},
-        {"http://bank.example?x=1", "http://bank.example/", true},
-        {"http://bank.example#top", "http://bank.example", true},
-        {"http://bank.example:8080/", "http://bank.example", true},
-        {"http://bank.example:443", "http://bank.example/", true},
-        {"http://BANK.EXAMPLE/x", "http://bank.example", true},
-        {"http://bank.example.evil.net/", "http://bank.example", false},  // a look-alike host
-        {"http://bank.example.evil.net/", "http://bank.example/", false},
-        {"http://bank.examples/", "http://bank.example", false},
-        {"http://bank.example@evil.net/", "http://bank.example", false},  // a user name
-        {"http://bank.example:x@evil.net/", "http://bank.example", false},
-        {"http://bank.example:80@evil.net/", "http://bank.example", false},
-        {"http://bank.example:8080/", "http://bank.example:8080", true},
-        {"http://bank.example:80801/", "http://bank.example:8080", false},
-        // An entry with a path, a query or only a scheme: plain prefix.
-        {"http://bank.example/newsroom", "http://bank.example/news", true},
-        {"http://bank.example/news", "http://bank.example/news/", false},
-        {"http://bank.example/news/a", "http://bank.example/news/", true},
-        {"http://bank.example/?q=1x", "http://bank.example/?q=1", true},
-        {"http://anything/", "http:", true},
-        {"http://anything/", "http://", true},
-        {"mailto:x@y", "mailto:x", true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.matches, MatchesWhiteListEntry(c.url, c.entry)) << c.url << " " << c.entry;
-        if (std::strncmp(c.url, "http:", 5) != 0 || std::strncmp(c.entry, "http:", 5) != 0) continue;
-        const std::string twin = std::string("https") + (c.url + 4);
-        EXPECT_EQ(c.matches, MatchesWhiteListEntry(twin.c_str(), c.entry)) << twin << " " << c.entry;
     }
 }
 
@@ -165,99 +138,68 @@ TEST(JavascriptOverride, OpenerOrQuotesOrOtherSchemesDoNot) {
     EXPECT_TRUE(JavascriptUrlSetsOverride("javascript:window.OPENER.x()"));
 }
 
-// One row per way a new window comes, and per trick a page plays. At
-// NewWindow3: the flags (-1: none that can be read), the session's
-// override, the address white-listed, the page holding an element that
-// opens a new window to it, and the address.
-TEST(Judgement, NewWindow3LetsThroughOnlyWhatTheBrowserSaysTheUserStartedOrAllowed) {
+// One row per way a new window comes, and per trick a page plays. Facts:
+// 3 judged at NewWindow3 (else at a first navigation), o the session's
+// override, w the address white-listed, p the page opens a new window to
+// it, u no address said, f a frame's navigation, s a window that shows a
+// page, a an announcement taken, k a name the scan gave to that address.
+// flags: NewWindow3's, -1 none that can be read.
+TEST(Judgement, OnlyTheBrowserOrTheUserVouchesForANewWindowAndNeverThePage) {
     using V = Verdict;
-    constexpr long kNone = -1;
     constexpr long kClick = kNewWindowUserInited | 0x4;
     const struct {
         const char* why;
+        const char* facts;
         long flags;
-        LONG popupOverride;
-        bool whiteListed;
-        bool pageOpens;
-        const char* url;
-        V expected;
-    } cases[] = {
-        {"a script on its own", 0, 0, false, false, "http://ads.example/", V::Cancel},
-        {"a script as the page unloads", kNewWindowUnloading | kClick, 0, false, false, "x", V::Cancel},
-        {"from a click: its navigation decides", kClick, 0, false, false, "x", V::LeaveToFirstNavigation},
-        {"from a click, as a tab", kClick | 0x80000, 0, false, false, "x", V::LeaveToFirstNavigation},
-        {"Ctrl held on a click", kClick | 0x120000, 1, false, false, "x", V::LetThrough},
-        {"a timer after a frame went to javascript:void(0)", 0x80000, 1, false, false, "x", V::Cancel},
-        {"a timer after a frame loaded a white-listed site", 0, 1, false, false, "x", V::Cancel},
-        {"the override as the page unloads", kNewWindowUnloading, 1, false, false, "x", V::Cancel},
-        {"the browser's override key", kNewWindowOverrideKey, 0, false, false, "x", V::LetThrough},
-        {"its own address white-listed", kNewWindowUnloading, 0, true, false, "x", V::LetThrough},
-        {"Open in New Window, a Shift click", kNewWindowUserRequested, 0, false, false, "x", V::LetThrough},
-        {"allowed from the browser's bar", kNewWindowUserAllowed | kNewWindowUnloading, 0, false, false, "x",
-         V::LetThrough},
-        {"flags that cannot be read", kNone, 0, false, false, "x", V::LeaveToFirstNavigation},
-        {"a click on a link added after the page loaded", kClick, 0, false, true, "x", V::LetThrough},
-        {"a click handler's window.open that no link names", kClick, 0, false, false, "x",
-         V::LeaveToFirstNavigation},
-        {"a timer to an address the page links", 0, 0, false, true, "x", V::Cancel},
-        {"a page's link, but no address said", kClick, 0, false, true, "", V::LeaveToFirstNavigation},
-    };
-    for (const auto& c : cases) {
-        NewWindowFacts window;
-        window.event = NewWindowEvent::NewWindow3;
-        window.hasFlags = c.flags != kNone;
-        window.flags = c.flags == kNone ? 0 : static_cast<DWORD>(c.flags);
-        window.popupOverride = c.popupOverride;
-        window.whiteListed = c.whiteListed;
-        window.pageOpensAddress = c.pageOpens;
-        window.url = c.url;
-        EXPECT_EQ(c.expected, JudgeNewWindow(window)) << c.why;
-    }
-}
-
-// At a new window's first navigation (and every other navigation, which
-// is never a popup): its target, whether it is a frame's or a window that
-// shows a page, whether it took up an announcement, the override, its
-// address white-listed, and its target a name the scan gave with that
-// address.
-TEST(Judgement, AFirstNavigationIsBlockedUnlessTheUserOrThePageScanVouchesForIt) {
-    using V = Verdict;
-    const struct {
-        const char* why;
         const char* target;
-        bool inFrame;
-        bool showsPage;
-        bool announced;
-        LONG popupOverride;
-        bool whiteListed;
-        bool knownName;
         V expected;
     } cases[] = {
-        {"a script's window", "_blank", false, false, true, 0, false, false, V::Block},
-        {"a script's named window", "promo", false, false, true, 0, false, false, V::Block},
-        {"no frame named", "_unspecifiedFrame", false, false, true, 0, false, false, V::LetThrough},
-        {"names are exact", "_UNSPECIFIEDFRAME", false, false, true, 0, false, false, V::Block},
-        {"an announced window with no target", "", false, false, true, 0, false, false, V::LetThrough},
-        {"no target at all", nullptr, false, false, true, 0, false, false, V::LetThrough},
-        {"a window without an announcement", "_blank", false, false, false, 0, false, false, V::LetThrough},
-        {"a frame, never a new window", "_blank", true, false, false, 0, false, false, V::LetThrough},
-        {"a window that shows a page", "_blank", false, true, false, 0, false, false, V::LetThrough},
-        {"Ctrl held, a script link (no NewWindow3)", "_blank", false, false, true, 1, false, false,
-         V::LetThrough},
-        {"a white-listed address", "_blank", false, false, true, 0, true, false, V::LetThrough},
-        {"a link the scan named", "z9z0_blank", false, false, true, 0, false, true, V::LetThrough},
-        {"a click handler borrowing that name", "z9z0_blank", false, false, true, 0, false, false, V::Block},
+        {"a script on its own", "3", 0, "", V::Cancel},
+        {"a script as the page unloads", "3", kNewWindowUnloading | kClick, "", V::Cancel},
+        {"from a click, or its handler's window.open: its navigation decides", "3", kClick, "",
+         V::LeaveToFirstNavigation},
+        {"from a click, as a tab", "3", kClick | 0x80000, "", V::LeaveToFirstNavigation},
+        {"Ctrl held on a click", "3o", kClick | 0x120000, "", V::LetThrough},
+        {"a timer after a frame went to javascript:void(0) or a white-listed site", "3o", 0x80000, "",
+         V::Cancel},
+        {"the override as the page unloads", "3o", kNewWindowUnloading, "", V::Cancel},
+        {"the browser's override key", "3", kNewWindowOverrideKey, "", V::LetThrough},
+        {"its own address white-listed", "3w", kNewWindowUnloading, "", V::LetThrough},
+        {"Open in New Window, a Shift click", "3", kNewWindowUserRequested, "", V::LetThrough},
+        {"allowed from the bar", "3", kNewWindowUserAllowed | kNewWindowUnloading, "", V::LetThrough},
+        {"flags that cannot be read", "3", -1, "", V::LeaveToFirstNavigation},
+        {"a click on a link added after the page loaded", "3p", kClick, "", V::LetThrough},
+        {"a timer to an address the page links", "3p", 0, "", V::Cancel},
+        {"a page's link, but no address said", "3pu", kClick, "", V::LeaveToFirstNavigation},
+        {"a script's window", "a", 0, "_blank", V::Block},
+        {"a script's named window", "a", 0, "promo", V::Block},
+        {"no frame named", "a", 0, "_unspecifiedFrame", V::LetThrough},
+        {"names are exact", "a", 0, "_UNSPECIFIEDFRAME", V::Block},
+        {"an announced window with no target", "a", 0, "", V::LetThrough},
+        {"no target at all", "a", 0, nullptr, V::LetThrough},
+        {"a window without an announcement", "", 0, "_blank", V::LetThrough},
+        {"a frame, never a new window", "f", 0, "_blank", V::LetThrough},
+        {"a window that shows a page", "s", 0, "_blank", V::LetThrough},
+        {"Ctrl held, a script link (no NewWindow3)", "ao", 0, "_blank", V::LetThrough},
+        {"a white-listed address", "aw", 0, "_blank", V::LetThrough},
+        {"a link the scan named", "ak", 0, "z9z0_blank", V::LetThrough},
+        {"a click handler borrowing that name", "a", 0, "z9z0_blank", V::Block},
     };
     for (const auto& c : cases) {
         NewWindowFacts window;
-        window.url = "http://ads.example/";
+        const auto has = [&c](char fact) { return std::strchr(c.facts, fact) != nullptr; };
+        window.event = has('3') ? NewWindowEvent::NewWindow3 : NewWindowEvent::FirstNavigation;
+        window.hasFlags = c.flags != -1;
+        window.flags = window.hasFlags ? static_cast<DWORD>(c.flags) : 0;
+        window.url = has('u') ? "" : "http://ads.example/";
         window.target = c.target;
-        window.inFrame = c.inFrame;
-        window.showsPage = c.showsPage;
-        window.announced = c.announced;
-        window.popupOverride = c.popupOverride;
-        window.whiteListed = c.whiteListed;
-        window.knownNameToAddress = c.knownName;
+        window.popupOverride = has('o');
+        window.whiteListed = has('w');
+        window.pageOpensAddress = has('p');
+        window.inFrame = has('f');
+        window.showsPage = has('s');
+        window.announced = has('a');
+        window.knownNameToAddress = has('k');
         EXPECT_EQ(c.expected, JudgeNewWindow(window)) << c.why;
     }
 }

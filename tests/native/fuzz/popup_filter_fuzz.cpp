@@ -1,13 +1,14 @@
 // The white list match, the "javascript:" rule, the judgement of a new
 // window and the announced windows against the same rules written out
 // plainly: an http entry's https twin is built whole here, where the rule
-// compares it in two pieces, and a site entry is recognised by splitting it.
+// compares it in two pieces, and a site entry is recognised by a pattern.
 // Input: an address, then white list entries, separated by NULs; the first
 // byte of the address also gives the facts of a new window, the next four
 // NewWindow3's flags, the sixth the event, and every byte a step on the
 // announced windows.
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,36 +20,19 @@ using namespace korvane;
 
 namespace {
 
-bool EndsHost(char c) { return c == '/' || c == '?' || c == '#'; }
-
-// "scheme://host" or "scheme://host/", the host without "/", "?" or "#".
-bool IsSite(const std::string& entry) {
-    const size_t colon = entry.find(':');
-    if (colon == std::string::npos || colon == 0 || entry.compare(colon + 1, 2, "//") != 0) return false;
-    std::string host = entry.substr(colon + 3);
-    if (!host.empty() && host.back() == '/') host.pop_back();
-    return !host.empty() && std::none_of(host.begin(), host.end(), EndsHost);
-}
-
-// What follows a site's host in an address ends it: nothing, a path, a
-// query, a fragment, or a port and one of those.
-bool HostEnds(const std::string& rest) {
-    if (rest.empty() || EndsHost(rest[0])) return true;
-    if (rest[0] != ':') return false;
-    size_t i = 1;
-    while (i < rest.size() && rest[i] >= '0' && rest[i] <= '9') ++i;
-    return i == rest.size() || EndsHost(rest[i]);
-}
-
 bool BeginsWith(const std::string& url, const std::string& text) {
     return url.size() >= text.size() && fuzz::Lowered(url.substr(0, text.size())) == fuzz::Lowered(text);
 }
 
+// A site entry is "scheme://host" or "scheme://host/"; after it, an address
+// goes on with nothing, a path, a query, a fragment, or a port and one of
+// those.
 bool PlainMatch(const std::string& url, const std::string& entry) {
-    if (!IsSite(entry)) return BeginsWith(url, entry);
-    std::string site = entry;
-    if (site.back() == '/') site.pop_back();
-    return BeginsWith(url, site) && HostEnds(url.substr(site.size()));
+    static const std::regex site("[^:]+://[^/?#]+/?");
+    static const std::regex hostEnds("^(:[0-9]*)?([/?#]|$)");
+    if (!std::regex_match(entry, site)) return BeginsWith(url, entry);
+    const std::string host = entry.back() == '/' ? entry.substr(0, entry.size() - 1) : entry;
+    return BeginsWith(url, host) && std::regex_search(url.substr(host.size()), hostEnds);
 }
 
 bool ExpectedMatch(const std::string& url, const std::string& entry) {
@@ -111,13 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NewWindowFacts window;
     window.event = url.size() > 5 && (url[5] & 1) ? NewWindowEvent::NewWindow3 : NewWindowEvent::FirstNavigation;
     window.popupOverride = facts & 1;
-    window.whiteListed = facts & 2;
-    window.inFrame = facts & 4;
-    window.showsPage = facts & 8;
-    window.announced = facts & 16;
-    window.knownNameToAddress = facts & 32;
-    window.pageOpensAddress = facts & 64;
-    window.hasFlags = facts & 128;
+    bool* const bits[] = {&window.whiteListed, &window.inFrame, &window.showsPage, &window.announced,
+                          &window.knownNameToAddress, &window.pageOpensAddress, &window.hasFlags};
+    for (int i = 0; i < 7; ++i) *bits[i] = facts >> (i + 1) & 1;
     for (size_t i = 1; i < url.size() && i <= 4; ++i)
         window.flags = window.flags << 8 | static_cast<unsigned char>(url[i]);
     window.url = url.c_str();
