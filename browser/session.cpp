@@ -334,6 +334,14 @@ bool Session::ScriptOpen(const std::string& context, const std::string& url, con
                         });
 }
 
+bool Session::AddElement(const std::string& context, const ElementSelector& element, const std::string& url,
+                         const std::string& target) {
+    return RunInContext(*this, context, [element, url, target](TopWindow* window, BrowsingContext* where,
+                                                               std::string* error) {
+        return window->AddElementAction(where, element, url, target, error);
+    });
+}
+
 bool Session::StartNavigation(int number) {
     return RunInContext(*this, "w" + std::to_string(number),
                         [](TopWindow* window, BrowsingContext*, std::string* error) {

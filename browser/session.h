@@ -136,6 +136,11 @@ public:
     // window asynchronously). See ScriptCall for where the call comes from.
     bool ScriptOpen(const std::string& context, const std::string& url, const std::string& name,
                     bool holdNavigation = false, ScriptCall call = ScriptCall());
+    // The page's script in context adds a link or a form (element: tag a
+    // or form, and its id) to url, with target ("" none), at the end of its
+    // document once it has loaded: no event tells a helper.
+    bool AddElement(const std::string& context, const ElementSelector& element, const std::string& url,
+                    const std::string& target);
     // A new window whose first navigation was held makes it now.
     bool StartNavigation(int window);
     // A held frame finishes loading: its DocumentComplete, and its parents'

@@ -42,7 +42,7 @@ struct Verb {
 const Verb kVerbs[] = {
     {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 7},
     {"complete", 1, 1},    {"close", 1, 1}, {"key", 3, 3},    {"wait", 1, 1},
-    {"fire", 2, 64},       {"expect", 1, 4}, {"start", 1, 1},
+    {"fire", 2, 64},       {"expect", 1, 4}, {"start", 1, 1}, {"script-add", 3, 4},
 };
 
 const Verb* FindVerb(const std::string& name) {
@@ -56,7 +56,7 @@ std::string CheckStep(const ScriptStep& step) {
     const std::vector<std::string>& a = step.args;
     int number = 0;
     if (step.verb == "load" || step.verb == "click" || step.verb == "script-open" || step.verb == "complete" ||
-        step.verb == "fire") {
+        step.verb == "fire" || step.verb == "script-add") {
         if (!IsContextRef(a[0])) return "\"" + a[0] + "\" is not a window or frame (w1, w1/main)";
     }
     if (step.verb == "load" && a.size() == 3 && a[2] != "hold-frames" && a[2] != "defer-frames")
@@ -71,6 +71,13 @@ std::string CheckStep(const ScriptStep& step) {
         if (!ParseSelector(a[1], &selector, &error)) return error;
         for (size_t i = 2; i < a.size(); ++i)
             if (a[i] != "ctrl" && a[i] != "shift") return "click takes ctrl or shift after the element";
+    }
+    if (step.verb == "script-add") {
+        ElementSelector selector;
+        std::string error;
+        if (!ParseSelector(a[1], &selector, &error)) return error;
+        if (selector.kind != ElementSelector::Kind::Id || selector.tag == "area")
+            return "script-add adds a#id or form#id";
     }
     if (step.verb == "close" && a[0] != "all" && !IsWindowRef(a[0], &number)) return "close wants w<N> or all";
     if (step.verb == "key") {
@@ -400,6 +407,12 @@ bool Runner::Step(const ScriptStep& step) {
             call.features = call.features || a[i] == "features";
         }
         return session_.ScriptOpen(a[0], Unquote(a[1]), a.size() > 2 ? Unquote(a[2]) : "", hold, call);
+    }
+    if (verb == "script-add") {
+        ElementSelector selector;
+        std::string error;
+        ParseSelector(a[1], &selector, &error);
+        return session_.AddElement(a[0], selector, Unquote(a[2]), a.size() > 3 ? Unquote(a[3]) : std::string());
     }
     if (verb == "start") return session_.StartNavigation(std::atoi(a[0].c_str() + 1));
     if (verb == "complete") return session_.CompleteFrame(a[0]);
