@@ -16,7 +16,10 @@
 //   korvane_attach_bench [rounds [dll]]
 //
 // The DLL is the build's Korvane.dll unless another is named (a Windows
-// path), to set two builds side by side.
+// path), to set two builds side by side. Built 64-bit (build/x64), it
+// measures the 64-bit library in a 64-bit program, as in Internet
+// Explorer's 64-bit tabs; the broker, a 32-bit program, is not measured
+// there.
 // Runs itself as the measured program ("--program [dll]"), as the DLL
 // loader ("--imports dll") and as the browser that holds the library
 // ("--hold dll ready release").
@@ -274,10 +277,11 @@ int main(int argc, char** argv) {
     }
 
     // With the broker: first alone beside it, then beside a browser too.
+    const bool is64Bit = sizeof(void*) == 8;
     Phase brokerFirst, brokerLater;
     const auto brokerRuns = [] { return FindWindowA("KorvaneBroker", nullptr) != nullptr; };
-    bool brokerMeasured = MeasureWhileHeld(brokerFirst, rounds, self, brokerDll, steps, "broker-first",
-                                           broker, brokerRuns);
+    bool brokerMeasured = !is64Bit && MeasureWhileHeld(brokerFirst, rounds, self, brokerDll, steps,
+                                                       "broker-first", broker, brokerRuns);
     if (brokerMeasured) {
         HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchReady2");
         HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "KorvaneAttachBenchRelease2");
@@ -289,7 +293,7 @@ int main(int argc, char** argv) {
         CloseHandle(ready);
         CloseHandle(release);
     }
-    RunChild(broker + " /stop", nullptr);
+    if (!is64Bit) RunChild(broker + " /stop", nullptr);
 
     const double firstBase = Median(first.baseline), laterBase = Median(later.baseline);
     const double firstLoaded = Median(first.loaded), laterLoaded = Median(later.loaded);
@@ -333,12 +337,14 @@ int main(int argc, char** argv) {
     }
 
     const double firstDifference = Median(first.difference), laterDifference = Median(later.difference);
-    bench::Figure("Attach + detach, first process", bench::Duration(firstDifference / 1e3),
+    const std::string bits = is64Bit ? ", 64-bit" : "";
+    bench::Figure("Attach + detach, first process" + bits, bench::Duration(firstDifference / 1e3),
                   "program start and end " + bench::Duration(firstBase / 1e3),
                   bench::Times((firstBase + firstDifference) / firstBase), "<= x1.05");
-    bench::Figure("Attach + detach, later process", bench::Duration(laterDifference / 1e3),
+    bench::Figure("Attach + detach, later process" + bits, bench::Duration(laterDifference / 1e3),
                   "program start and end " + bench::Duration(laterBase / 1e3),
                   bench::Times((laterBase + laterDifference) / laterBase), "<= x1.05");
+    if (is64Bit) return 0;
     if (brokerMeasured) {
         const struct {
             const char* what;

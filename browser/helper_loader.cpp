@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <string>
+
 #include "base/unique_resource.h"
 
 namespace standin {
@@ -24,6 +26,16 @@ std::vector<CLSID> RegisteredHelperClasses() {
         if (name[0] == L'{' && SUCCEEDED(CLSIDFromString(name, &clsid))) classes.push_back(clsid);
     }
     return classes;
+}
+
+bool CompatibleWithEnhancedProtectedMode(const CLSID& clsid) {
+    wchar_t guid[40] = {};
+    if (!StringFromGUID2(clsid, guid, ARRAYSIZE(guid))) return false;
+    // CATID_AppContainerCompatible (iepmapi.h).
+    const std::wstring key = std::wstring(L"CLSID\\") + guid +
+                             L"\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}";
+    korvane::UniqueHkey category;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, category.put()) == ERROR_SUCCESS;
 }
 
 }  // namespace standin

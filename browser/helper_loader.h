@@ -14,4 +14,9 @@ extern const char kHelperObjectsKey[];
 // subkeys whose names are not CLSIDs are skipped, as the browser skips them.
 std::vector<CLSID> RegisteredHelperClasses();
 
+// Whether the class says it works in Enhanced Protected Mode: its
+// "Implemented Categories" hold CATID_AppContainerCompatible. The browser
+// loads no other helper into such a tab, and says nothing of it.
+bool CompatibleWithEnhancedProtectedMode(const CLSID& clsid);
+
 }  // namespace standin

@@ -62,8 +62,7 @@ TopWindow* Session::Internals::CreateTopWindow(NewWindowRequest request) {
 
 FrameRecord* Session::Internals::NewFrame() {
     if (!frameHost) {
-        SetError("there is no frame window host for the " +
-                 std::string(session.options().profile == BrowserProfile::IE8 ? "ie8" : "ie7") + " profile");
+        SetError("there is no frame window host for the tabs");
         return nullptr;
     }
     FrameRecord* frame = nullptr;
@@ -333,6 +332,14 @@ bool Session::ScriptOpen(const std::string& context, const std::string& url, con
                             window->ScriptOpenAction(target, address, windowName, holdNavigation, call);
                             return true;
                         });
+}
+
+bool Session::AddElement(const std::string& context, const ElementSelector& element, const std::string& url,
+                         const std::string& target) {
+    return RunInContext(*this, context, [element, url, target](TopWindow* window, BrowsingContext* where,
+                                                               std::string* error) {
+        return window->AddElementAction(where, element, url, target, error);
+    });
 }
 
 bool Session::StartNavigation(int number) {

@@ -34,8 +34,11 @@ enum class NewWindowEvents { NewWindow2, NewWindow3, Both, ByProfile };
 // The browser played (see README, "Profiles"). IE6: every window a frame
 // of its own. IE7: frames hold tabs, each tab a browser window with its own
 // thread and helpers; get_HWND answers the frame. IE8: as IE7 (whose frames
-// are also made in another process here: see frame_host.h).
-enum class BrowserProfile { IE6, IE7, IE8 };
+// are also made in another process here: see frame_host.h). IE11: as IE8,
+// with Enhanced Protected Mode on: the tabs' process loads only the helpers
+// registered as compatible with it, from the registry view of its own
+// bitness (a 64-bit stand-in plays the 64-bit tabs).
+enum class BrowserProfile { IE6, IE7, IE8, IE11 };
 
 // How a page's frames load: with it (Complete), loaded but their
 // DocumentComplete held until CompleteFrame (Hold), or not started until
@@ -133,6 +136,11 @@ public:
     // window asynchronously). See ScriptCall for where the call comes from.
     bool ScriptOpen(const std::string& context, const std::string& url, const std::string& name,
                     bool holdNavigation = false, ScriptCall call = ScriptCall());
+    // The page's script in context adds a link or a form (element: tag a
+    // or form, and its id) to url, with target ("" none), at the end of its
+    // document once it has loaded: no event tells a helper.
+    bool AddElement(const std::string& context, const ElementSelector& element, const std::string& url,
+                    const std::string& target);
     // A new window whose first navigation was held makes it now.
     bool StartNavigation(int window);
     // A held frame finishes loading: its DocumentComplete, and its parents'

@@ -3,8 +3,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <functional>
+#include <set>
 
 #include "browser/text_conversion.h"
+#include "dom/dom.h"
 
 namespace standin {
 
@@ -40,7 +42,7 @@ struct Verb {
 const Verb kVerbs[] = {
     {"open", 1, 2},        {"load", 2, 3},  {"click", 2, 4},  {"script-open", 2, 7},
     {"complete", 1, 1},    {"close", 1, 1}, {"key", 3, 3},    {"wait", 1, 1},
-    {"fire", 2, 64},       {"expect", 1, 3}, {"start", 1, 1},
+    {"fire", 2, 64},       {"expect", 1, 4}, {"start", 1, 1}, {"script-add", 3, 4},
 };
 
 const Verb* FindVerb(const std::string& name) {
@@ -54,7 +56,7 @@ std::string CheckStep(const ScriptStep& step) {
     const std::vector<std::string>& a = step.args;
     int number = 0;
     if (step.verb == "load" || step.verb == "click" || step.verb == "script-open" || step.verb == "complete" ||
-        step.verb == "fire") {
+        step.verb == "fire" || step.verb == "script-add") {
         if (!IsContextRef(a[0])) return "\"" + a[0] + "\" is not a window or frame (w1, w1/main)";
     }
     if (step.verb == "load" && a.size() == 3 && a[2] != "hold-frames" && a[2] != "defer-frames")
@@ -69,6 +71,13 @@ std::string CheckStep(const ScriptStep& step) {
         if (!ParseSelector(a[1], &selector, &error)) return error;
         for (size_t i = 2; i < a.size(); ++i)
             if (a[i] != "ctrl" && a[i] != "shift") return "click takes ctrl or shift after the element";
+    }
+    if (step.verb == "script-add") {
+        ElementSelector selector;
+        std::string error;
+        if (!ParseSelector(a[1], &selector, &error)) return error;
+        if (selector.kind != ElementSelector::Kind::Id || selector.tag == "area")
+            return "script-add adds a#id or form#id";
     }
     if (step.verb == "close" && a[0] != "all" && !IsWindowRef(a[0], &number)) return "close wants w<N> or all";
     if (step.verb == "key") {
@@ -106,6 +115,9 @@ std::string CheckStep(const ScriptStep& step) {
                 return "expect events wants an event name and a count";
         } else if (what == "url") {
             if (!wants(2) || !IsContextRef(a[1])) return "expect url wants a window or frame and an address";
+        } else if (what == "written") {
+            if (!wants(3) || !IsContextRef(a[1]) || !ParseNumber(a[3], &value))
+                return "expect written wants a window or frame, a property and a count";
         } else if (what == "destroyed" || what == "quit" || what == "closed" || what == "intact") {
             if (!wants(1) || !IsWindowRef(a[1], &number)) return "expect " + what + " wants a window";
         } else {
@@ -302,10 +314,12 @@ bool ParseScript(const std::string& text, const std::string& baseFolder, Script*
                 result.options.newWindowEvents = value == "newwindow2"   ? NewWindowEvents::NewWindow2
                                                  : value == "newwindow3" ? NewWindowEvents::NewWindow3
                                                                          : NewWindowEvents::Both;
-            } else if (name == "profile" && tokens.size() == 2 && (value == "ie6" || value == "ie7" || value == "ie8")) {
+            } else if (name == "profile" && tokens.size() == 2 &&
+                       (value == "ie6" || value == "ie7" || value == "ie8" || value == "ie11")) {
                 result.options.profile = value == "ie6"   ? BrowserProfile::IE6
                                          : value == "ie7" ? BrowserProfile::IE7
-                                                          : BrowserProfile::IE8;
+                                         : value == "ie8" ? BrowserProfile::IE8
+                                                          : BrowserProfile::IE11;
             } else if (name == "leak-check" && tokens.size() == 2 && (value == "on" || value == "off")) {
                 result.leakCheck = value == "on";
             } else {
@@ -393,6 +407,12 @@ bool Runner::Step(const ScriptStep& step) {
             call.features = call.features || a[i] == "features";
         }
         return session_.ScriptOpen(a[0], Unquote(a[1]), a.size() > 2 ? Unquote(a[2]) : "", hold, call);
+    }
+    if (verb == "script-add") {
+        ElementSelector selector;
+        std::string error;
+        ParseSelector(a[1], &selector, &error);
+        return session_.AddElement(a[0], selector, Unquote(a[2]), a.size() > 3 ? Unquote(a[3]) : std::string());
     }
     if (verb == "start") return session_.StartNavigation(std::atoi(a[0].c_str() + 1));
     if (verb == "complete") return session_.CompleteFrame(a[0]);
@@ -522,6 +542,14 @@ bool Runner::Expect(const ScriptStep& step) {
     } else if (what == "url") {
         const std::string url = session_.ContextUrl(a[1]);
         Report(text, url == a[2], "shows \"" + url + "\"");
+    } else if (what == "written") {
+        ParseNumber(a[3], &number);
+        std::set<std::string> elements;
+        if (std::shared_ptr<Document> document = session_.DocumentOf(a[1]))
+            for (const PropertyWrite& write : document->Writes())
+                if (write.property == a[2]) elements.insert(write.tag + "[" + std::to_string(write.index) + "]");
+        Report(text, static_cast<long>(elements.size()) == number,
+               std::to_string(elements.size()) + " elements written");
     } else if (what == "intact") {
         Report(text, Intact(std::atoi(a[1].c_str() + 1)), "it is not");
     } else {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "browser/dom/dom.h"
 #include "browser/helper_loader.h"
 #include "browser/navigation_rules.h"
 #include "browser/text_conversion.h"
@@ -349,6 +350,19 @@ void TopWindow::LoadHelpers() {
                                      [&](const CLSID& clsid) {
                                          return std::find(only.begin(), only.end(), clsid) == only.end();
                                      }),
+                      classes.end());
+    }
+    if (session_.options().profile == BrowserProfile::IE11) {
+        for (const CLSID& clsid : classes) {
+            if (CompatibleWithEnhancedProtectedMode(clsid)) continue;
+            TimelineEntry skipped;
+            skipped.kind = TimelineKind::Note;
+            skipped.context = top_->Label();
+            skipped.detail = GuidText(clsid) + " not loaded: not registered as compatible with Enhanced Protected Mode";
+            Record(skipped);
+        }
+        classes.erase(std::remove_if(classes.begin(), classes.end(),
+                                     [](const CLSID& clsid) { return !CompatibleWithEnhancedProtectedMode(clsid); }),
                       classes.end());
     }
     if (classes.empty()) {
@@ -1106,6 +1120,27 @@ void TopWindow::ScriptOpenAction(BrowsingContext* context, const std::wstring& u
         return;
     }
     FollowTarget(context, address, name, flags, holdNavigation);
+}
+
+bool TopWindow::AddElementAction(BrowsingContext* context, const ElementSelector& element, const std::string& url,
+                                 const std::string& target, std::string* error) {
+    BusyScope busy(this);
+    if (!context->document) {
+        *error = context->Label() + " has no document";
+        return false;
+    }
+    std::vector<std::pair<std::string, std::string>> attributes{
+        {"id", element.value}, {element.tag == "form" ? "action" : "href", url}};
+    if (!target.empty()) attributes.emplace_back("target", target);
+    context->document->Dom()->AppendElement(element.tag, attributes, element.value);
+    TimelineEntry note;
+    note.kind = TimelineKind::Note;
+    note.context = context->Label();
+    note.url = url;
+    note.target = target;
+    note.detail = "the page's script added " + element.tag + "#" + element.value;
+    Record(note);
+    return true;
 }
 
 bool TopWindow::StartHeldNavigation(std::string* error) {

@@ -120,6 +120,10 @@ public:
                         FrameLoad frames = FrameLoad::Complete);
     bool ClickAction(BrowsingContext* context, const ElementSelector& element, Modifiers modifiers,
                      std::string* error);
+    // The page's script adds a link or a form (element: its tag and id) to
+    // the end of the document; no event fires.
+    bool AddElementAction(BrowsingContext* context, const ElementSelector& element, const std::string& url,
+                          const std::string& target, std::string* error);
     void ScriptOpenAction(BrowsingContext* context, const std::wstring& url, const std::wstring& name,
                           bool holdNavigation, ScriptCall call);
     bool StartHeldNavigation(std::string* error);

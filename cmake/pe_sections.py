@@ -59,8 +59,10 @@ def main():
     crt += "    KEEP (*(SORT(.CRT$XD*)))\n"
     script, unwind = cut(script, ".eh_frame")
 
+    # .CRT holds pointers: aligned to their size.
+    pointer = 8 if "OUTPUT_FORMAT(pei-x86-64)" in script else 4
     _, opening, end = block(script, ".data")
-    script = script[:opening + 1] + tls + script[opening + 1:end] + "    . = ALIGN(4);" + crt + \
+    script = script[:opening + 1] + tls + script[opening + 1:end] + "    . = ALIGN(%d);" % pointer + crt + \
         script[end:]
     _, opening, _ = block(script, ".rdata")
     script = script[:opening + 1] + unwind + script[opening + 1:]

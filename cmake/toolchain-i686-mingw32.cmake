@@ -1,19 +1,5 @@
-# Cross-build for 32-bit Windows with mingw-w64. The -posix compilers are
-# required: GoogleTest needs std::mutex, which the win32 thread model lacks.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 32-bit Windows with mingw-w64: the main build, which also
+# drives the 64-bit one (cmake/toolchain-x86_64-mingw32.cmake).
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(KORVANE_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${KORVANE_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KORVANE_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER  ${KORVANE_TRIPLET}-windres)
-set(CMAKE_AR           ${KORVANE_TRIPLET}-ar)
-set(CMAKE_RANLIB       ${KORVANE_TRIPLET}-ranlib)
-set(KORVANE_WIDL       ${KORVANE_TRIPLET}-widl)
-set(KORVANE_OBJDUMP    ${KORVANE_TRIPLET}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KORVANE_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw32.cmake)

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Checks that the built DLL is a PE32 i386 image whose import table names
-# only DLLs that Windows always takes from its system folder, and prints its
-# size.
+# Checks that the built DLL is a PE32 i386 image (with the x86_64 objdump, a
+# PE32+ x86-64 one) whose import table names only DLLs that Windows always
+# takes from its system folder, and prints its size.
 #
 # The keyboard hook loads Korvane.dll into every program that receives
 # keyboard input, and COM loads it with its own folder searched first for
@@ -12,7 +12,9 @@
 # path from the system folder (src/base/system_library.h).
 #
 #   kernel32 user32 gdi32 advapi32 shell32 ole32 oleaut32: known on XP,
-#     Vista, 7, 8, 10 and 11.
+#     Vista, 7, 8, 10 and 11, and in 64-bit Windows' own list (the 64-bit
+#     library is for Internet Explorer 10 and 11, on 7 and later, where
+#     msvcrt is known too).
 #   msvcrt: known from Vista on; on XP it is not. The compiler's runtime
 #     needs it, so it stays, and is safe there for a documented rule: a DLL
 #     whose module name is already loaded is used without any search. COM,
@@ -28,8 +30,12 @@ set -eu
 dll=$1
 objdump=${2:-i686-w64-mingw32-objdump}
 
+case "$objdump" in
+  *x86_64*) want=pei-x86-64 ;;
+  *) want=pei-i386 ;;
+esac
 format=$($objdump -f "$dll" | sed -n 's/.*file format \(.*\)/\1/p')
-[ "$format" = "pei-i386" ] || { echo "not a PE32 i386 image: $format"; exit 1; }
+[ "$format" = "$want" ] || { echo "not a $want image: $format"; exit 1; }
 
 known='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|msvcrt)\.dll$'
 status=0
@@ -44,7 +50,7 @@ for name in $($objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
 done
 # Delay-loaded imports are resolved by name at first call, with the same
 # search: none are wanted either.
-if $objdump -p "$dll" | awk '/Delay Import Directory/ && $3 != "00000000" { found = 1 } END { exit !found }'; then
+if $objdump -p "$dll" | awk '/Delay Import Directory/ && $3 ~ /[1-9a-fA-F]/ { found = 1 } END { exit !found }'; then
   echo "delay-load imports found"
   status=1
 fi

@@ -8,9 +8,11 @@ BUILD_DIR=${BUILD_DIR:-$KORVANE_ROOT/build}
 # wine64 beside wine32 runs the 64-bit prefix, where the 32-bit programs run
 # as on 64-bit Windows; fonts-wine draws Wine's caption buttons and its own
 # dialogs with the fonts Wine expects (without it a close box is a letter).
-# g++-mingw-w64-i686-win32 only for its C++ runtime, which the DLL links.
+# The x86_64 compilers build the 64-bit library and its tests (build/x64);
+# the -win32 packages only for their C++ runtime, which each DLL links.
 # clang with its sanitizer and libFuzzer runtimes builds the rules natively.
-KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64-tools
+KORVANE_PACKAGES="cmake ninja-build g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 mingw-w64-tools
   googletest wine wine32:i386 wine64 fonts-wine xvfb xauth xdotool x11-utils imagemagick nsis python3
   clang libclang-rt-14-dev"
 

@@ -26,7 +26,9 @@ PARTS = [
     (r"libmingw|crt\w*\.o|dllcrt|libmsvcrt|libmoldname", "C runtime start-up (mingw)"),
     (r"\.res$", "resources"),
 ]
-KINDS = [".text", ".eh_frame", ".rdata", ".data", ".idata", ".rsrc"]
+# .eh_frame holds a 32-bit library's unwind tables; a 64-bit one's are
+# .pdata and .xdata.
+KINDS = [".text", ".eh_frame", ".pdata", ".xdata", ".rdata", ".data", ".idata", ".rsrc"]
 
 
 def part_of(source):
@@ -100,15 +102,16 @@ def main():
         kind = next((k for k in KINDS if section.startswith(k[:8])), None)
         if kind:
             table[part_of(source)][kind] += size
-    print("\n  %-32s" % "bytes by part" + "".join("%10s" % k for k in KINDS) + "%10s" % "total")
+    kinds = [k for k in KINDS if any(table[part][k] for part in table)]
+    print("\n  %-32s" % "bytes by part" + "".join("%10s" % k for k in kinds) + "%10s" % "total")
     for part in sorted(table, key=lambda p: -sum(table[p].values())):
         row = table[part]
-        print("  %-32s" % part + "".join("%10d" % row[k] for k in KINDS) +
+        print("  %-32s" % part + "".join("%10d" % row[k] for k in kinds) +
               "%10d" % sum(row.values()))
 
     by_object = collections.Counter()
     for (section, source), size in contributions.items():
-        if any(section.startswith(k[:8]) for k in KINDS[:4]):
+        if any(section.startswith(k[:8]) for k in KINDS[:6]):
             by_object[source] += size
     print("\n  largest objects (code, unwind tables, constants, data):")
     for source, size in by_object.most_common(top):

@@ -8,7 +8,9 @@
 #   KORVANE_FUZZ_SECONDS=60 scripts/test.sh -L fuzz   # each fuzz target 60 s
 #
 # Every test runs in the 32-bit prefix; those labelled win64 (setup, a
-# browsing session, real keys) run again in the 64-bit one.
+# browsing session, real keys) run again in the 64-bit one, where the 64-bit
+# tree's (build/x64, label x64: the 64-bit library, its unit tests, the
+# 64-bit browsing sessions) run too.
 set -eu
 . "$(dirname "$0")/common.sh"
 

@@ -93,6 +93,34 @@ ClickTarget Document::FindClickable(const std::string& tag, const std::string& s
     return result;
 }
 
+void Document::AppendElement(const std::string& tag,
+                             const std::vector<std::pair<std::string, std::string>>& attributes,
+                             const std::string& text) {
+    detail::Tree& tree = *tree_;
+    korvane::ScopedLock hold(tree.lock);
+    detail::Node* parent = tree.body ? tree.body : tree.root;
+    if (!parent) return;
+    detail::Node* element = tree.NewNode(detail::NodeKind::Element);
+    element->tag = detail::LowerAscii(tag);
+    for (const auto& attribute : attributes)
+        element->Set(attribute.first.c_str(), detail::AnsiToWide(attribute.second));
+    if (!text.empty()) {
+        detail::Node* content = tree.NewNode(detail::NodeKind::Text);
+        content->text = detail::AnsiToWide(text);
+        content->parent = element;
+        element->children.push_back(content);
+    }
+    element->parent = parent;
+    parent->children.push_back(element);
+    // Lists are appended to, never replaced: a collection handed out holds
+    // on to its list.
+    detail::NodeList& sameTag = tree.byTag.try_emplace(element->tag, &tree.heap).first->second;
+    element->allIndex = static_cast<long>(tree.all.size());
+    element->tagIndex = static_cast<long>(sameTag.size());
+    tree.all.push_back(element);
+    sameTag.push_back(element);
+}
+
 std::vector<PropertyWrite> Document::Writes() const {
     korvane::ScopedLock hold(tree_->lock);
     std::vector<PropertyWrite> writes;

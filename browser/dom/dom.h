@@ -150,6 +150,15 @@ public:
     // writes made through COM.
     ClickTarget FindClickable(const std::string& tag, const std::string& selector) const;
 
+    // What a page's script does with createElement and appendChild: a new
+    // element (tag "a" or "form") with these attributes, and the text
+    // given, at the end of the body (the document's end when it has none),
+    // and so last of the document's elements. The collections handed out
+    // already hold it, as the browser's collections are live. To be called
+    // on the document's own thread, where its script runs.
+    void AppendElement(const std::string& tag, const std::vector<std::pair<std::string, std::string>>& attributes,
+                       const std::string& text);
+
     // Instruments.
     std::vector<PropertyWrite> Writes() const;
     std::vector<std::string> WriteLog() const;  // Text() of each write

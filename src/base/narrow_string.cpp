@@ -46,4 +46,10 @@ bool CopyBounded(char* destination, size_t size, const char* source) noexcept {
     return source[i] == '\0';
 }
 
+std::uint64_t TextKey(const char* text, size_t length, std::uint64_t seed) noexcept {
+    std::uint64_t key = seed;
+    for (size_t i = 0; i < length; ++i) key = (key ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+    return key;
+}
+
 }  // namespace korvane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -58,5 +59,11 @@ AnsiString Concatenate(std::initializer_list<TextPiece> pieces);
 // Copies at most size-1 bytes of source and always terminates the copy.
 // Returns false when the source did not fit whole.
 bool CopyBounded(char* destination, size_t size, const char* source) noexcept;
+
+// A 64-bit key of length bytes of text (FNV-1a), begun from seed: what is
+// kept of an address that only has to be recognised later. Not a secret:
+// a page can choose texts whose keys collide.
+std::uint64_t TextKey(const char* text, size_t length, std::uint64_t seed) noexcept;
+constexpr std::uint64_t kTextKeySeed = 14695981039346656037ull;
 
 }  // namespace korvane

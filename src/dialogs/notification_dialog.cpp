@@ -14,11 +14,11 @@
 namespace korvane {
 
 namespace {
-// The request without the members later systems added: every version of
-// the dialog accepts it.
-constexpr DWORD kOpenFileRequestSize = 76;
-static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == kOpenFileRequestSize,
-              "open-file request size");
+// The request without the members later systems added (the size Windows
+// calls OPENFILENAME_SIZE_VERSION_400): every version of the dialog accepts
+// it.
+constexpr DWORD kOpenFileRequestSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(kOpenFileRequestSize == (sizeof(void*) == 8 ? 136 : 76), "open-file request size");
 constexpr char kWaveExtension[] = "wav";
 // Loaded the first time the user chooses a file; without it nothing is
 // chosen.

@@ -19,6 +19,7 @@
 #include "module/module_lifetime.h"
 #include "resource.h"
 #include "scanner/page_scanner.h"
+#include "scanner/target_rules.h"
 #include "state/shared_state.h"
 #include "state/string_ring.h"
 #include "tray/tray_icon.h"
@@ -118,14 +119,12 @@ bool FlagsArgument(const DISPPARAMS& params, UINT position, DWORD* flags) {
     }
 }
 
-// Whether the navigation of browser can be the first navigation of a window
-// the browser announced. A browser that cannot tell its location counts as
-// showing a page: no window is closed on a guess.
-bool NavigatesAsNewWindow(IWebBrowser2* browser, IWebBrowser2* site, const AnsiString& target) {
-    if (browser != site || target.empty()) return false;
+// Whether a window's own browser shows a page already. One that cannot
+// tell its location counts as showing one: no window is closed on a guess.
+bool ShowsPage(IWebBrowser2* browser) {
     UniqueBstr location;
-    if (FAILED(browser->get_LocationURL(location.put()))) return false;
-    return IsNewWindowNavigation(true, ToAnsi(location.get()).c_str(), target.c_str());
+    if (FAILED(browser->get_LocationURL(location.put()))) return true;
+    return !ShowsNoPageYet(ToAnsi(location.get()).c_str());
 }
 
 // The windows announced in this process and not yet navigated, by the
@@ -135,18 +134,29 @@ AnnouncedWindows announcedWindows;
 
 std::uintptr_t KeyOf(const void* object) { return reinterpret_cast<std::uintptr_t>(object); }
 
-void Announce(const ViewSource& opener) {
+void Announce(const ViewSource& opener, const char* address) {
     ScopedLock hold(announcedLock);
-    announcedWindows.Add(KeyOf(&opener));
+    announcedWindows.Add(KeyOf(&opener), address);
+}
+void SetAnnouncedAddress(const ViewSource& opener, const char* address) {
+    ScopedLock hold(announcedLock);
+    announcedWindows.SetAddress(KeyOf(&opener), address);
 }
 void Withdraw(const ViewSource& opener) {
     ScopedLock hold(announcedLock);
     announcedWindows.Withdraw(KeyOf(&opener));
 }
-bool TakeAnnouncement() {
+bool TakeAnnouncement(const char* address) {
     ScopedLock hold(announcedLock);
-    return announcedWindows.Take();
+    return announcedWindows.Take(address);
 }
+
+// The session's override: Ctrl or Shift held (the keyboard hook sets it
+// too), a script link, a white-listed address; cleared when a page
+// completes. Read and written here only.
+LONG SessionOverride() { return sharedState->popupOverride; }
+void SetSessionOverride() { sharedState->popupOverride = 1; }
+void ClearSessionOverride() { sharedState->popupOverride = 0; }
 
 // The window that shows the popup and nothing else. Since tabs (IE7),
 // get_HWND answers the frame that holds every tab of the window, and a
@@ -229,6 +239,7 @@ void FollowSavedChanges() {
 }
 
 bool WhiteListed(const AnsiString& url) {
+    if (url.empty() || IsJavascriptUrl(url.c_str())) return false;
     const WhiteListAddress address(url.c_str(), url.length());
     return TheWhiteList().AnyEntry([&address](const char* entry, size_t length) {
         return MatchesWhiteListEntry(address, entry, length);
@@ -303,7 +314,7 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
                 // An abandoned scan leaves the override as it was.
                 return S_OK;
             }
-            sharedState->popupOverride = 0;
+            ClearSessionOverride();
             return S_OK;
         }
         case DISPID_BEFORENAVIGATE2:
@@ -312,7 +323,7 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
             if (params->cArgs < kNewWindow2Args) return S_OK;
             // The event's own Cancel is left alone: the new window's first
             // navigation is judged instead.
-            Announce(self);
+            Announce(self, nullptr);
             self.lastAnnouncement = DISPID_NEWWINDOW2;
             return S_OK;
         case DISPID_NEWWINDOW3:
@@ -327,7 +338,7 @@ HRESULT BrowserEvents::Invoke(ViewSource& self, DISPID dispId, DISPPARAMS* param
                 // Completed as on the normal path.
             }
             self.inDocumentComplete = 0;
-            sharedState->popupOverride = 0;
+            ClearSessionOverride();
             return S_OK;
         }
         default:
@@ -365,23 +376,35 @@ void BrowserEvents::NameTargets(ViewSource& self, DISPID dispId, DISPPARAMS& par
 HRESULT BrowserEvents::OnNewWindow3(ViewSource& self, DISPPARAMS& params, bool announcedByNewWindow2) {
     if (params.cArgs < kNewWindow3Args) return S_OK;
     VARIANT_BOOL* cancel = CancelAt(Argument(params, 1));
-    DWORD flags = 0;
-    Announcement verdict = Announcement::Judge;
     const AnsiString url = StringArgument(params, 4);
+    Verdict verdict = Verdict::LeaveToFirstNavigation;
     if (cancel && *cancel != VARIANT_FALSE) {
         // Another add-on cancelled it: no window comes.
-        verdict = Announcement::LetThrough;
-    } else if (cancel && FlagsArgument(params, 2, &flags)) {
-        const bool whiteListed = !url.empty() && !IsJavascriptUrl(url.c_str()) && WhiteListed(url);
-        verdict = JudgeAnnouncement(sharedState->popupOverride, flags, whiteListed);
+        verdict = Verdict::LetThrough;
+    } else if (cancel) {
+        NewWindowFacts window;
+        window.event = NewWindowEvent::NewWindow3;
+        window.hasFlags = FlagsArgument(params, 2, &window.flags);
+        window.url = url.c_str();
+        window.whiteListed = WhiteListed(url);
+        window.popupOverride = SessionOverride();
+        verdict = JudgeNewWindow(window);
+        if (verdict == Verdict::LeaveToFirstNavigation && !url.empty()) {
+            window.pageOpensAddress = PageOpensAddress(self, params);
+            verdict = JudgeNewWindow(window);
+        }
     }
-    if (verdict == Announcement::Judge) {
-        if (!announcedByNewWindow2) Announce(self);
+    if (verdict == Verdict::LeaveToFirstNavigation) {
+        // Paired with the window that goes to its address first.
+        if (announcedByNewWindow2)
+            SetAnnouncedAddress(self, url.c_str());
+        else
+            Announce(self, url.c_str());
         return S_OK;
     }
     // Decided here: its first navigation, if it comes, is not judged again.
     if (announcedByNewWindow2) Withdraw(self);
-    if (verdict == Announcement::Cancel) {
+    if (verdict == Verdict::Cancel) {
         // Nothing is created: no window to close, and this helper, the
         // opener's, stays connected.
         *cancel = VARIANT_TRUE;
@@ -399,36 +422,36 @@ HRESULT BrowserEvents::OnBeforeNavigate2(ViewSource& self, DISPPARAMS& params) {
 
     const AnsiString url = StringArgument(params, 1);
     const AnsiString target = StringArgument(params, 3);
+    NewWindowFacts window;
+    window.url = url.c_str();
+    window.target = target.c_str();
+    window.whiteListed = WhiteListed(url);
+    // A script link or a white-listed address, in any window or frame, lets
+    // the windows the user starts through until a page completes.
+    if (JavascriptUrlSetsOverride(url.c_str()) || window.whiteListed) SetSessionOverride();
 
-    if (!url.empty()) {
-        if (IsJavascriptUrl(url.c_str())) {
-            if (JavascriptUrlSetsOverride(url.c_str())) sharedState->popupOverride = 1;
-        } else if (WhiteListed(url)) {
-            // The announced window stays announced for the next navigation.
-            sharedState->popupOverride = 1;
-            return S_OK;
-        }
+    // Only a window's first navigation takes up an announcement, whatever
+    // its target: one announcement is one window. A frame is never a new
+    // window. The browser is asked only while windows wait.
+    ComPtr<IWebBrowser2> browser = AnnouncedWindowCount() > 0 ? BrowserArgument(params, 0) : nullptr;
+    if (browser) {
+        window.inFrame = browser.Get() != self.siteBrowser.Get();
+        window.showsPage = !window.inFrame && ShowsPage(browser.Get());
+        window.announced = !window.inFrame && !window.showsPage && TakeAnnouncement(url.c_str());
     }
-
-    if (JudgeAndBlock(self, params, url, target, cancel)) AnnounceBlock(url.c_str());
+    if (window.announced) {
+        self.eventBrowser = browser;
+        KnownTargetNames& names = TheKnownTargetNames();
+        window.knownNameToAddress = names.Leads(target.c_str(), LinkAddressKey(url.c_str())) ||
+                                    names.Leads(target.c_str(), FormAddressKey(url.c_str()));
+    }
+    window.popupOverride = SessionOverride();
+    if (JudgeNewWindow(window) != Verdict::Block) return S_OK;
+    if (Block(self, url, cancel)) AnnounceBlock(url.c_str());
     return S_OK;
 }
 
-bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
-                                  const AnsiString& target, VARIANT_BOOL* cancel) {
-    if (target.empty() || AnnouncedWindowCount() == 0) return false;
-    ComPtr<IWebBrowser2> browser = BrowserArgument(params, 0);
-    if (!browser) return false;
-    // Only an announced window's first navigation is judged, and it takes
-    // up one announcement: a window or frame that shows a page, or loads
-    // its first, leaves them to the windows they announce.
-    if (!NavigatesAsNewWindow(browser.Get(), self.siteBrowser.Get(), target)) return false;
-    if (!TakeAnnouncement()) return false;
-    self.eventBrowser = browser;
-    if (!MayBePopup(sharedState->popupOverride, 1, target.c_str())) return false;
-    // Names the page scan gave to links, areas and forms: the user's own.
-    if (TheKnownTargetNames().Contains(target.c_str())) return false;
-
+bool BrowserEvents::Block(ViewSource& self, const AnsiString& url, VARIANT_BOOL* cancel) {
     *cancel = VARIANT_TRUE;
     SHANDLE_PTR handle = 0;
     if (FAILED(self.eventBrowser->get_HWND(&handle))) return false;
@@ -438,6 +461,23 @@ bool BrowserEvents::JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const An
     ComPtr<IWebBrowser2> blocked = self.eventBrowser;
     ClosePopup(blocked.Get(), reinterpret_cast<HWND>(handle));
     return true;
+}
+
+bool BrowserEvents::PageOpensAddress(ViewSource& self, DISPPARAMS& params) {
+    // The address as the browser gives it, in UTF-16, as the document
+    // gives its elements' addresses.
+    const VARIANT* value = Argument(params, 4);
+    if (value && V_VT(value) == (VT_VARIANT | VT_BYREF)) value = V_VARIANTREF(value);
+    if (!value || !self.siteBrowser) return false;
+    BSTR url = nullptr;
+    if (V_VT(value) == VT_BSTR) url = V_BSTR(value);
+    if (V_VT(value) == (VT_BSTR | VT_BYREF) && V_BSTRREF(value)) url = *V_BSTRREF(value);
+    try {
+        return PageOpensNewWindowTo(self.siteBrowser.Get(), url, SysStringLen(url));
+    } catch (...) {
+        // A page too large to look at: the names the scan kept decide.
+        return false;
+    }
 }
 
 }  // namespace korvane

@@ -38,12 +38,12 @@ private:
     // The naming part of the page scan, for a page that completes while
     // popups are allowed.
     static void NameTargets(ViewSource& self, DISPID dispId, DISPPARAMS& params);
-    // Cancels and closes the new window when it is a popup; true when it
-    // was blocked and logged, so the user is to be told. Only the first
-    // navigation of an announced window is judged: a browser or frame that
-    // already shows a page is never a popup, nor is a frame.
-    static bool JudgeAndBlock(ViewSource& self, DISPPARAMS& params, const AnsiString& url,
-                              const AnsiString& target, VARIANT_BOOL* cancel);
+    // Cancels the navigation of eventBrowser, a popup, and closes its
+    // window; true when it was closed and logged, so the user is to be told.
+    static bool Block(ViewSource& self, const AnsiString& url, VARIANT_BOOL* cancel);
+    // Whether the page self's window shows holds a link, an area or a form
+    // that opens a new window to the address NewWindow3 gives.
+    static bool PageOpensAddress(ViewSource& self, DISPPARAMS& params);
 };
 
 // How a block is announced by sound. The default plays through the

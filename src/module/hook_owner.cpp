@@ -78,8 +78,7 @@ void RemoveOwnHook() noexcept {
         ownHookThread && WaitForSingleObject(ownHookThread.get(), 0) == WAIT_TIMEOUT;
     if (threadLives || SystemKeepsHooksOfEndedThreads()) UnhookWindowsHookEx(hook);
     // Cleared, so that no one calls on through a handle of ours.
-    InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&sharedState->keyboardHook),
-                                      nullptr, hook);
+    InterlockedCompareExchange(&sharedState->keyboardHook.value, 0, HandleToLong(hook));
     if (sharedState->hookOwnerProcess == GetCurrentProcessId()) {
         sharedState->hookOwnerThread = 0;
         sharedState->hookOwnerProcess = 0;

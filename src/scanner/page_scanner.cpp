@@ -3,6 +3,7 @@
 #include <mshtml.h>
 
 #include <cstdint>
+#include <cwchar>
 #include <new>
 #include <vector>
 
@@ -107,6 +108,14 @@ struct Scan {
     // is shown (KnownTargetNames).
     std::uintptr_t owner = 0;
     std::uintptr_t page = 0;
+    // The page's own address, for a form without an action; read when one
+    // needs it.
+    IWebBrowser2* browser = nullptr;
+    AnsiString pageUrl;
+    bool pageUrlRead = false;
+    // defaultTarget as a name that opens a new window: the elements that
+    // receive it are kept with it.
+    AnsiString defaultName;
 };
 
 // The phase's work on one element; element is the phase's interface.
@@ -345,6 +354,44 @@ HRESULT TargetOf(IUnknown* element, BSTR* read, BSTR write) {
 
 using TargetAccess = HRESULT (*)(IUnknown* element, BSTR* read, BSTR write);
 
+// The address an element points to, and whether it is a form's.
+template <typename Element>
+HRESULT HrefOf(IUnknown* element, BSTR* address) {
+    return static_cast<Element*>(element)->get_href(address);
+}
+HRESULT ActionOf(IUnknown* element, BSTR* address) {
+    return static_cast<IHTMLFormElement*>(element)->get_action(address);
+}
+using AddressAccess = HRESULT (*)(IUnknown* element, BSTR* address);
+
+struct Addressed {
+    TargetAccess target;
+    AddressAccess address;  // null for a base element
+    bool form;
+};
+
+// What KnownTargetNames keeps of the address the element points to. A
+// form without an action sends to its own page. known: the address read
+// already, if it was.
+std::uint64_t AddressKey(Scan& scan, IUnknown* element, const Addressed& kind, const UniqueBstr* known) {
+    if (!kind.address) return kNoAddress;
+    UniqueBstr read;
+    if (!known) {
+        if (FAILED(kind.address(element, read.put()))) read.reset();
+        known = &read;
+    }
+    const AnsiText address(known->get());
+    if (!kind.form) return *address.c_str() ? LinkAddressKey(address.c_str()) : kNoAddress;
+    if (*address.c_str()) return FormAddressKey(address.c_str());
+    if (!scan.pageUrlRead) {
+        scan.pageUrlRead = true;
+        UniqueBstr location;
+        if (scan.browser && SUCCEEDED(scan.browser->get_LocationURL(location.put())))
+            scan.pageUrl = ToAnsi(location.get());
+    }
+    return scan.pageUrl.empty() ? kNoAddress : FormAddressKey(scan.pageUrl.c_str());
+}
+
 // Whether a name of the scan's making for target could be kept in
 // KnownTargetNames. One that could not is never written: the element keeps
 // the page's own target, and the window it opens is judged like any other.
@@ -352,19 +399,26 @@ bool RewrittenNameFits(const AnsiText& target) {
     return target.length() + kRewrittenTargetPrefixLength <= kLongestRingEntry;
 }
 
-// A target that would open a new window gets a name the popup filter knows.
-// Links, areas and forms without a target get the page's default one. A
-// base element's target, as it stands after this, becomes the default.
+// A target that would open a new window gets a name the popup filter knows,
+// kept with the address of the element. Links, areas and forms without a
+// target get the page's default one (and are kept with it, when it opens a
+// new window). A base element's target, as it stands after this, becomes
+// the default.
 //
 // A failed read counts as no target. "No target" is tested on the C string
 // of the ANSI form, as every other test on target names reads it: a target
 // that begins with a NUL character counts as none.
-Next ApplyTarget(Scan& scan, IUnknown* element, TargetAccess target, bool base) {
+Next ApplyTarget(Scan& scan, IUnknown* element, const Addressed& kind, const UniqueBstr* address = nullptr) {
+    const bool base = !kind.address;
     UniqueBstr original;
-    if (FAILED(target(element, original.put(), nullptr))) original.reset();
+    if (FAILED(kind.target(element, original.put(), nullptr))) original.reset();
     const AnsiText name(original.get());
     if (!*name.c_str()) {
-        if (!base) target(element, nullptr, scan.defaultTarget.get());
+        if (base) return Next::Continue;
+        kind.target(element, nullptr, scan.defaultTarget.get());
+        if (!scan.defaultName.empty())
+            TheKnownTargetNames().Add(scan.owner, scan.page, scan.defaultName.c_str(),
+                                      AddressKey(scan, element, kind, address));
         return Next::Continue;
     }
 
@@ -373,34 +427,47 @@ Next ApplyTarget(Scan& scan, IUnknown* element, TargetAccess target, bool base) 
         return Next::StopScan;
     case TargetDecision::Rewrite: {
         if (!RewrittenNameFits(name)) break;
-        const AnsiString rewritten = MakeRewrittenTarget(name.c_str());
+        AnsiString rewritten = MakeRewrittenTarget(name.c_str());
         UniqueBstr value(ToBstr(rewritten.c_str()));
-        target(element, nullptr, value.get());
-        if (base) scan.defaultTarget = std::move(value);
-        TheKnownTargetNames().Add(scan.owner, scan.page, rewritten.c_str());
+        kind.target(element, nullptr, value.get());
+        const std::uint64_t key = AddressKey(scan, element, kind, address);
+        TheKnownTargetNames().Add(scan.owner, scan.page, rewritten.c_str(), key);
+        if (base) {
+            scan.defaultTarget = std::move(value);
+            scan.defaultName = std::move(rewritten);
+        }
         return Next::Continue;
     }
-    case TargetDecision::Keep:
-        if (base) scan.defaultTarget = CopyBstr(original.get());
-        TheKnownTargetNames().Add(scan.owner, scan.page, name.c_str());
+    case TargetDecision::Keep: {
+        // A reserved name never opens a new window: no address is kept for it.
+        const bool opens = OpensNewWindow(name.c_str());
+        TheKnownTargetNames().Add(scan.owner, scan.page, name.c_str(),
+                                  opens ? AddressKey(scan, element, kind, address) : kNoAddress);
+        if (base) {
+            scan.defaultTarget = CopyBstr(original.get());
+            scan.defaultName = opens ? AnsiString(name.c_str(), name.length()) : AnsiString();
+        }
         return Next::Continue;
+    }
     }
     // A rewritten name too long to keep: the target stays as the page wrote it.
-    if (base) scan.defaultTarget = CopyBstr(original.get());
+    if (base) {
+        scan.defaultTarget = CopyBstr(original.get());
+        scan.defaultName = AnsiString();
+    }
     return Next::Continue;
 }
 
-Next ApplyBaseTarget(Scan& scan, IUnknown* element) {
-    return ApplyTarget(scan, element, TargetOf<IHTMLBaseElement>, true);
-}
+const Addressed kBase{TargetOf<IHTMLBaseElement>, nullptr, false};
+const Addressed kAnchor{TargetOf<IHTMLAnchorElement>, HrefOf<IHTMLAnchorElement>, false};
+const Addressed kArea{TargetOf<IHTMLAreaElement>, HrefOf<IHTMLAreaElement>, false};
+const Addressed kForm{TargetOf<IHTMLFormElement>, ActionOf, true};
 
-Next ApplyAreaTarget(Scan& scan, IUnknown* element) {
-    return ApplyTarget(scan, element, TargetOf<IHTMLAreaElement>, false);
-}
+Next ApplyBaseTarget(Scan& scan, IUnknown* element) { return ApplyTarget(scan, element, kBase); }
 
-Next ApplyFormTarget(Scan& scan, IUnknown* element) {
-    return ApplyTarget(scan, element, TargetOf<IHTMLFormElement>, false);
-}
+Next ApplyAreaTarget(Scan& scan, IUnknown* element) { return ApplyTarget(scan, element, kArea); }
+
+Next ApplyFormTarget(Scan& scan, IUnknown* element) { return ApplyTarget(scan, element, kForm); }
 
 // The status bar may hide where a link leads; its tooltip shows the address.
 Next ApplyAnchor(Scan& scan, IUnknown* element) {
@@ -412,7 +479,7 @@ Next ApplyAnchor(Scan& scan, IUnknown* element) {
                                          reinterpret_cast<void**>(plain.GetAddressOf()))) &&
         plain)
         plain->put_title(address.get());
-    return ApplyTarget(scan, element, TargetOf<IHTMLAnchorElement>, false);
+    return ApplyTarget(scan, element, kAnchor, &address);
 }
 
 // --- The scan ---------------------------------------------------------------
@@ -554,6 +621,7 @@ HRESULT RunScan(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inDo
               UniqueBstr()};
     scan.owner = reinterpret_cast<std::uintptr_t>(siteBrowser);
     scan.page = reinterpret_cast<std::uintptr_t>(eventBrowser);
+    scan.browser = eventBrowser;
     if (!namesOnly) RunTolerantGroup(scan);
     scan.defaultTarget = AllocBstr(L"_self");
     return RunStrictGroup(scan);
@@ -567,6 +635,87 @@ HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inD
 
 HRESULT ScanTargetNames(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser) {
     return RunScan(eventBrowser, siteBrowser, 0, true);
+}
+
+namespace {
+
+size_t UpToQuery(const wchar_t* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == L'?' || text[i] == L'#') return i;
+    return length;
+}
+
+// One look at a live document for an element that opens a new window to
+// url. The addresses are compared as the document gives them, in UTF-16,
+// and only an element whose address is url has its target read.
+struct OpenerWalk {
+    IWebBrowser2* browser;
+    const wchar_t* url;
+    size_t length;
+    UniqueBstr baseTarget;  // the document's, as it is now
+    UniqueBstr pageUrl;     // read for a form without an action
+    bool pageUrlRead = false;
+    long budget = kOpenerWalkLimit;
+
+    bool PointsTo(BSTR address, bool form) {
+        const wchar_t* text = address;
+        size_t size = SysStringLen(address);
+        if (form && size == 0) {
+            if (!pageUrlRead) {
+                pageUrlRead = true;
+                if (FAILED(browser->get_LocationURL(pageUrl.put()))) pageUrl.reset();
+            }
+            text = pageUrl.get();
+            size = SysStringLen(pageUrl.get());
+        }
+        if (!form) return size == length && std::wmemcmp(text, url, size) == 0;
+        const size_t compared = UpToQuery(text, size);
+        return compared == UpToQuery(url, length) && std::wmemcmp(text, url, compared) == 0;
+    }
+
+    bool Finds(IHTMLElementCollection* all, const wchar_t* tag, REFIID iid, const Addressed& kind) {
+        HRESULT ignored = S_OK;
+        const ComPtr<IHTMLElementCollection> elements = TagCollection(all, tag, &ignored);
+        long count = 0;
+        if (!elements || FAILED(elements->get_length(&count))) return false;
+        // From the last: what a page's script added lies mostly at its end,
+        // and the first were named by the scan.
+        for (long i = count - 1; i >= 0 && budget > 0; --i, --budget) {
+            const ComPtr<IUnknown> element = ItemAs(elements.Get(), i, iid);
+            if (!element) continue;
+            UniqueBstr address;
+            if (FAILED(kind.address(element.Get(), address.put()))) continue;
+            if (!PointsTo(address.get(), kind.form)) continue;
+            UniqueBstr target;
+            if (FAILED(kind.target(element.Get(), target.put(), nullptr))) target.reset();
+            const AnsiText name(SysStringLen(target.get()) ? target.get() : baseTarget.get());
+            if (OpensNewWindow(name.c_str())) return true;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+bool PageOpensNewWindowTo(IWebBrowser2* browser, const wchar_t* url, size_t length) {
+    if (!browser || !url || !length) return false;
+    ComPtr<IHTMLElementCollection> all;
+    if (FAILED(AllElements(browser, &all)) || !all) return false;
+    OpenerWalk walk{browser, url, length, UniqueBstr(), UniqueBstr()};
+    HRESULT ignored = S_OK;
+    if (const ComPtr<IHTMLElementCollection> bases = TagCollection(all.Get(), L"base", &ignored)) {
+        long count = 0;
+        if (FAILED(bases->get_length(&count))) count = 0;
+        for (long i = 0; i < count; ++i) {
+            const ComPtr<IUnknown> base = ItemAs(bases.Get(), i, IID_IHTMLBaseElement);
+            UniqueBstr target;
+            if (base && SUCCEEDED(kBase.target(base.Get(), target.put(), nullptr)) && SysStringLen(target.get()))
+                walk.baseTarget = std::move(target);
+        }
+    }
+    return walk.Finds(all.Get(), L"a", IID_IHTMLAnchorElement, kAnchor) ||
+           walk.Finds(all.Get(), L"area", IID_IHTMLAreaElement, kArea) ||
+           walk.Finds(all.Get(), L"form", IID_IHTMLFormElement, kForm);
 }
 
 }  // namespace korvane

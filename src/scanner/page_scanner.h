@@ -22,6 +22,17 @@ HRESULT ScanPage(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser, BYTE inD
 // banner ads are left alone then.
 HRESULT ScanTargetNames(IWebBrowser2* eventBrowser, IWebBrowser2* siteBrowser);
 
+// Whether the document browser shows holds a link, an area or a form that
+// opens a new window (its target, else the document's base target, is a
+// name: OpensNewWindow) to url, as NewWindow3 gives it (length UTF-16
+// characters): a link's or an area's address equal to it, a form's up to
+// the query. Looks at what the document holds now, whenever it was added,
+// from its last element back, at most kOpenerWalkLimit of them: on a larger
+// page the first ones are left to the names the scan kept. Frames are not
+// looked into. Memory exhaustion throws std::bad_alloc.
+bool PageOpensNewWindowTo(IWebBrowser2* browser, const wchar_t* url, size_t length);
+constexpr long kOpenerWalkLimit = 10000;
+
 // The DIV phase's judgement of a DIV's inner markup as the document gives
 // it (length UTF-16 characters): whether the DIV is an advertisement
 // container.

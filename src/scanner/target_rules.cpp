@@ -81,4 +81,23 @@ AnsiString MakeRewrittenTarget(const char* target) {
 
 int BlankTargetCounter() noexcept { return blankTargetCounter.load(); }
 
+bool OpensNewWindow(const char* target) { return target && *target && !IsReserved(target); }
+
+namespace {
+
+std::uint64_t NonZero(std::uint64_t key) { return key == kNoAddress ? 1 : key; }
+
+}  // namespace
+
+std::uint64_t LinkAddressKey(const char* address) {
+    if (!address) address = "";
+    return NonZero(TextKey(address, std::strlen(address), kTextKeySeed));
+}
+
+std::uint64_t FormAddressKey(const char* address) {
+    if (!address) address = "";
+    // Another seed: a form's address is never taken for a link's.
+    return NonZero(TextKey(address, std::strcspn(address, "?#"), ~kTextKeySeed));
+}
+
 }  // namespace korvane

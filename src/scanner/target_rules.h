@@ -3,6 +3,8 @@
 // on its own. Plain narrow strings in the ANSI code page; no COM here.
 #pragma once
 
+#include <cstdint>
+
 #include "base/narrow_string.h"
 
 namespace korvane {
@@ -36,5 +38,20 @@ AnsiString MakeRewrittenTarget(const char* target);
 
 // The number the next rewritten "_blank" target will carry.
 int BlankTargetCounter() noexcept;
+
+// Whether a link, area or form whose target (its own, else its document's
+// base target) is target opens a window of its own: any name but none and
+// the reserved ones. A name may be one of the page's own frames; the page
+// links the address all the same.
+bool OpensNewWindow(const char* target);
+
+// What is kept of the address an element points to, and compared with a
+// new window's address: a link's or an area's whole address, a form's up to
+// its query or fragment (a form sent by GET replaces its query). The two
+// kinds never give the same key for the same text. An element without an
+// address points to nothing: kNoAddress.
+std::uint64_t LinkAddressKey(const char* address);
+std::uint64_t FormAddressKey(const char* address);
+constexpr std::uint64_t kNoAddress = 0;
 
 }  // namespace korvane

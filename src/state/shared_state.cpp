@@ -40,7 +40,7 @@ namespace {
 
 // The switches of a process that has not opened its session's block, and
 // in a low process the copy it reads the block into.
-SharedState localSharedState = {nullptr, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, nullptr};
+SharedState localSharedState = {{0}, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, {0}};
 
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 

@@ -10,6 +10,20 @@
 
 namespace korvane {
 
+// A window or hook handle in a block that 32- and 64-bit processes share.
+// 64-bit Windows keeps such handles significant in their low 32 bits for
+// exactly this: a 64-bit process stores one truncated and reads one back
+// sign-extended, and the block has one layout in both.
+template <typename Handle>
+struct SharedHandle {
+    volatile LONG value;
+    operator Handle() const noexcept { return static_cast<Handle>(LongToHandle(value)); }
+    SharedHandle& operator=(Handle handle) noexcept {
+        value = HandleToLong(handle);
+        return *this;
+    }
+};
+
 // One block per logon session: every process of the session that has the
 // library loaded sees the same copy, and processes of other sessions (other
 // users on the same machine, fast user switching, Terminal Services) have
@@ -20,7 +34,7 @@ namespace korvane {
 // read and write it; a low one (Protected Mode) may only read it, and keeps
 // a copy of its own (see SessionSwitches below).
 struct SharedState {
-    HHOOK volatile keyboardHook;      // global keyboard hook, set by the first instance
+    SharedHandle<HHOOK> keyboardHook; // global keyboard hook, set by the first instance
     volatile BYTE trayIconSynced;     // 0: the next browser event re-applies the tray state
     volatile LONG popupsAllowed;      // non-zero: blocking switched off
     volatile LONG trayIconHidden;     // non-zero: the user hid the tray icon
@@ -49,15 +63,16 @@ struct SharedState {
     // nothing but small numbers, are sent there, and only once the window is
     // known for one of this library's tray windows: where there is no
     // private namespace, a low process could have written the block.
-    HWND volatile trayIconWindow;
+    SharedHandle<HWND> trayIconWindow;
     // Counts the saves of the white list and of the wave file's setting.
     // Processes that leave the saving to the broker read both, and follow
     // a save by reading them again when the count has moved.
     volatile LONG savedChanges;
 };
 
-// The layout is part of the module's contract with other processes (and with
-// the tests that inspect it from outside), so it is pinned here.
+// The layout is part of the module's contract with other processes, of
+// either bitness (and with the tests that inspect it from outside), so it
+// is pinned here, the same for both.
 static_assert(offsetof(SharedState, keyboardHook) == 0, "layout");
 static_assert(offsetof(SharedState, trayIconSynced) == 4, "layout");
 static_assert(offsetof(SharedState, popupsAllowed) == 8, "layout");

@@ -2,6 +2,7 @@
 
 #include <mbstring.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "state/shared_state.h"
@@ -97,69 +98,106 @@ bool BlockedPopupLog::Add(const char* url) {
 
 namespace {
 
-size_t HashOf(const char* text) {
-    size_t hash = 2166136261u;
-    for (; *text; ++text) hash = (hash ^ static_cast<unsigned char>(*text)) * 16777619u;
-    return hash;
+std::uint64_t NameKey(const char* name) { return TextKey(name, std::strlen(name), kTextKeySeed); }
+
+size_t SlotOf(std::uint64_t name, std::uint64_t address) {
+    const std::uint64_t mixed = name ^ (address * 0x9E3779B97F4A7C15ull);
+    return static_cast<size_t>(mixed ^ (mixed >> 32));
 }
 
 }  // namespace
 
-size_t KnownTargetNames::Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const {
+size_t KnownTargetNames::Slot(std::uint64_t name, std::uint64_t address, const std::uintptr_t* owner,
+                              std::uintptr_t page) const {
     const size_t mask = table_.size() - 1;
-    for (size_t slot = HashOf(name) & mask;; slot = (slot + 1) & mask) {
-        const Named& named = table_[slot];
-        if (!named.used) return slot;
-        if (std::strcmp(named.name.c_str(), name) != 0) continue;
-        if (!owner || (named.owner == *owner && named.page == page)) return slot;
+    for (size_t slot = SlotOf(name, address) & mask;; slot = (slot + 1) & mask) {
+        const Kept& kept = table_[slot];
+        if (!kept.used) return slot;
+        if (kept.name != name || kept.address != address) continue;
+        if (!owner || (kept.owner == *owner && kept.page == page)) return slot;
     }
 }
 
 void KnownTargetNames::Rebuild(const Dropped& dropped) {
-    size_t kept = 1;
-    for (const Named& named : table_) kept += named.used && !dropped(named) ? 1 : 0;
+    size_t left = 1;
+    for (const Kept& kept : table_) left += kept.used && !dropped(kept.owner, kept.page) ? 1 : 0;
     size_t slots = 64;
-    while (slots < kept * 2) slots *= 2;
-    std::vector<Named> old(slots);
+    while (slots < left * 2) slots *= 2;
+    std::vector<Kept> old(slots);
     old.swap(table_);
     count_ = 0;
-    for (Named& named : old) {
-        if (!named.used || dropped(named)) continue;
-        table_[Slot(named.name.c_str(), &named.owner, named.page)] = std::move(named);
+    for (Kept& kept : old) {
+        if (!kept.used || dropped(kept.owner, kept.page)) continue;
+        table_[Slot(kept.name, kept.address, &kept.owner, kept.page)] = kept;
         ++count_;
     }
+}
+
+bool KnownTargetNames::ContainsLocked(std::uint64_t name, std::uint64_t address) const {
+    return count_ > 0 && table_[Slot(name, address, nullptr, 0)].used;
 }
 
 bool KnownTargetNames::Contains(const char* name) const {
     if (!name) name = "";
     if (ring_.Contains(name)) return true;
+    if (!StringRing::Keeps(name)) return false;
+    const std::uint64_t key = NameKey(name);
     ScopedLock hold(lock_);
-    return count_ > 0 && table_[Slot(name, nullptr, 0)].used;
+    return ContainsLocked(key, 0);
 }
 
-void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char* name) {
-    if (!name) name = "";
-    if (!StringRing::Keeps(name)) return;
-    ring_.Add(name);
-    AnsiString kept(name);
+bool KnownTargetNames::Leads(const char* name, std::uint64_t addressKey) const {
+    if (!name || !addressKey || !StringRing::Keeps(name)) return false;
+    const std::uint64_t key = NameKey(name);
     ScopedLock hold(lock_);
+    return ContainsLocked(key, addressKey);
+}
+
+KnownTargetNames::PageCount& KnownTargetNames::CountOf(std::uintptr_t owner, std::uintptr_t page) {
+    if (lastPage_ < pages_.size() && pages_[lastPage_].owner == owner && pages_[lastPage_].page == page)
+        return pages_[lastPage_];
+    for (lastPage_ = 0; lastPage_ < pages_.size(); ++lastPage_)
+        if (pages_[lastPage_].owner == owner && pages_[lastPage_].page == page) return pages_[lastPage_];
+    pages_.push_back(PageCount{owner, page, 0});
+    return pages_.back();
+}
+
+void KnownTargetNames::AddLocked(PageCount& count, std::uint64_t name, std::uint64_t address) {
+    if (count.kept >= kKeptPerPage) return;
     // At most half full: a page of a hundred thousand links adds as many
     // names, mostly the same few, each found at once.
     if ((count_ + 1) * 2 > table_.size()) Rebuild(Dropped{Dropped::None, 0, 0});
-    Named& named = table_[Slot(name, &owner, page)];
-    if (named.used) return;
-    named.used = true;
-    named.owner = owner;
-    named.page = page;
-    named.name = std::move(kept);
+    Kept& kept = table_[Slot(name, address, &count.owner, count.page)];
+    if (kept.used) return;
+    kept.used = true;
+    kept.owner = count.owner;
+    kept.page = count.page;
+    kept.name = name;
+    kept.address = address;
     ++count_;
+    ++count.kept;
+}
+
+void KnownTargetNames::Add(std::uintptr_t owner, std::uintptr_t page, const char* name,
+                           std::uint64_t addressKey) {
+    if (!name) name = "";
+    if (!StringRing::Keeps(name)) return;
+    ring_.Add(name);
+    const std::uint64_t key = NameKey(name);
+    ScopedLock hold(lock_);
+    PageCount& count = CountOf(owner, page);
+    AddLocked(count, key, 0);
+    if (addressKey) AddLocked(count, key, addressKey);
 }
 
 void KnownTargetNames::Forget(const Dropped& dropped) {
     ScopedLock hold(lock_);
+    pages_.erase(std::remove_if(pages_.begin(), pages_.end(),
+                                [&dropped](const PageCount& count) { return dropped(count.owner, count.page); }),
+                 pages_.end());
     // Every frame's navigation asks: most find nothing to forget.
-    for (const Named& named : table_) {
-        if (!named.used || !dropped(named)) continue;
+    for (const Kept& kept : table_) {
+        if (!kept.used || !dropped(kept.owner, kept.page)) continue;
         Rebuild(dropped);
         return;
     }

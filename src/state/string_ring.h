@@ -87,20 +87,29 @@ private:
 };
 
 // The target names the page scan gave to links, areas, forms and base
-// elements. A name is known for as long as the page it was given in is
-// shown, however many names that page gave out; the ring keeps the 99 most
-// recent names besides, whatever page gave them.
+// elements, each with the addresses of the elements that carry it. A name
+// and its addresses are known for as long as the page that gave them is
+// shown; the ring keeps the 99 most recent names besides, whatever page gave
+// them, without addresses. A page keeps at most kKeptPerPage names and
+// addresses (8 bytes each), the first it gives: a page of a hundred
+// thousand links costs no more than one of sixteen thousand.
 class KnownTargetNames {
 public:
     KnownTargetNames() = default;
     KnownTargetNames(const KnownTargetNames&) = delete;
     KnownTargetNames& operator=(const KnownTargetNames&) = delete;
 
+    // A name of a page shown, or one of the ring's.
     bool Contains(const char* name) const;
+    // Whether a page shown gave name to an element that points to the
+    // address with this key (scanner/target_rules.h: LinkAddressKey,
+    // FormAddressKey).
+    bool Leads(const char* name, std::uint64_t addressKey) const;
     // A name given in page (a browser or a frame, as a number) of the
-    // window owner (its browser, as a number). A name too long for the ring
-    // is not kept at all.
-    void Add(std::uintptr_t owner, std::uintptr_t page, const char* name);
+    // window owner (its browser, as a number), to an element that points to
+    // the address with this key (0: to none, as a base element). A name
+    // too long for the ring is not kept at all.
+    void Add(std::uintptr_t owner, std::uintptr_t page, const char* name, std::uint64_t addressKey);
     // The page is no longer shown: a frame that navigated elsewhere.
     void ForgetPage(std::uintptr_t owner, std::uintptr_t page);
     // The window shows another page, or is gone: every page of it goes.
@@ -111,36 +120,53 @@ public:
     bool Add(const char* name) { return ring_.Add(name); }
     int End() const { return ring_.End(); }
 
+    static constexpr size_t kKeptPerPage = 16384;
+
 private:
-    // One name of one page: a slot of an open-addressed table, found by the
-    // name alone.
-    struct Named {
+    // A name of one page with one address (0: the name itself), by the keys
+    // of both: a slot of an open-addressed table.
+    struct Kept {
         bool used = false;
         std::uintptr_t owner = 0;
         std::uintptr_t page = 0;
-        AnsiString name;
+        std::uint64_t name = 0;
+        std::uint64_t address = 0;
     };
-    // The slot of owner's page's name, or the free slot where it would go
+    // How much of the table a page holds.
+    struct PageCount {
+        std::uintptr_t owner;
+        std::uintptr_t page;
+        size_t kept;
+    };
+    // The slot of owner's page's pair, or the free slot where it would go
     // (owner null: any page's). The table has a free slot.
-    size_t Slot(const char* name, const std::uintptr_t* owner, std::uintptr_t page) const;
+    size_t Slot(std::uint64_t name, std::uint64_t address, const std::uintptr_t* owner,
+                std::uintptr_t page) const;
+    bool ContainsLocked(std::uint64_t name, std::uint64_t address) const;
+    // The page's count, made when it has none.
+    PageCount& CountOf(std::uintptr_t owner, std::uintptr_t page);
+    // Adds a pair unless the page has it already or is full.
+    void AddLocked(PageCount& count, std::uint64_t name, std::uint64_t address);
     // The names to forget: none, those of a window, or those of its page.
     struct Dropped {
         enum { None, Owner, Page } what;
         std::uintptr_t owner;
         std::uintptr_t page;
-        bool operator()(const Named& named) const {
-            return what != None && named.owner == owner && (what == Owner || named.page == page);
+        bool operator()(std::uintptr_t keptOwner, std::uintptr_t keptPage) const {
+            return what != None && keptOwner == owner && (what == Owner || keptPage == page);
         }
     };
-    // Drops those names, in a table at most half full with room for one more.
+    // Drops those pairs, in a table at most half full with room for one more.
     void Rebuild(const Dropped& dropped);
-    // Rebuilds the table when any name is to be dropped.
+    // Rebuilds the table when any pair is to be dropped.
     void Forget(const Dropped& dropped);
 
     StringRing ring_;
     mutable CriticalSection lock_;
-    std::vector<Named> table_;  // a power of two of slots, or none
+    std::vector<Kept> table_;  // a power of two of slots, or none
     size_t count_ = 0;
+    std::vector<PageCount> pages_;
+    size_t lastPage_ = 0;  // the page a scan adds to, mostly the last one
 };
 
 BlockedPopupLog& TheBlockedPopupLog();

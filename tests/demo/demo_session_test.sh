@@ -3,14 +3,19 @@
 # its own and registered there with regsvr32, as setup does (setup itself
 # has tests of its own), then korvane_demo.exe plays demo/demo.session
 # against it and fails when the blocker does anything the demonstration
-# does not expect.
+# does not expect. Or another program of the build plays another session
+# (korvane_browser.exe, a session of the browser stand-in), with banner ads
+# hidden ("Flash" = 2; the demonstration sets its own).
 #
-#   demo_session_test.sh <build folder> <source folder>
+#   demo_session_test.sh <build folder> <source folder> [<program> <session>]
+#     (program relative to the build folder, session to the source folder)
 set -eu
 build=$1
 source=$2
+program=${3:-bin/korvane_demo.exe}
+session=${4:-demo/demo.session}
 run="$build/wine-run"
-folder="$build/demo-test"
+folder="$build/$(basename "$session" .session)-test"
 
 # The Windows name of a file of this machine, through Wine's Z: drive.
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
@@ -27,4 +32,7 @@ rm -rf "$folder"
 mkdir -p "$folder"
 cp "$build/Korvane.dll" "$folder/Korvane.dll"
 "$run" regsvr32 /s "$dll"
-"$run" "$build/bin/korvane_demo.exe" "$(windows_path "$source/demo/demo.session")"
+if [ -n "${3:-}" ]; then
+  "$run" reg add 'HKCU\Software\Vantrell\BHO' /v Flash /t REG_DWORD /d 2 /f >/dev/null
+fi
+"$run" "$build/$program" "$(windows_path "$source/$session")"

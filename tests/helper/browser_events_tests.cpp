@@ -15,6 +15,7 @@
 #include "helper/browser_events.h"
 #include "helper/view_source.h"
 #include "state/shared_state.h"
+#include "scanner/target_rules.h"
 #include "state/string_ring.h"
 #include "support/fake_browser.h"
 #include "support/test_support.h"
@@ -245,29 +246,39 @@ TEST_F(BrowserEventsTest, AnnouncedWindowWithABlankTargetIsCancelledClosedAndLog
     EXPECT_EQ(0, AnnouncedWindowCount());
 }
 
-// A navigation without a target is no new window's: it leaves the
-// announcement to the window's own.
-TEST_F(BrowserEventsTest, NavigationsThatAreNotPopupsAreLetThroughAndTakeUpOnlyTheirOwnAnnouncement) {
-    struct Case {
+// An announced window's first navigation takes up its announcement, whatever
+// its target, and is let through for a target that names no frame, or for a
+// name the scan gave to an element pointing to its address (a form's
+// compared up to the query); a name the scan gave, to another address, does
+// not help. A navigation with nothing announced is never blocked.
+TEST_F(BrowserEventsTest, AFirstNavigationTakesItsAnnouncementAndIsJudgedByTargetAndAddress) {
+    const std::string known = Unique("z9zknown");
+    const std::string form = Unique("z9zform");
+    const std::string link = Unique("http://x.example/link");
+    TheKnownTargetNames().Add(1, 2, known.c_str(), LinkAddressKey(link.c_str()));
+    TheKnownTargetNames().Add(1, 2, form.c_str(), FormAddressKey("http://x.example/search?old"));
+    const struct {
         const char* name;
         std::string target;
-        long left;
+        std::string url;
+        VARIANT_BOOL cancelled;
+    } cases[] = {
+        {"unspecified frame", "_unspecifiedFrame", Unique("http://x.example/"), VARIANT_FALSE},
+        {"no target", "", Unique("http://x.example/"), VARIANT_FALSE},
+        {"a name the page scan gave, to its link", known, link, VARIANT_FALSE},
+        {"a form's name, to its action with a query", form, "http://x.example/search?q=1", VARIANT_FALSE},
+        {"a name the page scan gave, to another address", known, Unique("http://ads.example/"), VARIANT_TRUE},
     };
-    const std::string known = Unique("z9zknown");
-    TheKnownTargetNames().Add(known.c_str());
-    for (const Case& c : {Case{"unspecified frame", "_unspecifiedFrame", 0}, Case{"no target", "", 1},
-                          Case{"a name the page scan gave", known, 0}}) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ForgetAnnouncedWindows();
         ASSERT_EQ(S_OK, NewWindow2());
-        EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2(Unique("http://x.example/"), c.target));
-        EXPECT_FALSE(Blocked());
-        EXPECT_EQ(c.left, AnnouncedWindowCount());
+        EXPECT_EQ(c.cancelled, BeforeNavigate2(c.url, c.target));
+        EXPECT_EQ(0, AnnouncedWindowCount());
     }
-    ForgetAnnouncedWindows();
+    TheKnownTargetNames().ForgetOwner(1);
     // An ordinary navigation: nothing was announced.
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("http://x.example/next", "_blank"));
-    EXPECT_FALSE(Blocked());
 }
 
 // A frame is never a new window, even one that shows nothing yet: its
@@ -300,15 +311,16 @@ TEST_F(BrowserEventsTest, ScriptLinkWithoutOpenerOrQuotesLetsTheNextWindowThroug
     EXPECT_EQ(0, sharedState->popupOverride);
 }
 
-TEST_F(BrowserEventsTest, WhiteListedAddressSetsTheOverrideAndKeepsTheWindowPending) {
+TEST_F(BrowserEventsTest, WhiteListedAddressSetsTheOverrideAndUsesUpItsAnnouncement) {
     ASSERT_TRUE(TheWhiteList().Append("http://www.friends.example/news"));
     ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_FALSE, BeforeNavigate2("HTTPS://WWW.FRIENDS.EXAMPLE/NEWS/today", "_blank"));
     EXPECT_FALSE(Blocked());
     EXPECT_EQ(1, sharedState->popupOverride);
-    EXPECT_EQ(1, AnnouncedWindowCount());
+    EXPECT_EQ(0, AnnouncedWindowCount());
     // Another host is judged as usual.
     sharedState->popupOverride = 0;
+    ASSERT_EQ(S_OK, NewWindow2());
     EXPECT_EQ(VARIANT_TRUE, BeforeNavigate2(Unique("http://www.other.example/news"), "_blank"));
     EXPECT_TRUE(Blocked());
 }
@@ -465,7 +477,8 @@ TEST_F(BrowserEventsTest, ABrowserThatShowsAPageOrCannotTellIsNeverClosed) {
 // Events in turn, then whether the last NewWindow3 came back cancelled
 // and how many windows wait for their first navigation. "2": NewWindow2;
 // a number: NewWindow3 with those flags; "?": NewWindow3 whose flags are no
-// number.
+// number. The session's override lets through only a window a click
+// started.
 TEST_F(BrowserEventsTest, NewWindow3CancelsAWindowNoUserActionStartedAndCountsEachWindowOnce) {
     struct Case {
         std::vector<const char*> events;
@@ -475,7 +488,8 @@ TEST_F(BrowserEventsTest, NewWindow3CancelsAWindowNoUserActionStartedAndCountsEa
     } cases[] = {
         {{"0"}, 0, true, 0},        {{"2", "0"}, 0, true, 0},     {{"1"}, 0, true, 0},
         {{"2"}, 0, false, 1},       {{"2", "6"}, 0, false, 1},    {{"6", "2"}, 0, false, 2},
-        {{"6", "6"}, 0, false, 2},  {{"?"}, 0, false, 1},         {{"2", "0"}, 1, false, 0},
+        {{"6", "6"}, 0, false, 2},  {{"?"}, 0, false, 1},         {{"2", "0"}, 1, true, 0},
+        {{"6"}, 1, false, 0},
         {{"128"}, 0, false, 0},     {{"2", "256"}, 0, false, 0},
     };
     sharedState->soundOn = 1;
@@ -561,7 +575,8 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
         EXPECT_EQ(1, AnnouncedWindowCount());
         EXPECT_FALSE(Blocked());
     }
-    // Strings of the wrong type or null count as empty: no target, no block.
+    // Strings of the wrong type or null count as empty: the window's first
+    // navigation with no target, which takes up its announcement, no block.
     {
         EventArgs args;
         VARIANT number;
@@ -571,7 +586,7 @@ TEST_F(BrowserEventsTest, MalformedArgumentsChangeNothingAndCrashNothing) {
             .NullString().Cancel();
         EXPECT_EQ(S_OK, Fire(DISPID_BEFORENAVIGATE2, args.Build()));
         EXPECT_EQ(VARIANT_FALSE, args.cancel);
-        EXPECT_EQ(1, AnnouncedWindowCount());
+        EXPECT_EQ(0, AnnouncedWindowCount());
     }
     // A null dispatch pointer: no browser, no block.
     {

@@ -31,6 +31,7 @@ const char kNews[] = R"html(<html><body>
 <a id="js" href="javascript:showPicture(1)">Bigger picture</a>
 <a id="jsquoted" href='javascript:window.open("pop.html")'>Quoted</a>
 <a id="linked" href="http://ads.example/linked.html" target="_blank">Sponsor</a>
+<a id="named" href="story.html" target="promo">Story</a>
 </body></html>)html";
 
 const char kFrames[] = R"html(<html><frameset cols="30%,70%">
@@ -51,7 +52,7 @@ class PopupBlockingTest : public test::KorvaneSessionTest {
 protected:
     static void SetUpTestSuite() {
         test::InstallOptions options;
-        options.whiteList = {"http://www.friends.example/news", "plain.example"};
+        options.whiteList = {"http://www.friends.example/news", "plain.example", "http://bank.example"};
         InstallKorvane(options);
         const std::string& site = site_->path();
         test::WriteSitePage(site, "news.example/index.html", kNews);
@@ -424,4 +425,59 @@ TEST_F(PopupBlockingTest, EveryBrowserJudgesEachAnnouncedWindowAndClosesOnlyTheP
     // The example session of IE8's tabs, as the stand-in's README shows it.
     const std::string examples = std::string("Z:") + KORVANE_SOURCE_DIR + "\\browser\\examples";
     Play(test::ReadFileBytes(examples + "\\tabs.session"), examples);
+}
+
+// What a page that knows Korvane tries, in the browsers it applies to; each
+// session ends with an ordinary popup still blocked. A frame whose
+// navigation has begun and not finished is a raw BeforeNavigate2: every
+// load the stand-in plays ends with DownloadComplete, which clears the
+// override (the script runs on while the frame still loads).
+TEST_F(PopupBlockingTest, APagesTricksLetNoPopupThroughAndTheUsersOwnLinksStillOpen) {
+    const std::string pop = "http://ads.example/pop.html";
+    auto frameLoads = [](const std::string& url) {
+        return "fire w1 BeforeNavigate2 frame:box str:" + url + " ref-i4:0 nullstr postdata nullstr cancel\n";
+    };
+    for (const std::string profile : {"ie6", "ie7", "ie8"}) {
+        SCOPED_TRACE(profile);
+        const bool ie6 = profile == "ie6";
+        const std::string head = "option profile " + profile + "\nopen http://news.example/iframe.html\n";
+        const std::string news = "option profile " + profile + "\nopen http://news.example/index.html\n";
+        // A popup no user action started: cancelled at NewWindow3, or in
+        // IE6 closed at its first navigation.
+        auto refused = [&](const std::string& url) {
+            return "script-open w1 " + url + "\nexpect " + (ie6 ? "blocked " : "cancelled ") + url + "\n";
+        };
+        const std::string after = refused(pop + "?after-" + profile);
+        // A frame sent to "http:" or to a host that begins like a
+        // white-listed site: neither is on the white list.
+        Play(head + frameLoads("http:") + refused(pop + "?http-" + profile) +
+             frameLoads("http://bank.example.evil.example/") + refused(pop + "?lookalike-" + profile) +
+             frameLoads("http://bank.example:x@evil.example/") + after);
+        // A click handler borrowing a name the scan gave, on a timer or
+        // from a click: the page links nothing there. The link that
+        // carries the name still opens.
+        Play(news + refused(pop + "?borrowed-" + profile) + "script-open w1 " + pop + "?clicked z9zpromo click\n" +
+             "expect blocked " + pop + "?clicked\nclick w1 #named\nexpect opened http://news.example/story.html\n" +
+             after);
+        EXPECT_EQ(1, Logged(pop + "?lookalike-" + profile));
+        if (ie6) continue;
+        // The browser says no user action started the window: a frame sent
+        // to javascript:void(0), or loading a white-listed site, does not
+        // change that.
+        Play(head + "load w1/box javascript:void(0)\n" + refused(pop + "?void-" + profile) +
+             frameLoads("http://www.friends.example/news/") + refused(pop + "?friend-" + profile) + after);
+        EXPECT_EQ(1, Logged(pop + "?void-" + profile));
+        EXPECT_EQ(1, Logged(pop + "?friend-" + profile));
+        // A link the page's script added after it completed opens; a click
+        // handler's window to an address no link names does not. A window
+        // announced (by a raw NewWindow2) whose first navigation names no
+        // target takes up its announcement: the next window, whose click
+        // NewWindow3 let through, is left alone.
+        Play(news + "script-add w1 a#late http://news.example/story.html?late _blank\nclick w1 #late\n"
+             "expect opened http://news.example/story.html?late\n"
+             "script-open w1 " + pop + "?handler \"\" click\nexpect blocked " + pop + "?handler\n"
+             "script-add w1 a#later http://news.example/more.html?later _blank\n"
+             "fire w1 NewWindow2 ref-dispatch cancel\nopen http://news.example/more.html\n"
+             "click w1 #later\nexpect opened http://news.example/more.html?later\n" + after);
+    }
 }

@@ -45,33 +45,46 @@ TEST(StringRing, HoldsNinetyNineEntriesThenDropsTheOldest) {
 }
 
 // Two windows (owners 1 and 2) with a page each and a frame in the first:
-// every name stays known while its page is shown, whatever their number.
-TEST(KnownTargetNames, ANameIsKnownWhileItsPageIsShownHoweverManyThereAre) {
+// every name stays known with the addresses of its elements while its page
+// is shown, up to what a page keeps.
+TEST(KnownTargetNames, ANameLeadsToItsElementsAddressesWhileItsPageIsShown) {
     KnownTargetNames names;
+    const auto key = [](int i) { return static_cast<std::uint64_t>(1000 + i); };
     for (int i = 0; i < 500; ++i) {
-        names.Add(1, 10, ("z9zlink" + std::to_string(i)).c_str());
-        names.Add(1, 10, "z9z0_blank");  // the same few over and over
+        names.Add(1, 10, ("z9zlink" + std::to_string(i)).c_str(), key(i));
+        names.Add(1, 10, "z9z0_blank", key(i));  // the same few names over and over
     }
-    names.Add(1, 11, "inFrame");
-    names.Add(2, 20, "z9zlink0");
-    names.Add(2, 20, std::string(2084, 'n').c_str());
+    names.Add(1, 11, "inFrame", key(1));
+    names.Add(2, 20, "z9zlink0", key(7));
+    names.Add(2, 20, "z9zbase", 0);  // a base element's: no address
+    names.Add(2, 20, std::string(2084, 'n').c_str(), key(1));
     // A third window's names push all of those out of the ring.
-    for (int i = 0; i < 99; ++i) names.Add(3, 30, ("z9zother" + std::to_string(i)).c_str());
-    EXPECT_TRUE(names.Contains("z9zlink0"));
-    EXPECT_TRUE(names.Contains("z9zlink499"));
-    EXPECT_FALSE(names.Contains("z9zlink500"));
-    EXPECT_FALSE(names.Contains(std::string(2084, 'n').c_str()));
+    for (int i = 0; i < 99; ++i) names.Add(3, 30, ("z9zother" + std::to_string(i)).c_str(), key(i));
+    EXPECT_TRUE(names.Contains("z9zlink0") && names.Contains("z9zlink499") && names.Contains("z9zbase"));
+    EXPECT_FALSE(names.Contains("z9zlink500") || names.Contains(std::string(2084, 'n').c_str()));
+    EXPECT_TRUE(names.Leads("z9zlink499", key(499)) && names.Leads("z9z0_blank", key(499)));
+    EXPECT_FALSE(names.Leads("z9zlink499", key(498)) || names.Leads("z9zbase", 0));
 
     names.ForgetPage(1, 11);  // the frame went elsewhere
-    EXPECT_FALSE(names.Contains("inFrame"));
-    EXPECT_TRUE(names.Contains("z9zlink1"));
+    EXPECT_FALSE(names.Contains("inFrame") || names.Leads("inFrame", key(1)));
+    EXPECT_TRUE(names.Leads("z9zlink1", key(1)));
     names.ForgetOwner(1);  // the first window shows another page
-    EXPECT_FALSE(names.Contains("z9zlink1"));
-    EXPECT_TRUE(names.Contains("z9zlink0"));  // the other window's still
+    EXPECT_FALSE(names.Contains("z9zlink1") || names.Leads("z9zlink0", key(0)));
+    EXPECT_TRUE(names.Leads("z9zlink0", key(7)));  // the other window's still
     names.ForgetOwner(2);
     EXPECT_FALSE(names.Contains("z9zlink0"));
     names.ForgetOwner(3);
-    EXPECT_TRUE(names.Contains("z9zother0"));  // one of the ring's 99
+    EXPECT_TRUE(names.Contains("z9zother0"));  // one of the ring's 99, with no address
+    EXPECT_FALSE(names.Leads("z9zother0", key(0)));
+
+    // A page of a hundred thousand links keeps its first ones; its next page
+    // starts afresh.
+    for (int i = 0; i < 100000; ++i) names.Add(4, 40, "z9z1_blank", key(i));
+    EXPECT_TRUE(names.Leads("z9z1_blank", key(KnownTargetNames::kKeptPerPage - 2)));
+    EXPECT_FALSE(names.Leads("z9z1_blank", key(99999)));
+    names.ForgetPage(4, 40);
+    names.Add(4, 40, "z9z1_blank", key(99999));
+    EXPECT_TRUE(names.Leads("z9z1_blank", key(99999)));
 }
 
 TEST(StringRing, DuplicatesChangeNothingEvenTheOldest) {

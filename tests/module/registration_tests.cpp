@@ -79,8 +79,13 @@ void ExpectRegisteredAt(const std::string& modulePath) {
 
     ExpectString(cr, kClassKey, "", "ViewSource Class");
     EXPECT_EQ(List{""}, Names(cr, kClassKey, false));
-    EXPECT_EQ((List{"InprocServer32", "ProgID", "Programmable", "TypeLib", "VersionIndependentProgID"}),
+    EXPECT_EQ((List{"Implemented Categories", "InprocServer32", "ProgID", "Programmable", "TypeLib",
+                    "VersionIndependentProgID"}),
               Names(cr, kClassKey, true));
+    // CATID_AppContainerCompatible, without which Enhanced Protected Mode
+    // loads no helper.
+    EXPECT_EQ(List{"{59FB2056-D625-48D0-A944-1A85B5AB2640}"},
+              Names(cr, kClassKey + "\\Implemented Categories", true));
     ExpectString(cr, kClassKey + "\\ProgID", "", "Korvane.ViewSource.1");
     ExpectString(cr, kClassKey + "\\VersionIndependentProgID", "", "Korvane.ViewSource");
     EXPECT_TRUE(KeyExists(cr, kClassKey + "\\Programmable"));
@@ -99,7 +104,9 @@ void ExpectRegisteredAt(const std::string& modulePath) {
 void ExpectTypeLibraryRegisteredAt(const std::string& file, const std::string& helpDirectory) {
     const std::string version = "TypeLib\\" + kLibid + "\\1.0";
     ExpectString(HKEY_CLASSES_ROOT, version, "", "Korvane 1.0 Type Library");
-    ExpectString(HKEY_CLASSES_ROOT, version + "\\409\\win32", "", file);
+    // Under the system the library is built for, in the view of its bitness.
+    ExpectString(HKEY_CLASSES_ROOT, version + (sizeof(void*) == 8 ? "\\409\\win64" : "\\409\\win32"), "",
+                 file);
     // Wine writes the flag its loader adds (LIBFLAG_FHASDISKIMAGE, 8) into
     // FLAGS; Windows writes the library's own flags.
     ExpectString(HKEY_CLASSES_ROOT, version + "\\FLAGS", "", test::RunningOnWine() ? "8" : "0");

@@ -126,6 +126,8 @@ TEST(RegistryScript, ProductScriptDescribesExactlyTheServerEntries) {
         "HKCR\\CLSID\\" + clsid + "\\InprocServer32 @ThreadingModel = s:Apartment",
         "HKCR\\CLSID\\" + clsid + "\\TypeLib",
         "HKCR\\CLSID\\" + clsid + "\\TypeLib @ = s:" + libid,
+        "HKCR\\CLSID\\" + clsid + "\\Implemented Categories",
+        "HKCR\\CLSID\\" + clsid + "\\Implemented Categories\\{59FB2056-D625-48D0-A944-1A85B5AB2640}",
         "HKLM\\SOFTWARE",
         "HKLM\\SOFTWARE\\Microsoft",
         "HKLM\\SOFTWARE\\Microsoft\\Windows",

@@ -8,7 +8,7 @@ set(KORVANE_FUZZ_TARGETS whitelist_file popup_filter target_rules banner_rules r
 set(KORVANE_FUZZ_ABOUT_whitelist_file
     "white list file: tokens and limits against a plain split, read in pieces, lists written and read back, merges")
 set(KORVANE_FUZZ_ABOUT_popup_filter
-    "white list match (an http entry's https twin built whole), javascript: links, the judgement's first conditions, against the rules written plainly")
+    "white list match (site entries by a pattern, an http entry's https twin built whole), javascript: links, the judgement of a new window and the announced windows, against the rules written plainly")
 set(KORVANE_FUZZ_ABOUT_target_rules
     "link targets: ClassifyTarget and the z9z names against the rules written plainly")
 set(KORVANE_FUZZ_ABOUT_banner_rules

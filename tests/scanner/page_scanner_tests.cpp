@@ -11,6 +11,7 @@
 #include "scanner/failing_allocator.h"
 #include "scanner/recording_document.h"
 #include "scanner/scan_harness.h"
+#include "scanner/target_rules.h"
 #include "state/string_ring.h"
 
 using namespace korvane;
@@ -114,6 +115,10 @@ TEST_F(ScanTest, TopDocumentNamesEveryNewWindowAndAFrameOnlyBlankOnes) {
           Blank(1), std::string("z9zresults")})
         EXPECT_TRUE(TheKnownTargetNames().Contains(name.c_str())) << name;
     EXPECT_NE(ringBefore, TheKnownTargetNames().End());
+    // Each with the address of its element, a form's up to the query.
+    EXPECT_TRUE(TheKnownTargetNames().Leads("z9zmain", LinkAddressKey("http://www.example.com/2")));
+    EXPECT_TRUE(TheKnownTargetNames().Leads("z9zresults", FormAddressKey("http://www.example.com/7?q=1")));
+    EXPECT_FALSE(TheKnownTargetNames().Leads("z9zmain", LinkAddressKey("http://www.example.com/7")));
 
     auto frame = Parse(html);
     How inFrame;
@@ -224,6 +229,13 @@ TEST_F(ScanTest, BaseTargetsBecomeTheDefaultAndTheLastBaseWins) {
                      "area#0 target = " + Blank(0), "form#0 target = " + Blank(0)}),
               WritesWith(*blank, " target = "));
     EXPECT_EQ(1, BlankTargetCounter());
+    // Each element that received the base's name is kept with its address,
+    // a form without an action with its page's; one with a target of its
+    // own is not.
+    const KnownTargetNames& names = TheKnownTargetNames();
+    EXPECT_TRUE(names.Leads(Blank(0).c_str(), LinkAddressKey("http://www.example.com/3")) &&
+                names.Leads(Blank(0).c_str(), FormAddressKey(kUrl)));
+    EXPECT_FALSE(names.Leads(Blank(0).c_str(), LinkAddressKey("http://www.example.com/2")));
 
     // In a frame a named base target is kept and handed on as it is.
     auto frame = standin::Document::Parse(

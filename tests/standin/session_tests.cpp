@@ -110,6 +110,25 @@ TEST_F(SessionTest, ActivatesOnlyThroughTheRegistration) {
     for (const TimelineEntry& entry : session->timeline().Entries())
         if (entry.kind == TimelineKind::HelperCreated) sawCreation = entry.hr == S_OK;
     EXPECT_TRUE(sawCreation);
+
+    // Enhanced Protected Mode loads a helper only once its class says it is
+    // compatible (in this process's registry view).
+    const std::string category = "CLSID\\" RECORDER_CLSID_TEXT "\\Implemented Categories";
+    SessionOptions enhanced = Options();
+    enhanced.profile = BrowserProfile::IE11;
+    for (const bool compatible : {false, true}) {
+        HKEY key = nullptr;
+        if (compatible) {
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                                                     (category + "\\{59FB2056-D625-48D0-A944-1A85B5AB2640}").c_str(),
+                                                     0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
+            RegCloseKey(key);
+        }
+        auto tab = NewSession(enhanced);
+        ASSERT_EQ(1, tab->Open(kIndex)) << tab->LastError();
+        EXPECT_EQ(compatible ? 1 : 0, tab->Window(1).helpersCreated);
+    }
+    korvane::test::DeleteKeyTree(HKEY_CLASSES_ROOT, category);
 }
 
 TEST_F(SessionTest, GivesEachWindowItsOwnHelperAndUnsitesItWhenTheWindowCloses) {
