@@ -136,7 +136,7 @@ void FillInitialValues(SharedState& block) noexcept {
 
 // The block's values into the copy, but for what the process keeps itself.
 void CopySessionFields(const volatile SharedState& from, SharedState& to) noexcept {
-    to.keyboardHook = from.keyboardHook;
+    to.keyboardHook.value = from.keyboardHook.value;
     to.popupsAllowed = from.popupsAllowed;
     to.trayIconHidden = from.trayIconHidden;
     to.soundOn = from.soundOn;
@@ -147,7 +147,7 @@ void CopySessionFields(const volatile SharedState& from, SharedState& to) noexce
     to.helperActive = from.helperActive;
     to.hookOwnerProcess = from.hookOwnerProcess;
     to.hookOwnerThread = from.hookOwnerThread;
-    to.trayIconWindow = from.trayIconWindow;
+    to.trayIconWindow.value = from.trayIconWindow.value;
     to.savedChanges = from.savedChanges;
 }
 
