@@ -360,19 +360,15 @@ TEST_F(StartupTest, RegistrationSucceedsBesideASessionBlockItMayNotOpen) {
 // private messages are never posted there, even to a class of our name.
 LONG trayMessagesReceived = 0;
 LRESULT CALLBACK CountTrayMessages(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message >= TrayLoadFlashIconsMessage && message <= TraySyncMessage) ++trayMessagesReceived;
+    trayMessagesReceived += message >= TrayLoadFlashIconsMessage && message <= TraySyncMessage;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
 TEST_F(StartupTest, TheIconsMessagesGoOnlyToATrayWindowOfTheLibrary) {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = CountTrayMessages;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
+    WNDCLASSA windowClass{0, CountTrayMessages, 0, 0, GetModuleHandleA(nullptr)};
     windowClass.lpszClassName = TrayIconClassName;
     RegisterClassA(&windowClass);
-    HWND other = CreateWindowA(TrayIconClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                               windowClass.hInstance, nullptr);
-    ASSERT_NE(nullptr, other);
+    HWND other = CreateWindowA(TrayIconClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     HANDLE iconOwner = CreateMutexA(nullptr, TRUE, SessionObjectName(kTrayIconOwnerName).c_str());
     View()->trayIconWindow = other;
     View()->trayIconSynced = 0;

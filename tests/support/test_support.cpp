@@ -362,23 +362,15 @@ DWORD WaitForBroker(DWORD except, DWORD timeoutMs) {
 }
 
 void SetBrokerElevationPolicy(const std::string& folder) {
-    const std::string key = kElevationPolicyKey;
-    if (folder.empty()) {
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
-        return;
-    }
-    HKEY handle = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
-        ERROR_SUCCESS)
-        return;
-    const std::string name = kBrokerProgramName;
-    RegSetValueExA(handle, "AppName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                   static_cast<DWORD>(name.size() + 1));
-    RegSetValueExA(handle, "AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kElevationPolicyKey);
+    if (folder.empty()) return;
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kElevationPolicyKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegSetValueExA(key, "AppName", 0, REG_SZ, reinterpret_cast<const BYTE*>(kBrokerProgramName), sizeof kBrokerProgramName);
+    RegSetValueExA(key, "AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>(folder.size() + 1));
-    const DWORD policy = 3;
-    RegSetValueExA(handle, "Policy", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&policy), sizeof policy);
-    RegCloseKey(handle);
+    RegCloseKey(key);
+    WriteDwordValue(HKEY_LOCAL_MACHINE, kElevationPolicyKey, "Policy", 3);
 }
 
 HWND TrayWindowOf(DWORD process) {
