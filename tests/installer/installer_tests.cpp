@@ -766,13 +766,13 @@ TEST_F(Installer, ALogonWithTheIconHiddenShowsNoIcon) {
     if (!CanRestart()) GTEST_SKIP() << "needs Wine's logon (wineboot)";
     ASSERT_EQ(kDone, RunSetup());
     StopBrokers();
-    korvane::test::WriteDwordValue(HKEY_CURRENT_USER, "Software\\Vantrell\\BHO", "Tray Icon", 1);
+    const std::string settings = "Software\\Vantrell\\BHO";
+    korvane::test::WriteDwordValue(HKEY_CURRENT_USER, settings, "Tray Icon", 1);
     const size_t before = korvane::test::WineTrayIcons().size();
-    ASSERT_TRUE(Logon());
-    EXPECT_NE(0u, WaitForBroker());
+    ASSERT_TRUE(Logon() && WaitForBroker());
     korvane::test::PumpMessages(1500);
     EXPECT_EQ(before, korvane::test::WineTrayIcons().size());
-    DeleteKeyTree(HKEY_CURRENT_USER, "Software\\Vantrell\\BHO");
+    DeleteKeyTree(HKEY_CURRENT_USER, settings);
 }
 
 TEST_F(Installer, RemovalOfALibraryInUseCompletesAtRestart) {

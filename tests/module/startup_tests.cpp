@@ -320,10 +320,9 @@ TEST_F(StartupTest, LoadingWaitsForNothingThatAnotherProcessHolds) {
     Held& held = Hold("waits 0");
     SharedView& view = View();
     std::vector<HANDLE> holds;
-    const std::string sid = UserSidText().c_str();
-    for (const char* name : {kHookOwnerName, kTrayIconOwnerName, "Korvane.InstanceLock"})
+    const std::string broker = "Korvane.Broker." + std::string(UserSidText().c_str());
+    for (const char* name : {kHookOwnerName, kTrayIconOwnerName, "Korvane.InstanceLock", broker.c_str()})
         holds.push_back(CreateMutexA(nullptr, TRUE, SessionObjectName(name).c_str()));
-    holds.push_back(CreateMutexA(nullptr, TRUE, SessionObjectName(("Korvane.Broker." + sid).c_str()).c_str()));
     holds.push_back(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1 << 20,
                                        SessionObjectName("Korvane.SessionLog").c_str()));
     for (HANDLE hold : holds) ASSERT_NE(nullptr, hold);
