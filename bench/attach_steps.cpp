@@ -48,18 +48,10 @@ int main(int argc, char** argv) {
         GetModuleFileNameA(nullptr, path, sizeof path);
         IsShellHost(path);
     }
-    // Steps of the same name (the lock is taken and given back) add up.
-    HANDLE lock = nullptr;
-    {
-        Step step("attach: instance lock");
-        lock = CreateMutexA(SessionObjectSecurity(), FALSE,
-                            SessionObjectName(kInstanceLockName).c_str());
-        WaitForSingleObject(lock, 5000);
-    }
     {
         Step step("attach: session switches mapped");
         bool created = false;
-        MapSessionSharedState(&created);
+        MapSessionSharedState(true, &created);
     }
     bool owner = false;
     {
@@ -79,11 +71,6 @@ int main(int argc, char** argv) {
         }
         Step step("attach: script debugger setting (first process)");
         DisableScriptDebugger();
-    }
-    {
-        Step step("attach: instance lock");
-        ReleaseMutex(lock);
-        CloseHandle(lock);
     }
     {
         Step step("attach: tray window");

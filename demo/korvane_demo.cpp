@@ -17,6 +17,7 @@
 // something else, 2 when the session file is faulty or Korvane is not
 // registered.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cctype>
@@ -144,6 +145,21 @@ struct Registration {
     std::string dll;
     std::string folder;
 };
+
+// Where the library keeps the white list: the folder setup makes for it,
+// "Vantrell" in the common application data folder, or beside the library
+// registered with regsvr32 alone.
+std::string WhiteListFolder(const std::string& libraryFolder) {
+    char common[MAX_PATH] = {};
+    if (SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common) != S_OK)
+        return libraryFolder;
+    const std::string folder = std::string(common) + "\\Vantrell";
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return libraryFolder;
+    return folder;
+}
 
 Registration FindRegistration() {
     Registration found;
@@ -431,11 +447,12 @@ void Demonstration::AddToWhiteList(const DemoItem& item) {
     if (!demo::WaitForWindowGone(dialog)) Difference("the White List dialog did not close");
 
     std::string text;
-    ReadWholeFile(korvane_.folder + "\\WhiteList.txt", &text);
+    const std::string listFolder = WhiteListFolder(korvane_.folder);
+    ReadWholeFile(listFolder + "\\WhiteList.txt", &text);
     std::vector<std::string> saved = Lines(text);
     saved.erase(std::remove(saved.begin(), saved.end(), std::string()), saved.end());
     Print("    the White List dialog lists: %s\n", Join(items, ", ").c_str());
-    Print("    WhiteList.txt beside the DLL holds: %s\n", Join(saved, ", ").c_str());
+    Print("    WhiteList.txt in %s holds: %s\n", listFolder.c_str(), Join(saved, ", ").c_str());
     if (std::none_of(items.begin(), items.end(), [&](const std::string& i) { return ContainsNoCase(i, item.text); }))
         Difference("the list does not show \"" + item.text + "\"");
     if (saved != items) Difference("WhiteList.txt does not hold what the dialog listed");

@@ -5,6 +5,16 @@
 ; medium integrity (its elevation policy), has it start at every logon, and
 ; starts it; an upgrade or a removal stops it first.
 ;
+; The program folder is administrators' alone: the library runs in every
+; program that receives keyboard input, the broker for every user, and
+; setup and the uninstaller run elevated, so a file that a user could put
+; beside them (a library they load by name, a manifest, a ".local") would
+; run as an administrator or as another user. The white list, which every
+; user may save, lives in a folder of its own that holds no program:
+; "Vantrell" in the common application data folder. What setup or the
+; uninstaller must run elevated comes from a copy in the installer's own
+; temporary folder, which only it can write.
+;
 ; Built by CMake with every build (see CMakeLists.txt beside this file):
 ;   makensis -DVERSION=1.52 -DLIBRARY=<Korvane.dll> -DBROKER=<KorvaneBroker.exe>
 ;            -DOUTFILE=<KorvaneSetup.exe> korvane.nsi
@@ -72,15 +82,23 @@ RequestExecutionLevel admin
 ; runs the uninstaller: no user may change, replace or delete either. They
 ; get a list of their own, cut off from what the folder passes on.
 !define SDDL_LOCKED "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"
-; The white list ("WhiteList.txt") lives beside the library, and any user may
-; save it: a save writes a new "WhiteList.<hex>.tmp" and puts it in place of
-; the list. So users may add files to the folder (0x2), and the files created
-; there are theirs to change, replace and delete (0x1301bf, inherited by
-; files only). Nothing lets them delete what is already there (no
-; FILE_DELETE_CHILD), so the locked files stay out of their reach.
-!define SDDL_FOLDER_OPEN "D:(A;;0x2;;;BU)(A;OIIO;0x1301bf;;;BU)"
-; Only what the folder inherits from its parent.
+; The program folder: only what it inherits from Program Files, where users
+; may read and run, and only administrators may add or change anything. (An
+; older setup let users add files to it, for the white list.)
 !define SDDL_FOLDER_CLOSED "D:"
+; The white list's folder ("WhiteList.txt"), which any user may save: a save
+; writes a new "WhiteList.<hex>.tmp" and puts it in place of the list, which
+; another user may have saved. So users may list it and add files to it
+; (0x2), and replace or delete what is in it (0x40, FILE_DELETE_CHILD: a
+; list another user saved, or made before this folder's list was set), and
+; the files they create are theirs to change (0x1301bf, inherited by files
+; only). They may not add folders: nothing in it leads elsewhere. Its own
+; list, cut off from what the common application data folder passes on
+; (there users may make folders), and administrators its owner.
+!define SDDL_DATA_FOLDER "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200eb;;;BU)(A;OIIO;0x1301bf;;;BU)"
+; SetFileSecurity: the owner and the list.
+!define OWNER_AND_DACL 0x5
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 ; SetNamedSecurityInfo: SE_FILE_OBJECT, and DACL_SECURITY_INFORMATION with
 ; the protected or unprotected flag.
 !define SE_FILE_OBJECT 1
@@ -153,8 +171,10 @@ LangString RestartToFinishSetup ${LANG_ENGLISH} \
   "Korvane.dll is in use by running programs. Windows must restart to finish setting up \
   ${PRODUCT} ${VERSION}. Do you want to restart now?"
 LangString FolderNotOpened ${LANG_ENGLISH} \
-  "Warning: the folder's permissions could not be set (error $0); only administrators \
-  will be able to save the white list."
+  "Warning: the permissions of the white list's folder $0 could not be set (error $1); \
+  users may not be able to save the white list."
+LangString FolderNotClosed ${LANG_ENGLISH} \
+  "Warning: the permissions of $INSTDIR could not be set (error $0)."
 LangString NotInstalledHere ${LANG_ENGLISH} \
   "${PRODUCT} is not installed in $INSTDIR."
 LangString AskRemoveWhiteList ${LANG_ENGLISH} \
@@ -180,6 +200,8 @@ LangString RestartToFinishRemoval ${LANG_ENGLISH} \
 
 Var LogFile
 Var Regsvr32
+; The white list's folder, "Vantrell" in the common application data folder.
+Var DataFolder
 
 ; Every step worth knowing goes to the details list and, for silent runs, to
 ; the log file.
@@ -222,6 +244,28 @@ Var Regsvr32
     StrCpy $Regsvr32 "$R0\regsvr32.exe"
   FunctionEnd
 
+  ; The common application data folder ("ProgramData"), where the white
+  ; list's folder is, as the library finds it.
+  Function ${un}FindDataFolder
+    SetShellVarContext all
+    StrCpy $DataFolder "$APPDATA\${PRODUCT}"
+    SetShellVarContext current
+  FunctionEnd
+
+  ; Whether $R0 is a link (a junction or a symbolic link) rather than a
+  ; folder: one is removed, never followed. Out: $R1 1 when it is a link.
+  Function ${un}IsLink
+    System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+    ${If} $R1 = -1
+      StrCpy $R1 0
+    ${Else}
+      IntOp $R1 $R1 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+      ${If} $R1 <> 0
+        StrCpy $R1 1
+      ${EndIf}
+    ${EndIf}
+  FunctionEnd
+
   ; Administrators only: the library goes into Program Files and registers
   ; itself for every user of the machine.
   Function ${un}RequireAdministrator
@@ -259,7 +303,9 @@ Var Regsvr32
   FunctionEnd
 
   ; Ends every broker on this desktop and waits for each, through the
-  ; program's own switch. In: $R0 the program to run it with.
+  ; program's own switch. In: $R0 the program to run it with, a copy in the
+  ; installer's own temporary folder: run elevated, it must not lie where
+  ; users could put files beside it.
   Function ${un}StopBrokers
     ${If} ${FileExists} "$R0"
       ClearErrors
@@ -267,7 +313,7 @@ Var Regsvr32
       ${If} ${Errors}
         StrCpy $R1 "not started"
       ${EndIf}
-      ${Log} "Stopped the broker on this desktop ($R1)."
+      ${Log} "Stopped the broker on this desktop with $R0 ($R1)."
     ${EndIf}
   FunctionEnd
 
@@ -345,8 +391,137 @@ Var Regsvr32
 Function .onInit
   Call OpenLog
   Call FindRegsvr32
+  Call FindDataFolder
   Push "$(NeedAdministrator)"
   Call RequireAdministrator
+FunctionEnd
+
+; Deletes everything inside the folder $R0, never following a link: a link
+; is removed itself, what it leads to is left alone. Recursive; it keeps the
+; registers it uses on the stack.
+Function ClearTree
+  Push $R1
+  Push $R2
+  Push $R3
+  FindFirst $R2 $R3 "$R0\*.*"
+  ${DoWhile} $R3 != ""
+    ${If} $R3 != "."
+    ${AndIf} $R3 != ".."
+      Push $R0
+      StrCpy $R0 "$R0\$R3"
+      Call RemoveEntry
+      Pop $R0
+    ${EndIf}
+    FindNext $R2 $R3
+  ${Loop}
+  FindClose $R2
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; Removes the file, link or folder $R0 (a folder with what is in it).
+Function RemoveEntry
+  System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+  ${If} $R1 = -1
+    Return
+  ${EndIf}
+  IntOp $R1 $R1 & 0x410   ; FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_REPARSE_POINT
+  ${If} $R1 = 0x10
+    Call ClearTree
+  ${EndIf}
+  ${If} $R1 <> 0
+    RMDir /REBOOTOK "$R0"
+  ${Else}
+    Delete /REBOOTOK "$R0"
+  ${EndIf}
+FunctionEnd
+
+; While an older setup left the program folder open to users, anyone could
+; put files there: a library the broker or Windows loads by name, a
+; manifest, a ".local" folder. Whatever is not setup's own goes. (The white
+; list and its backups have been moved out first.)
+Function RemoveStrangers
+  FindFirst $R2 $R3 "$INSTDIR\*.*"
+  ${DoWhile} $R3 != ""
+    ${If} $R3 != "."
+    ${AndIf} $R3 != ".."
+    ${AndIf} $R3 != "Korvane.dll"
+    ${AndIf} $R3 != "Korvane.dll.new"
+    ${AndIf} $R3 != "${BROKER_NAME}"
+    ${AndIf} $R3 != "${BROKER_NAME}.new"
+    ${AndIf} $R3 != "${UNINSTALLER}"
+      StrCpy $R0 "$INSTDIR\$R3"
+      Push $R2
+      Push $R3
+      Call RemoveEntry
+      Pop $R3
+      Pop $R2
+      ${Log} "Removed $INSTDIR\$R3, which setup did not put there."
+    ${EndIf}
+    FindNext $R2 $R3
+  ${Loop}
+  FindClose $R2
+FunctionEnd
+
+; The white list's folder: made when missing, a link in its place removed,
+; and given its list of rights on the folder alone (SetFileSecurity hands
+; nothing down: a file someone put there, or a link to a file elsewhere,
+; keeps its own). Out: $R3 0 when done, else the Win32 error.
+Function PrepareDataFolder
+  StrCpy $R0 "$DataFolder"
+  Call IsLink
+  ${If} $R1 == 1
+    RMDir "$DataFolder"
+    ${Log} "Removed a link in the place of $DataFolder."
+  ${EndIf}
+  CreateDirectory "$DataFolder"
+  Call IsLink
+  ${If} $R1 == 1
+  ${OrIfNot} ${FileExists} "$DataFolder\*.*"
+    StrCpy $0 "$DataFolder"
+    !insertmacro Fail CannotWrite
+  ${EndIf}
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${SDDL_DATA_FOLDER}", \
+    i 1, *p .R4, p 0) i .R3 ?e'
+  Pop $R5
+  ${If} $R3 == 0
+    StrCpy $R3 $R5
+    Return
+  ${EndIf}
+  System::Call 'advapi32::SetFileSecurityW(w "$DataFolder", i ${OWNER_AND_DACL}, p R4) i .R3 ?e'
+  Pop $R5
+  ${If} $R3 == 0
+    StrCpy $R3 $R5
+  ${Else}
+    StrCpy $R3 0
+  ${EndIf}
+  System::Call 'kernel32::LocalFree(p R4)'
+FunctionEnd
+
+; The white list of an older setup, beside the library, goes to its folder,
+; with the backups a save cut short may have left it in alone. A list there
+; already (this setup ran before) stays the list; the older one is kept
+; beside it as "WhiteList.old.txt".
+Function MoveWhiteList
+  ${If} ${FileExists} "$INSTDIR\WhiteList.txt"
+    ${If} ${FileExists} "$DataFolder\WhiteList.txt"
+      Delete "$DataFolder\WhiteList.old.txt"
+      Rename "$INSTDIR\WhiteList.txt" "$DataFolder\WhiteList.old.txt"
+      ${Log} "Kept the older white list as $DataFolder\WhiteList.old.txt."
+    ${Else}
+      Rename "$INSTDIR\WhiteList.txt" "$DataFolder\WhiteList.txt"
+      ${Log} "Moved the white list to $DataFolder\WhiteList.txt."
+    ${EndIf}
+  ${EndIf}
+  FindFirst $R2 $R3 "$INSTDIR\WhiteList.*.bak"
+  ${DoWhile} $R3 != ""
+    ${IfNot} ${FileExists} "$DataFolder\$R3"
+      Rename "$INSTDIR\$R3" "$DataFolder\$R3"
+    ${EndIf}
+    FindNext $R2 $R3
+  ${Loop}
+  FindClose $R2
 FunctionEnd
 
 ; Deletes a file that setup is about to write, so that the one written is
@@ -375,11 +550,14 @@ Section "${PRODUCT}" SectionMain
   SectionIn RO
   SetOutPath "$INSTDIR"
 
-  ; An earlier installation left the folder open to users; close it while
-  ; its files are replaced, so that nobody holds a way into the new ones.
-  ; Failing here changes nothing that the rest below does not check.
+  ; An earlier installation left the folder open to users; it is closed
+  ; before anything in it is run or replaced, and stays so.
   !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_CLOSED}" ${DACL_UNPROTECTED}
-  StrCpy $9 0   ; the error of the last file that could not be locked
+  StrCpy $9 $R3   ; the error of the last folder or file that could not be locked
+  ${If} $9 != 0
+    StrCpy $0 $9
+    ${Log} "$(FolderNotClosed)"
+  ${EndIf}
 
   ; A running broker holds the library and its own program: it is stopped
   ; first, by the new program (it knows the way whatever version runs), and
@@ -388,6 +566,13 @@ Section "${PRODUCT}" SectionMain
   File "/oname=$PLUGINSDIR\${BROKER_NAME}" "${BROKER}"
   StrCpy $R0 "$PLUGINSDIR\${BROKER_NAME}"
   Call StopBrokers
+
+  ; The white list's own folder, the list of an older setup moved there,
+  ; and whatever users left in the program folder while it was open, gone.
+  Call PrepareDataFolder
+  StrCpy $8 $R3   ; the white list folder's error, 0 = its rights are set
+  Call MoveWhiteList
+  Call RemoveStrangers
 
   ; The library. In use, it can be neither deleted nor overwritten; then the
   ; new one is written beside it and takes its place when Windows restarts,
@@ -494,17 +679,15 @@ Section "${PRODUCT}" SectionMain
   WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${BROKER_NAME}"'
   ${Log} "The browser may start $INSTDIR\${BROKER_NAME}; it starts at every logon."
 
-  ; Open the folder to users only once nothing in it that they must not
-  ; touch is left unlocked.
   ${If} $9 == 0
-    !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_OPEN}" ${DACL_UNPROTECTED}
-    StrCpy $9 $R3
+    ${Log} "Only administrators may change $INSTDIR."
   ${EndIf}
-  ${If} $9 != 0
-    StrCpy $0 $9
+  ${If} $8 != 0
+    StrCpy $0 "$DataFolder"
+    StrCpy $1 $8
     ${Log} "$(FolderNotOpened)"
   ${Else}
-    ${Log} "Users may save the white list in $INSTDIR."
+    ${Log} "Users may save the white list in $DataFolder."
   ${EndIf}
 
   ; Started for the user who is logged on: an elevated setup has the
@@ -534,6 +717,7 @@ Var RemoveWhiteList
 Function un.onInit
   Call un.OpenLog
   Call un.FindRegsvr32
+  Call un.FindDataFolder
   Push "$(NeedAdministratorToRemove)"
   Call un.RequireAdministrator
   ; The folder comes from where the uninstaller lies or from "_?=": a wrong
@@ -549,16 +733,28 @@ FunctionEnd
 
 Section "Uninstall"
 
+  ; A link in the place of the white list's folder is removed, and nothing
+  ; is deleted through it.
+  StrCpy $R0 "$DataFolder"
+  Call un.IsLink
+  ${If} $R1 == 1
+    RMDir "$DataFolder"
+    ${Log} "Removed a link in the place of $DataFolder."
+  ${EndIf}
+
   ; Asked before anything changes. Silent runs keep the list.
   StrCpy $RemoveWhiteList 0
-  ${If} ${FileExists} "$INSTDIR\WhiteList.txt"
+  ${If} ${FileExists} "$DataFolder\WhiteList.txt"
     ${If} ${Cmd} `MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "$(AskRemoveWhiteList)" /SD IDNO IDYES`
       StrCpy $RemoveWhiteList 1
     ${EndIf}
   ${EndIf}
 
-  ; The broker goes first: it holds the library.
-  StrCpy $R0 "$INSTDIR\${BROKER_NAME}"
+  ; The broker goes first: it holds the library. Stopped by a copy the
+  ; uninstaller carries, in its own temporary folder.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\${BROKER_NAME}" "${BROKER}"
+  StrCpy $R0 "$PLUGINSDIR\${BROKER_NAME}"
   Call un.StopBrokers
 
   ; The library removes its own registration. A failure leaves everything in
@@ -595,18 +791,24 @@ Section "Uninstall"
   Delete "$INSTDIR\${BROKER_NAME}.new"
   ; Left by saves of the white list that did not finish ("WhiteList.tmp"
   ; of old, "WhiteList.<number>.tmp" now), and the lock of a save that a
-  ; crash of the system cut short; never the list.
+  ; crash of the system cut short; never the list. (In the program folder
+  ; too, where an older setup kept the list.)
+  Delete "$DataFolder\WhiteList*.tmp"
+  Delete "$DataFolder\WhiteList.lock"
   Delete "$INSTDIR\WhiteList*.tmp"
   Delete "$INSTDIR\WhiteList.lock"
   ${If} $RemoveWhiteList == 1
     ; A backup may hold the list that a save cut short left nowhere else:
     ; it goes with the list, or stays with it.
-    Delete "$INSTDIR\WhiteList.*.bak"
-    Delete "$INSTDIR\WhiteList.txt"
+    Delete "$DataFolder\WhiteList.*.bak"
+    Delete "$DataFolder\WhiteList.old.txt"
+    Delete "$DataFolder\WhiteList.txt"
     ${Log} "Removed the white list."
-  ${ElseIf} ${FileExists} "$INSTDIR\WhiteList.txt"
-    ${Log} "Kept the white list $INSTDIR\WhiteList.txt."
+  ${ElseIf} ${FileExists} "$DataFolder\WhiteList.txt"
+    ${Log} "Kept the white list $DataFolder\WhiteList.txt."
   ${EndIf}
+  ; Gone once empty; never /r: the folder may hold what others put there.
+  RMDir "$DataFolder"
 
   Call un.DeleteLibrary
   ${If} $R0 != 0
@@ -627,7 +829,8 @@ Section "Uninstall"
   ${Else}
     RMDir "$INSTDIR"
   ${EndIf}
-  ; A kept white list keeps the folder; nobody needs to write there now.
+  ; What an older setup let users leave there keeps the folder; nobody needs
+  ; to write there now.
   ${If} ${FileExists} "$INSTDIR\*.*"
     !insertmacro SetAccess "$INSTDIR" "${SDDL_FOLDER_CLOSED}" ${DACL_UNPROTECTED}
   ${EndIf}

@@ -42,8 +42,9 @@ status=0
 wine "$BUILD_DIR/KorvaneSetup.exe" /S </dev/null || status=$?
 [ "$status" -eq 0 ] || fail "setup ended with exit code $status"
 
-# What setup should have left: the files, the class and its library, the
-# browser helper object, the entry in Add or Remove Programs.
+# What setup should have left: the files, the white list's own folder, the
+# class and its library, the browser helper object, the entry in Add or
+# Remove Programs.
 reg_value() {
   wine reg query "$1" $2 2>/dev/null | tr -d '\r' | sed -n "s/.*REG_SZ[[:space:]]*//p" | head -n 1
 }
@@ -51,6 +52,7 @@ folder="$prefix/drive_c/Program Files/Vantrell"
 for file in Korvane.dll KorvaneBroker.exe Uninstall.exe; do
   [ -f "$folder/$file" ] || fail "setup left no $file in Program Files\\Vantrell"
 done
+[ -d "$prefix/drive_c/ProgramData/Vantrell" ] || fail "setup made no folder ProgramData\\Vantrell for the white list"
 clsid=$(reg_value 'HKCR\Korvane.ViewSource\CLSID' /ve)
 [ -n "$clsid" ] || fail "no class is registered for Korvane.ViewSource"
 library=$(reg_value "HKCR\\CLSID\\$clsid\\InprocServer32" /ve)

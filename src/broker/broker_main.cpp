@@ -4,9 +4,11 @@
 #include "base/unique_resource.h"
 #include "channel/broker_channel.h"
 #include "channel/session_log.h"
+#include "hotkeys/hotkey_hook.h"
 #include "module/hook_owner.h"
 #include "resource.h"
 #include "state/integrity.h"
+#include "state/session_role.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
 #include "state/string_ring.h"
@@ -84,12 +86,16 @@ void OnBrokerMessage(const BrokerMessage& message, void*) {
             }
             return;
         }
-        case BrokerMessageKind::TrayIconToggled:
-            WriteTrayIconSetting(sharedState->trayIconHidden ? 1 : 0);
-            tray.SyncWithSwitches();
+        // A hot key pressed in another process: as the broker's own hook
+        // would have it.
+        case BrokerMessageKind::ToggleBlocking:
+            ApplyHotKey(HotKey::ToggleBlocking);
             return;
-        case BrokerMessageKind::PopupStateChanged:
-            tray.SyncWithSwitches();
+        case BrokerMessageKind::ToggleTrayIcon:
+            ApplyHotKey(HotKey::ToggleTrayIcon);
+            return;
+        case BrokerMessageKind::ToggleSound:
+            ApplyHotKey(HotKey::ToggleSound);
             return;
     }
 }
@@ -107,11 +113,14 @@ int RunBroker() noexcept {
 
         const AnsiString mutexName = BrokerMutexName();
         if (mutexName.empty()) return kBrokerNoChannel;
-        UniqueHandle mutex(CreateMutexA(SessionObjectSecurity(), FALSE, mutexName.c_str()));
+        // Without the session's switches there is nothing to serve: the
+        // block is another's (a name taken first), or cannot be had.
+        if (CurrentSessionSwitches() != SessionSwitches::Shared) return kBrokerNoChannel;
+        UniqueHandle mutex(CreateMutexA(SessionObjectSecurity(SessionAccess::LowNone), FALSE, mutexName.c_str()));
         if (!mutex) return kBrokerNoChannel;
         // Held until the broker ends, or abandoned when it is killed: the
         // next broker takes it over then.
-        const DWORD waited = WaitForSingleObject(mutex.get(), 0);
+        const DWORD waited = WaitForSessionObject(mutex.get(), 0);
         if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return kBrokerEnded;
         ScopeExit release([&mutex] { ReleaseMutex(mutex.get()); });
 

@@ -143,10 +143,11 @@ bool StartThroughTheShell(const char* program) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // The folder beside the library is one that users may add files to (the
-    // white list is saved there): nothing is ever loaded from it by name.
-    // Where the system has the switch (Windows 8, and 7 and Vista updated),
-    // libraries come from the system folder only.
+    // Nothing is ever loaded by name from the program's folder: setup keeps
+    // it for administrators alone, but the program may have been put
+    // elsewhere, and an older setup let users add files to it. Where the
+    // system has the switch (Windows 8, and 7 and Vista updated), libraries
+    // come from the system folder only.
     using SetDefaultDirectories = BOOL(WINAPI*)(DWORD);
     if (auto set = reinterpret_cast<SetDefaultDirectories>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories"))))

@@ -24,9 +24,11 @@ public:
         Form();
         return pipe_;
     }
-    const char* Mutex() noexcept {
+    // Formed at each call: it lies in the session's namespace, which a low
+    // process may find only later.
+    AnsiString Mutex() {
         Form();
-        return mutex_;
+        return *sid_ ? SessionObjectName(Concatenate({"Korvane.Broker.", sid_}).c_str()) : AnsiString();
     }
 
 private:
@@ -41,17 +43,16 @@ private:
             if (!korvane::BrokerPipeName(sid.c_str(), session, SessionObjectPrefix(), pipe_,
                                          sizeof pipe_))
                 return;
-            const AnsiString mutex = SessionObjectName(Concatenate({"Korvane.Broker.", sid}).c_str());
-            CopyBounded(mutex_, sizeof mutex_, mutex.c_str());
+            CopyBounded(sid_, sizeof sid_, sid.c_str());
         } catch (...) {
-            pipe_[0] = mutex_[0] = '\0';
+            pipe_[0] = sid_[0] = '\0';
         }
     }
 
     CriticalSection lock_;
     bool formed_ = false;
     char pipe_[256] = {};
-    char mutex_[256] = {};
+    char sid_[SECURITY_MAX_SID_SIZE * 4] = {};
 };
 
 BrokerNames brokerNames;
@@ -60,44 +61,84 @@ BrokerNames brokerNames;
 
 const char* BrokerPipeName() noexcept { return brokerNames.Pipe(); }
 
-AnsiString BrokerMutexName() { return AnsiString(brokerNames.Mutex()); }
+AnsiString BrokerMutexName() { return brokerNames.Mutex(); }
 
 bool BrokerRunning() noexcept {
-    const char* name = brokerNames.Mutex();
-    if (!*name) return false;
-    UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name));
-    return static_cast<bool>(mutex);
+    AnsiString name;
+    try {
+        name = brokerNames.Mutex();
+    } catch (...) {
+        return false;
+    }
+    if (name.empty()) return false;
+    UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, name.c_str()));
+    // A low process may not open it, but is told that it is there.
+    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 namespace {
 
-// What this process knows of its attempts to start a broker.
+// Whether the elevation policy that setup writes lets Protected Mode start
+// the broker in folder silently, at medium integrity.
+bool PolicyStartsSilently(const char* folder) noexcept {
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kElevationPolicyKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return false;
+    char name[MAX_PATH] = {};
+    char path[MAX_PATH * 2] = {};
+    DWORD policy = 0;
+    DWORD size = sizeof name - 1;
+    DWORD type = 0;
+    if (RegQueryValueExA(key.get(), "AppName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) !=
+            ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    size = sizeof path - 1;
+    if (RegQueryValueExA(key.get(), "AppPath", nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+            ERROR_SUCCESS || type != REG_SZ)
+        return false;
+    size = sizeof policy;
+    if (RegQueryValueExA(key.get(), "Policy", nullptr, &type, reinterpret_cast<BYTE*>(&policy), &size) !=
+            ERROR_SUCCESS || type != REG_DWORD)
+        return false;
+    return ElevationPolicyStartsSilently(name, path, policy, folder);
+}
+
+// What this process knows of its attempts to start a broker. The lock is
+// never held while the broker is started: every browser event and hot key
+// asks LeavesToBroker, and none of them waits for CreateProcess.
 class BrokerStarter {
 public:
     BrokerStatus Ensure() noexcept {
         if (BrokerRunning()) return Settle(BrokerStatus::Running);
-        ScopedLock hold(lock_);
-        if (unavailable_) return BrokerStatus::Unavailable;
-        const DWORD now = GetTickCount();
-        if (starting_) {
-            if (now - startedAt_ < kStartGrace) return BrokerStatus::Starting;
-            starting_ = false;
-            if (++failures_ >= kStartAttempts) return GiveUp();
+        {
+            ScopedLock hold(lock_);
+            if (unavailable_) return BrokerStatus::Unavailable;
+            const DWORD now = GetTickCount();
+            if (starting_) {
+                if (now - startedAt_ < kStartGrace) return BrokerStatus::Starting;
+                starting_ = false;
+                if (++failures_ >= kStartAttempts) return GiveUp();
+            }
+            if (!ProgramPresent() || !StartsSilently()) return GiveUp();
+            // Taken: another thread finds it starting while it starts.
+            starting_ = true;
+            startedAt_ = now;
         }
-        if (!Start()) return GiveUp();
-        starting_ = true;
-        startedAt_ = now;
-        return BrokerStatus::Starting;
+        if (Start()) return BrokerStatus::Starting;
+        ScopedLock hold(lock_);
+        starting_ = false;
+        return GiveUp();
     }
 
     bool GaveUp() const noexcept { return unavailable_; }
 
     bool ProgramPresent() noexcept {
+        if (programChecked_) return programPresent_;
         ScopedLock hold(lock_);
         if (!programChecked_) {
-            programChecked_ = true;
             try {
-                program_ = Concatenate({LibraryDirectory(), kBrokerProgramName});
+                folder_ = LibraryDirectory();
+                program_ = Concatenate({folder_, kBrokerProgramName});
             } catch (...) {
                 program_ = AnsiString();
             }
@@ -105,9 +146,13 @@ public:
                 program_.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(program_.c_str());
             programPresent_ = attributes != INVALID_FILE_ATTRIBUTES &&
                               !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+            programChecked_ = true;
         }
         return programPresent_;
     }
+
+    // The broker program beside the library; empty while unknown or missing.
+    const char* Program() noexcept { return ProgramPresent() ? program_.c_str() : ""; }
 
 private:
     BrokerStatus Settle(BrokerStatus status) noexcept {
@@ -122,19 +167,28 @@ private:
         return BrokerStatus::Unavailable;
     }
 
-    // Runs with lock_ held (a critical section may be entered again by its
-    // holder).
+    // Outside Protected Mode a program starts as any other. From it, the
+    // browser asks the user before it starts a program its elevation policy
+    // does not name, and asks from every tab process: the broker is then
+    // not started at all. Read once, with lock_ held.
+    bool StartsSilently() noexcept {
+        if (!ActsAtLowIntegrity()) return true;
+        if (!policyChecked_) {
+            policyChecked_ = true;
+            policyAllows_ = PolicyStartsSilently(folder_.c_str());
+        }
+        return policyAllows_;
+    }
+
     bool Start() noexcept {
-        if (!ProgramPresent()) return false;
         try {
             AnsiString commandLine = Concatenate({"\"", program_, "\""});
-            const AnsiString folder = LibraryDirectory();
             STARTUPINFOA startup{};
             startup.cb = sizeof startup;
             PROCESS_INFORMATION started{};
             // Nothing inherited; the broker's own folder as its current one.
             if (!CreateProcessA(program_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &started))
+                                nullptr, folder_.empty() ? nullptr : folder_.c_str(), &startup, &started))
                 return false;
             CloseHandle(started.hThread);
             CloseHandle(started.hProcess);
@@ -145,9 +199,12 @@ private:
     }
 
     CriticalSection lock_;
-    bool programChecked_ = false;
+    bool volatile programChecked_ = false;
     bool programPresent_ = false;
+    AnsiString folder_;
     AnsiString program_;
+    bool policyChecked_ = false;
+    bool policyAllows_ = false;
     bool starting_ = false;
     bool volatile unavailable_ = false;
     DWORD startedAt_ = 0;
@@ -168,6 +225,87 @@ bool LeavesToBroker() noexcept {
     return brokerStarter.ProgramPresent() && !brokerStarter.GaveUp();
 }
 
+namespace {
+
+// The SID of this process's user, read once; null when it cannot be read.
+class OwnUser {
+public:
+    PSID Sid() noexcept {
+        ScopedLock hold(lock_);
+        if (!read_) {
+            read_ = true;
+            UniqueHandle token;
+            DWORD size = 0;
+            if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) &&
+                GetTokenInformation(token.get(), TokenUser, buffer_, sizeof buffer_, &size))
+                sid_ = reinterpret_cast<TOKEN_USER*>(buffer_)->User.Sid;
+        }
+        return sid_;
+    }
+
+private:
+    CriticalSection lock_;
+    bool read_ = false;
+    alignas(8) BYTE buffer_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+    PSID sid_ = nullptr;
+};
+
+OwnUser ownUser;
+
+// Whether two paths name the same file: by the file's identity, whatever
+// the form of either name.
+bool Identify(const char* path, BY_HANDLE_FILE_INFORMATION* info) noexcept {
+    UniqueFile file(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && GetFileInformationByHandle(file.get(), info);
+}
+
+bool SameFile(const char* a, const char* b) noexcept {
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    if (!Identify(a, &first) || !Identify(b, &second)) return false;
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace
+
+bool ServedByOurBroker(HANDLE pipe) noexcept {
+    using ServerProcessId = BOOL(WINAPI*)(HANDLE, PULONG);
+    using ImageName = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto serverProcessId = reinterpret_cast<ServerProcessId>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "GetNamedPipeServerProcessId")));
+    const auto imageName = reinterpret_cast<ImageName>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "QueryFullProcessImageNameA")));
+    // Before Vista a pipe's server cannot be asked for; nor are there
+    // integrity levels, so only another user could have taken the name.
+    if (!serverProcessId || !imageName) return true;
+    ULONG server = 0;
+    if (!serverProcessId(pipe, &server) || server == 0) return false;
+    // What a process at any level may open of one at a higher level: the
+    // rights that no-read-up and no-write-up leave, enough for its token's
+    // user and level and its program's name.
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server));
+    UniqueHandle token;
+    if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) return false;
+    alignas(8) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    alignas(8) BYTE label[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const PSID own = ownUser.Sid();
+    if (!own || !GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size) ||
+        !EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, own))
+        return false;
+    if (!GetTokenInformation(token.get(), TokenIntegrityLevel, label, sizeof label, &size)) return false;
+    PSID level = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid;
+    if (!IsValidSid(level) || *GetSidSubAuthorityCount(level) == 0 ||
+        *GetSidSubAuthority(level, *GetSidSubAuthorityCount(level) - 1) < kMediumIntegrityRid)
+        return false;
+    char image[MAX_PATH * 2];
+    DWORD length = sizeof image;
+    const char* program = brokerStarter.Program();
+    return imageName(process.get(), 0, image, &length) && *program && SameFile(image, program);
+}
+
 bool SendToBroker(BrokerMessageKind kind, const char* address) noexcept {
     const char* name = BrokerPipeName();
     if (!*name) return false;
@@ -185,7 +323,7 @@ bool SendToBroker(BrokerMessageKind kind, const char* address) noexcept {
     UniqueFile pipe(CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
                                 nullptr));
-    if (!pipe) return false;
+    if (!pipe || !ServedByOurBroker(pipe.get())) return false;
     OVERLAPPED overlapped{};
     DWORD written = 0;
     if (!WriteFile(pipe.get(), message, static_cast<DWORD>(size), nullptr, &overlapped)) {
@@ -231,7 +369,7 @@ bool BrokerServer::Start(Handler handler, void* context) {
                            (i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
         const DWORD mode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
         // The user and the system only, writable from low integrity.
-        SECURITY_ATTRIBUTES* security = SessionObjectSecurity();
+        SECURITY_ATTRIBUTES* security = SessionObjectSecurity(SessionAccess::LowWrites);
         instance.pipe.reset(CreateNamedPipeA(name, open, mode | kRejectRemoteClients, kBrokerInstances,
                                              0, kPipeBufferSize, 0, security));
         if (!instance.pipe && GetLastError() == ERROR_INVALID_PARAMETER)

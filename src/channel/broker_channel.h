@@ -20,6 +20,11 @@ constexpr char kBrokerProgramName[] = "KorvaneBroker.exe";
 // The class of the broker's own window: closing it (WM_CLOSE) ends the
 // broker, as setup does before it replaces or removes the program.
 constexpr char kBrokerWindowClass[] = "KorvaneBroker";
+// The broker's elevation policy, which setup writes: Protected Mode starts
+// the program it names silently at medium integrity (Policy 3).
+constexpr char kElevationPolicyKey[] =
+    "SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\"
+    "{9113C1F3-A190-4D31-8D36-7E2B3B7FDD41}";
 
 // The name of this process's broker pipe (channel_rules.h); empty when the
 // user's SID cannot be read. Formed once: the session and the user of a
@@ -28,11 +33,13 @@ const char* BrokerPipeName() noexcept;
 
 // The broker's own named mutex: one broker per user and logon session. The
 // user is in the name as well as the session's namespace, since an
-// administrator's program may run in another user's session.
+// administrator's program may run in another user's session. Empty while
+// the session's private namespace is not made yet.
 AnsiString BrokerMutexName();
 
 // Whether a broker of this user and session runs (or is starting): its
-// mutex exists. One open and close of a handle; no wait.
+// mutex exists (a low process, which may not open it, is told that it is
+// there). One open and close of a handle; no wait.
 bool BrokerRunning() noexcept;
 
 // Where this process stands towards the broker.
@@ -44,9 +51,11 @@ enum class BrokerStatus {
 };
 
 // At a browser event, never inside DllMain: when no broker runs, starts
-// KorvaneBroker.exe from beside the library. Never waits for it. From
-// Protected Mode the browser starts it at medium integrity through the
-// elevation policy that setup wrote. A broker that was started and still
+// KorvaneBroker.exe from beside the library. Never waits for it, and holds
+// no lock while it starts it. From Protected Mode only where the elevation
+// policy that setup writes names it, so that the browser starts it silently
+// at medium integrity: without one the browser would ask the user, from
+// every tab process. A broker that was started and still
 // does not run kStartGrace later counts as a failed start; after
 // kStartAttempts of them, or when the program is missing or cannot be
 // started, the process does without one for the rest of its life.
@@ -67,8 +76,16 @@ bool BrokerProgramPresent() noexcept;
 // always did.
 bool LeavesToBroker() noexcept;
 
+// Whether the process that serves the pipe (the other end of this client
+// handle) is our broker: a process of this user at medium integrity or
+// above, running the broker program beside the library. Pipe names are one
+// namespace for the whole machine: another program, of another user or of
+// this one at low integrity, may have made the name first.
+bool ServedByOurBroker(HANDLE pipe) noexcept;
+
 // Sends one message to the broker without ever waiting on it: false at
-// once when no broker listens, when every instance of its pipe is busy, or
+// once when no broker listens, when the pipe is not served by our broker
+// (nothing is written then), when every instance of its pipe is busy, or
 // when the write cannot complete at once (the broker does not read). The
 // address, for a PopupBlocked message, is cut to kLongestBrokerAddress
 // bytes at a character boundary, as the log keeps it.

@@ -29,8 +29,9 @@ bool KnownKind(uint16_t kind, bool* takesAddress) noexcept {
         case BrokerMessageKind::PopupBlocked:
             *takesAddress = true;
             return true;
-        case BrokerMessageKind::PopupStateChanged:
-        case BrokerMessageKind::TrayIconToggled:
+        case BrokerMessageKind::ToggleBlocking:
+        case BrokerMessageKind::ToggleTrayIcon:
+        case BrokerMessageKind::ToggleSound:
             *takesAddress = false;
             return true;
     }
@@ -123,21 +124,43 @@ bool BrokerPipeName(const char* userSid, unsigned long sessionId, const char* se
     return true;
 }
 
+namespace {
+
+char FoldAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The first length bytes of a and b, ASCII letters in either case.
+bool SameAscii(const char* a, const char* b, size_t length) noexcept {
+    for (size_t i = 0; i < length; ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    return true;
+}
+
+size_t WithoutLastBackslash(const char* path) noexcept {
+    size_t length = std::strlen(path);
+    if (length > 0 && path[length - 1] == '\\') --length;
+    return length;
+}
+
+constexpr char kBrokerProgram[] = "KorvaneBroker.exe";
+
+}  // namespace
+
+bool ElevationPolicyStartsSilently(const char* appName, const char* appPath, unsigned long policy,
+                                   const char* folder) noexcept {
+    if (!appName || !appPath || !folder || policy != 3) return false;
+    const size_t program = sizeof kBrokerProgram - 1;
+    if (std::strlen(appName) != program || !SameAscii(appName, kBrokerProgram, program)) return false;
+    const size_t length = WithoutLastBackslash(appPath);
+    return length > 0 && length == WithoutLastBackslash(folder) && SameAscii(appPath, folder, length);
+}
+
 bool IsBrokerProgramPath(const char* executablePath) noexcept {
     if (!executablePath) return false;
     const char* name = executablePath;
     for (const char* c = executablePath; *c; ++c)
         if (*c == '\\' || *c == '/') name = c + 1;
-    static const char kProgram[] = "KorvaneBroker.exe";
-    size_t i = 0;
-    for (; kProgram[i]; ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        char k = kProgram[i];
-        if (k >= 'A' && k <= 'Z') k = static_cast<char>(k - 'A' + 'a');
-        if (c != k) return false;
-    }
-    return name[i] == '\0';
+    const size_t program = sizeof kBrokerProgram - 1;
+    return std::strlen(name) == program && SameAscii(name, kBrokerProgram, program);
 }
 
 }  // namespace korvane

@@ -27,13 +27,15 @@ enum class BrokerMessageKind : uint16_t {
     // A popup was blocked: the payload is its address, without a NUL, as
     // the process's log keeps it. The broker logs it and announces it.
     PopupBlocked = 1,
-    // The hot key F10 switched popup blocking in another process: the
-    // broker's icon shows the state the shared switches now hold. No payload.
-    PopupStateChanged = 2,
-    // The hot key F8 switched the icon's visibility in another process:
-    // the broker shows or hides its icon after the shared switches, and
-    // stores "Tray Icon", which that process may not write. No payload.
-    TrayIconToggled = 3,
+    // The hot keys pressed in another process, which leaves the switches to
+    // the broker (a low one may not write them): the broker switches them
+    // as its own hook would. No payload.
+    // F10: popup blocking off or on; the icon shows it.
+    ToggleBlocking = 2,
+    // F8: the icon hidden or shown; "Tray Icon" stored.
+    ToggleTrayIcon = 3,
+    // F9: the block's sound off or on.
+    ToggleSound = 4,
 };
 
 // A message the broker accepted. The address points into the bytes it was
@@ -65,6 +67,14 @@ size_t FormatBrokerMessage(BrokerMessageKind kind, const char* address, size_t a
 // missing or the name does not fit size bytes with its terminator.
 bool BrokerPipeName(const char* userSid, unsigned long sessionId, const char* sessionPrefix,
                     char* name, size_t size) noexcept;
+
+// Whether an elevation policy's values (AppName, AppPath, Policy) let
+// Protected Mode start the broker program in folder silently at medium
+// integrity: the program's name and the folder (with or without its last
+// backslash), compared without regard to the case of ASCII letters, and
+// Policy 3. Any other folder, or a name that differs otherwise, is not ours.
+bool ElevationPolicyStartsSilently(const char* appName, const char* appPath, unsigned long policy,
+                                   const char* folder) noexcept;
 
 // Whether a program's path names the broker's program, "KorvaneBroker.exe"
 // in any letter case, in any folder: the library, loaded there, leaves the

@@ -6,7 +6,9 @@
 //
 // Any process of the user may write the block, Protected Mode's included,
 // so the broker reads it as it reads the pipe: each entry bounded, and one
-// caught half-written skipped.
+// caught half-written skipped. Only a process at medium integrity or above
+// makes it (the broker, at its start), so that a low one cannot make it
+// first with a list of its own.
 #pragma once
 
 #include <windows.h>
@@ -23,8 +25,12 @@ constexpr DWORD kSessionLogSlots = 99;
 
 // Adds an address, cut as the log keeps it. Never waits on anyone: a slot is
 // claimed with one interlocked increment. False when the block cannot be
-// had (it is then made or opened at the next call).
+// had: the address is then kept (the last kSessionLogSlots of them) until
+// a later write or FlushSessionLog finds it.
 bool WriteToSessionLog(const char* address) noexcept;
+// Writes what was kept, once the block can be had, and tells the broker;
+// at a browser event once a broker runs.
+void FlushSessionLog() noexcept;
 
 // The entries written after *cursor, oldest first (at most the last
 // kSessionLogSlots of them), and *cursor moved past them. A new cursor of 0

@@ -9,12 +9,14 @@
 namespace korvane {
 namespace {
 
-// Where the broker shows the icon and writes the settings, it is told what
-// changed, without waiting. True when that is all there is to do: it was
-// told, or this process may do nothing of it itself (low integrity).
-bool ToldTheBroker(BrokerMessageKind change) {
+// Where the broker holds the switches' hot keys and writes the settings, a
+// key pressed in another process is the broker's to carry out: it is told,
+// without waiting, and switches as its own hook would. True when that is
+// all there is to do: it was told, or this process may do nothing of it
+// itself (low integrity: its switches are a copy it may not write back).
+bool LeftToTheBroker(BrokerMessageKind key) {
     if (!LeavesToBroker()) return false;
-    return SendToBroker(change) || ActsAtLowIntegrity();
+    return SendToBroker(key) || ActsAtLowIntegrity();
 }
 
 }  // namespace
@@ -23,34 +25,31 @@ void ApplyHotKey(HotKey key) {
     TrayIcon* tray = ProcessTrayIcon();
     switch (key) {
         case HotKey::ToggleTrayIcon: {
-            DWORD stored;
-            if (sharedState->trayIconHidden) {
-                sharedState->trayIconHidden = 0;
-                stored = 0;
-            } else {
-                sharedState->trayIconHidden = 1;
-                stored = 1;
-            }
-            if (ToldTheBroker(BrokerMessageKind::TrayIconToggled)) return;
+            if (LeftToTheBroker(BrokerMessageKind::ToggleTrayIcon)) return;
+            const DWORD stored = sharedState->trayIconHidden ? 0 : 1;
+            sharedState->trayIconHidden = static_cast<LONG>(stored);
             // The session's icon, in whichever process shows it.
             if (tray) tray->SyncWithSwitches();
             WriteTrayIconSetting(stored);
             return;
         }
         case HotKey::ToggleSound:
+            if (LeftToTheBroker(BrokerMessageKind::ToggleSound)) return;
             // Not stored: the next start comes back with "Sound" as stored.
             sharedState->soundOn = sharedState->soundOn ? 0 : 1;
             return;
         case HotKey::ToggleBlocking: {
+            if (LeftToTheBroker(BrokerMessageKind::ToggleBlocking)) return;
             const bool allowed = sharedState->popupsAllowed == 0;
             sharedState->popupsAllowed = allowed ? 1 : 0;
-            if (ToldTheBroker(BrokerMessageKind::PopupStateChanged)) return;
             // The session's icon, in whichever process shows it.
             if (tray) tray->ShowPopupState(allowed);
             return;
         }
         case HotKey::Override:
-            // Stays set until the next page completes in any window.
+            // Stays set until the next page completes in any window; in a
+            // low process, in any of its own windows (its copy of the
+            // switches keeps the override its own).
             sharedState->popupOverride = 1;
             return;
         case HotKey::None:

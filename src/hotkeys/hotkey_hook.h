@@ -14,8 +14,9 @@ namespace korvane {
 // the next hook returns.
 LRESULT CALLBACK HotKeyProc(int code, WPARAM wParam, LPARAM lParam);
 
-// What a hot key does, in this process: the shared switches, this process's
-// tray icon, and "Tray Icon" in the registry for F8.
+// What a hot key does: the shared switches, the session's tray icon, and
+// "Tray Icon" in the registry for F8; done in this process, or, where the
+// broker holds the keys and this is not the broker, asked of it.
 void ApplyHotKey(HotKey key);
 
 }  // namespace korvane

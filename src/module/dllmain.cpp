@@ -41,3 +41,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 // The library's private export for KorvaneBroker.exe: the broker's whole
 // life, on the program's main thread.
 extern "C" int WINAPI KorvaneBrokerMain() { return korvane::RunBroker(); }
+
+// How many waits that could take time the library's attach made in this
+// process: tests show with it that loading never waits for what another
+// process holds.
+extern "C" LONG WINAPI KorvaneAttachWaits() { return korvane::AttachWaits(); }

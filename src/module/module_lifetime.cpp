@@ -4,10 +4,13 @@
 #include "base/unique_resource.h"
 #include "channel/broker_channel.h"
 #include "channel/channel_rules.h"
+#include "channel/session_log.h"
 #include "module/com_server.h"
 #include "module/hook_owner.h"
 #include "module/module_rules.h"
 #include "state/integrity.h"
+#include "state/session_namespace.h"
+#include "state/session_role.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
 #include "tray/tray_icon.h"
@@ -15,40 +18,20 @@
 namespace korvane {
 namespace {
 
-// How long a load waits for another process's load or unload to finish
-// before going on without the lock: never for ever, because a process that
-// hangs in the middle must not stop every other program from starting.
-constexpr DWORD kInstanceLockTimeout = 5000;
-
 // Set once this process's attach has been accepted; a refused attach is
 // followed by a detach that must not count anything.
 bool volatile attached = false;
 // Set while a thread makes the tray window again.
 volatile LONG rehomingTray = 0;
-
-// Holds the instance lock for a scope, when it can be had.
-class InstanceLock {
-public:
-    InstanceLock() {
-        const AnsiString name = SessionObjectName(kInstanceLockName);
-        if (name.empty()) return;
-        mutex_.reset(CreateMutexA(SessionObjectSecurity(), FALSE, name.c_str()));
-        if (!mutex_) return;
-        const DWORD result = WaitForSingleObject(mutex_.get(), kInstanceLockTimeout);
-        // An abandoned lock is ours now: its holder died, the count is what
-        // it left.
-        held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    }
-    ~InstanceLock() {
-        if (held_) ReleaseMutex(mutex_.get());
-    }
-    InstanceLock(const InstanceLock&) = delete;
-    InstanceLock& operator=(const InstanceLock&) = delete;
-
-private:
-    UniqueHandle mutex_;
-    bool held_ = false;
-};
+// This process counts in the session's instanceCount.
+bool volatile counted = false;
+// A low process that loaded the library while the blocker was off (the tray
+// menu's Exit), or before any block of the session was there: it acts as
+// switched on, and switches the session on the one way it can, by starting
+// the broker, whose own load does it.
+bool volatile switchingOn = false;
+// What the attach waited for (see AttachWaits).
+LONG attachWaits = 0;
 
 // The full path of the host program, however long.
 bool HostPath(AnsiString& path) {
@@ -64,7 +47,24 @@ bool HostPath(AnsiString& path) {
     }
 }
 
+// A low process's copy of the switches, brought up to date; and what it
+// asked for itself until the session's switches say so too.
+void RefreshLowSwitches() noexcept {
+    if (CurrentSessionSwitches() == SessionSwitches::None) {
+        bool created = false;
+        MapSessionSharedState(false, &created);
+    }
+    RefreshSharedState();
+    if (!switchingOn) return;
+    if (CurrentSessionSwitches() == SessionSwitches::ReadOnly && sharedState->helperActive)
+        switchingOn = false;
+    else
+        sharedState->helperActive = 1;  // the process's own copy
+}
+
 }  // namespace
+
+LONG AttachWaits() noexcept { return attachWaits; }
 
 BOOL AttachProcess(HINSTANCE instance) {
     moduleInstance = instance;
@@ -87,17 +87,27 @@ BOOL AttachProcess(HINSTANCE instance) {
     const bool broker = IsBrokerProgramPath(host.c_str());
     SetProcessIsBroker(broker);
     DetermineIntegrity(broker);
+    const bool low = ActsAtLowIntegrity();
+    const LONG waitsBefore = SessionObjectWaits();
 
+    // Nothing here waits for another process: the first process is the one
+    // whose call made the session's block, and each role is a mutex tried
+    // without waiting. A process that cannot have the session's block (the
+    // account of an administrator working in another user's session, whom
+    // its list shuts out; a low one before a medium one made it) still
+    // loads, on switches of its own, and does only what needs none:
+    // registration, and blocking with its own switches.
+    OpenSessionNamespace(SystemNamespaceCalls(), !low);
     bool created = false;
-    {
-        InstanceLock lock;
-        // A process that cannot share its session's switches refuses the
-        // load rather than run on switches of its own: it would install a
-        // second hook, and no hot key or menu would reach it.
-        if (!MapSessionSharedState(&created)) return FALSE;
+    const SessionSwitches switches = MapSessionSharedState(!low, &created);
+    const bool shared = switches == SessionSwitches::Shared;
+    if (shared || switches == SessionSwitches::None) sharedState->helperActive = 1;
+    if (low && !sharedState->helperActive) {
+        switchingOn = true;
+        sharedState->helperActive = 1;
     }
+    if (low && switches == SessionSwitches::None) switchingOn = true;
 
-    sharedState->helperActive = 1;
     ComModuleInit(instance);
     DisableThreadLibraryCalls(instance);
     // Once loaded, the library stays until the process ends. COM frees an
@@ -109,56 +119,51 @@ BOOL AttachProcess(HINSTANCE instance) {
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(&AttachProcess), &pinned);
 
-    bool first = false;
-    {
-        InstanceLock lock;
-        // No process of the session has the library (its block was just
-        // made, or is held only by a program that looks at it without
-        // loading the library): the switches start from their initial
-        // values, and the stored settings go into them. Never otherwise:
-        // they are the user's choices for every browser of the session.
-        first = created || sharedState->instanceCount == 0;
-        if (first && !created) {
-            sharedState = InitialSharedState();
-            sharedState->helperActive = 1;
-        }
+    if (shared) {
         OpenHookOwner();
         OpenTrayIconOwner();
         // The first process, or the first one after the owner's thread has
         // ended, takes the hook over, and nothing else.
         if (!broker && ClaimHook()) SetClaimedHook(instance);
-        if (first) {
-            LoadSettingsInto(sharedState);
-            // A broker writes it when it starts.
-            if (!LeavesToBroker()) DisableScriptDebugger();
-        }
-        InterlockedIncrement(&sharedState->instanceCount);
     }
+    // The stored settings go into the switches when the block was just
+    // made, and never otherwise: they are the user's choices for every
+    // browser of the session. A medium process on switches of its own takes
+    // its user's.
+    if (created || (switches == SessionSwitches::None && !low)) LoadSettingsInto(sharedState);
+    // A broker writes it when it starts.
+    if (created && !LeavesToBroker()) DisableScriptDebugger();
+    if (shared) {
+        InterlockedIncrement(&sharedState->instanceCount);
+        counted = true;
+    }
+    attachWaits = SessionObjectWaits() - waitsBefore;
     attached = true;
 
-    // Every process has its hidden window, which receives what the icon and
-    // other threads send; the icon itself is loaded when first shown. The
-    // sound file is read when first played. (The window is made here, on
-    // the thread that loaded the library, which already has windows of its
-    // own: a browser window's, or those of the program whose keyboard input
-    // brought the hook; so user32 loads nothing for it.)
-    // A process that leaves the icon to the broker has no use for one.
-    if (LeavesToBroker()) return TRUE;
+    // Every process that shares the session's switches has its hidden
+    // window, which receives what the icon and other threads send; the icon
+    // itself is loaded when first shown. The sound file is read when first
+    // played. (The window is made here, on the thread that loaded the
+    // library, which already has windows of its own: a browser window's, or
+    // those of the program whose keyboard input brought the hook; so user32
+    // loads nothing for it.) A process that leaves the icon to the broker
+    // has no use for one.
+    if (!shared || LeavesToBroker()) return TRUE;
     TrayIcon& tray = TheTrayIcon();
     tray.Install(instance, nullptr, TrayCallbackMessage, kBlockingTooltip, nullptr, TrayIconId, TRUE);
-    // The first process shows the icon at once, whatever is stored (the
-    // next browser event applies that), but not from here: showing it
+    // The first process brings the icon in line with the stored settings
+    // at once, hidden if the user hid it, but not from here: showing it
     // loads the shell and calls the notification area, neither of which
     // may happen under the loader lock. The window's thread does it once
     // attach is over.
-    if (first) PostMessageA(tray.HiddenWindow(), TrayVisibilityMessage, 1, 0);
+    if (created) PostMessageA(tray.HiddenWindow(), TraySyncMessage, 0, 0);
     return TRUE;
 }
 
 void DetachProcess(bool processTerminating) {
     if (!attached) return;
     attached = false;
-    InterlockedDecrement(&sharedState->instanceCount);
+    if (counted) InterlockedDecrement(&sharedState->instanceCount);
     // The hook's hand-over: the owner takes its hook away with it (Windows
     // would when its thread ends; Wine would keep it), and the next process
     // that loads the library, or the next browser event in a process that
@@ -179,11 +184,18 @@ void DetachProcess(bool processTerminating) {
 
 void AdoptOrphanedHookAndTray() noexcept {
     if (!attached) return;
+    const bool low = ActsAtLowIntegrity();
+    if (low) RefreshLowSwitches();
+    const SessionSwitches switches = CurrentSessionSwitches();
+    // A medium process on switches of its own has no session to take part in.
+    if (switches == SessionSwitches::None && !low) return;
     // Where the broker holds the hook and the icon, one is started when
     // none runs (a killed one, or the first), unless Exit switched the
     // blocker off. Should none stay, a browser at medium integrity takes
     // them back below.
-    if (sharedState->helperActive && LeavesToBroker()) EnsureBroker();
+    if (sharedState->helperActive && LeavesToBroker() && EnsureBroker() == BrokerStatus::Running)
+        FlushSessionLog();
+    if (switches != SessionSwitches::Shared) return;
     if (ClaimHook()) SetClaimedHook(moduleInstance);
     TrayIcon& tray = TheTrayIcon();
     // One that left the icon to a broker, and gave up on it, makes its

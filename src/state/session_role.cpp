@@ -3,13 +3,23 @@
 #include "state/shared_state.h"
 
 namespace korvane {
+namespace {
+volatile LONG waits = 0;
+}  // namespace
+
+DWORD WaitForSessionObject(HANDLE object, DWORD timeout) noexcept {
+    if (timeout != 0) InterlockedIncrement(&waits);
+    return WaitForSingleObject(object, timeout);
+}
+
+LONG SessionObjectWaits() noexcept { return waits; }
 
 bool SessionRole::Open() noexcept {
     if (mutex_) return true;
     try {
         const AnsiString name = SessionObjectName(name_);
         if (name.empty()) return false;
-        mutex_.reset(CreateMutexA(SessionObjectSecurity(), FALSE, name.c_str()));
+        mutex_.reset(CreateMutexA(SessionObjectSecurity(SessionAccess::LowNone), FALSE, name.c_str()));
     } catch (...) {
         return false;
     }
@@ -26,7 +36,7 @@ SessionRole::Claim SessionRole::TryClaim() noexcept {
     if (!mutex_) return Claim::Refused;
     if (HeldHere()) return Claim::Held;
     // Never released: the system abandons it when this thread ends.
-    const DWORD waited = WaitForSingleObject(mutex_.get(), 0);
+    const DWORD waited = WaitForSessionObject(mutex_.get(), 0);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return Claim::Refused;
     if (slot_ != TLS_OUT_OF_INDEXES) TlsSetValue(slot_, reinterpret_cast<void*>(1));
     thread_ = GetCurrentThreadId();
@@ -35,7 +45,7 @@ SessionRole::Claim SessionRole::TryClaim() noexcept {
 
 bool SessionRole::HeldByAnyone() noexcept {
     if (!mutex_ || HeldHere()) return true;
-    const DWORD waited = WaitForSingleObject(mutex_.get(), 0);
+    const DWORD waited = WaitForSessionObject(mutex_.get(), 0);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return true;
     // Free: let go of it again, for the thread that is to hold it.
     ReleaseMutex(mutex_.get());

@@ -15,6 +15,13 @@
 
 namespace korvane {
 
+// Waits for a session object at most timeout milliseconds. Each wait that
+// may take time (a timeout other than 0) is counted, so that tests can show
+// that loading the library never waits for an object another process may
+// hold (SessionObjectWaits, KorvaneAttachWaits in module/dllmain.cpp).
+DWORD WaitForSessionObject(HANDLE object, DWORD timeout) noexcept;
+LONG SessionObjectWaits() noexcept;
+
 class SessionRole {
 public:
     // name: the mutex's name inside the session's namespace; a literal.

@@ -3,6 +3,7 @@
 #include "base/ansi_string.h"
 #include "base/lock.h"
 #include "base/unique_resource.h"
+#include "state/session_namespace.h"
 #include "state/settings.h"
 #include "resource.h"
 
@@ -37,56 +38,65 @@ SharedState InitialSharedState() noexcept {
 
 namespace {
 
-// The switches of a process that has not opened its session's block.
+// The switches of a process that has not opened its session's block, and
+// in a low process the copy it reads the block into.
 SharedState localSharedState = {{0}, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, {0}};
 
 char sessionObjectPrefix[kSessionPrefixSize] = "Local\\";
 
-// Owns the security descriptor of the session's objects for the life of
-// the process: it is built when first asked for, once, and handed to every
-// create call. (Built under a lock of its own rather than as a function's
-// static: that would bring the C++ runtime's guard for statics, and its
-// thread primitives, into every process the hook reaches.)
+// Owns the security descriptors of the session's objects for the life of
+// the process: each is built when first asked for, once, and handed to
+// every create call. (Built under a lock of its own rather than as a
+// function's static: that would bring the C++ runtime's guard for statics,
+// and its thread primitives, into every process the hook reaches.)
 class SessionSecurity {
 public:
-    SECURITY_ATTRIBUTES* Attributes() noexcept {
+    SECURITY_ATTRIBUTES* Attributes(SessionAccess access) noexcept {
+        const int kind = static_cast<int>(access);
         ScopedLock hold(lock_);
-        if (!built_) {
-            built_ = true;
-            Build();
+        if (!built_[kind]) {
+            built_[kind] = true;
+            Build(kind);
         }
-        return descriptor_ ? &attributes_ : nullptr;
+        return descriptors_[kind] ? &attributes_[kind] : nullptr;
     }
 
 private:
-    void Build() noexcept;
+    void Build(int kind) noexcept;
 
+    static constexpr int kKinds = 3;
     CriticalSection lock_;
-    bool built_ = false;
-    UniqueLocal descriptor_;
-    SECURITY_ATTRIBUTES attributes_{};
+    bool built_[kKinds] = {};
+    UniqueLocal descriptors_[kKinds];
+    SECURITY_ATTRIBUTES attributes_[kKinds] = {};
 };
 
-void SessionSecurity::Build() noexcept {
+void SessionSecurity::Build(int kind) noexcept {
     try {
         const AnsiString user = UserSidText();
         if (user.empty()) return;
         // Full access for the system and the user, nobody else. The label
-        // lets a browser at low integrity (Protected Mode) write to what a
-        // program at medium integrity made; systems without integrity
-        // levels do not know it, and get the same without it.
+        // is what a process of the user at a lower level may do: a low one
+        // writes the pipe and the log (what a medium process made is closed
+        // to it for writing otherwise), reads the switches, and cannot open
+        // the mutexes at all (waiting on one needs no right to write, so a
+        // low process could otherwise hold it). The explicit medium level
+        // keeps an elevated process's objects open to the medium ones.
+        // Systems without integrity levels do not know labels, and get the
+        // same without one.
         static const char kDacl[] = "D:P(A;;GA;;;SY)(A;;GA;;;";
-        static const char kLowLabel[] = ")S:(ML;;NW;;;LW)";
+        static const char* const kLabels[kKinds] = {")S:(ML;;NW;;;LW)", ")S:(ML;;NW;;;ME)",
+                                                    ")S:(ML;;NWNRNX;;;ME)"};
         for (int withLabel = 1; withLabel >= 0; --withLabel) {
-            const char* tail = withLabel ? kLowLabel : ")";
+            const char* tail = withLabel ? kLabels[kind] : ")";
             const AnsiString sddl = Concatenate({kDacl, user, tail});
             PSECURITY_DESCRIPTOR descriptor = nullptr;
             if (ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                                      &descriptor, nullptr)) {
-                descriptor_.reset(descriptor);
-                attributes_.nLength = sizeof attributes_;
-                attributes_.lpSecurityDescriptor = descriptor;
-                attributes_.bInheritHandle = FALSE;
+                descriptors_[kind].reset(descriptor);
+                attributes_[kind].nLength = sizeof attributes_[kind];
+                attributes_[kind].lpSecurityDescriptor = descriptor;
+                attributes_[kind].bInheritHandle = FALSE;
                 return;
             }
         }
@@ -98,9 +108,48 @@ void SessionSecurity::Build() noexcept {
 SessionSecurity sessionSecurity;
 
 // The session's block stays mapped until the process ends: the code of
-// every thread reads it through sharedState->
+// every thread reads it through sharedState-> (in a low process, through
+// the copy that RefreshSharedState keeps).
 UniqueHandle sessionMapping;
 UniqueView sessionView;
+SessionSwitches volatile sessionSwitches = SessionSwitches::None;
+CriticalSection refreshLock;
+
+// Fills a block just made. Field by field, and the count of processes left
+// alone: a process that opened the block in the moment between its making
+// and this has counted itself already.
+void FillInitialValues(SharedState& block) noexcept {
+    const SharedState initial = InitialSharedState();
+    block.keyboardHook = initial.keyboardHook;
+    block.trayIconSynced = initial.trayIconSynced;
+    block.popupsAllowed = initial.popupsAllowed;
+    block.trayIconHidden = initial.trayIconHidden;
+    block.popupOverride = initial.popupOverride;
+    block.soundOn = initial.soundOn;
+    block.flashOn = initial.flashOn;
+    block.soundIsBeep = initial.soundIsBeep;
+    block.blockBannerAds = initial.blockBannerAds;
+    block.hookOwnerProcess = initial.hookOwnerProcess;
+    block.hookOwnerThread = initial.hookOwnerThread;
+    block.trayIconWindow = initial.trayIconWindow;
+}
+
+// The block's values into the copy, but for what the process keeps itself.
+void CopySessionFields(const volatile SharedState& from, SharedState& to) noexcept {
+    to.keyboardHook.value = from.keyboardHook.value;
+    to.popupsAllowed = from.popupsAllowed;
+    to.trayIconHidden = from.trayIconHidden;
+    to.soundOn = from.soundOn;
+    to.flashOn = from.flashOn;
+    to.soundIsBeep = from.soundIsBeep;
+    to.blockBannerAds = from.blockBannerAds;
+    to.instanceCount = from.instanceCount;
+    to.helperActive = from.helperActive;
+    to.hookOwnerProcess = from.hookOwnerProcess;
+    to.hookOwnerThread = from.hookOwnerThread;
+    to.trayIconWindow.value = from.trayIconWindow.value;
+    to.savedChanges = from.savedChanges;
+}
 
 }  // namespace
 
@@ -126,10 +175,22 @@ void SetSessionObjectPrefix(const char* prefix) noexcept {
 }
 
 AnsiString SessionObjectName(const char* name) {
+    switch (CurrentSessionNamespace()) {
+        case SessionNamespace::Private:
+            return Concatenate({"Korvane\\", name});
+        case SessionNamespace::Missing:
+            // Not made yet: nothing of the session is there, and nothing is
+            // looked for in "Local\", where a low process could have made it.
+            return AnsiString();
+        case SessionNamespace::Local:
+            break;
+    }
     return Concatenate({sessionObjectPrefix, name});
 }
 
-SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept { return sessionSecurity.Attributes(); }
+SECURITY_ATTRIBUTES* SessionObjectSecurity(SessionAccess access) noexcept {
+    return sessionSecurity.Attributes(access);
+}
 
 const char* SessionObjectPrefix() noexcept { return sessionObjectPrefix; }
 
@@ -149,25 +210,48 @@ AnsiString UserSidText() {
     return AnsiString(text);
 }
 
-bool MapSessionSharedState(bool* created) {
+SessionSwitches MapSessionSharedState(bool mayCreate, bool* created) {
     *created = false;
-    if (sessionView) return true;
+    if (sessionView) return sessionSwitches;
+    // Not there yet: a low process finds the block once a medium one made
+    // its session's namespace and the block in it.
+    if (CurrentSessionNamespace() == SessionNamespace::Missing &&
+        OpenSessionNamespace(SystemNamespaceCalls(), false) != SessionNamespace::Private)
+        return SessionSwitches::None;
     const AnsiString name = SessionObjectName(kSharedStateObjectName);
-    if (name.empty()) return false;
-    UniqueHandle mapping(CreateFileMappingA(INVALID_HANDLE_VALUE, SessionObjectSecurity(),
-                                            PAGE_READWRITE, 0, sizeof(SharedState), name.c_str()));
-    if (!mapping) return false;
-    const bool made = GetLastError() != ERROR_ALREADY_EXISTS;
-    UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0,
-                                  sizeof(SharedState)));
-    if (!view) return false;
+    if (name.empty()) return SessionSwitches::None;
+    UniqueHandle mapping(mayCreate ? CreateFileMappingA(INVALID_HANDLE_VALUE,
+                                                        SessionObjectSecurity(SessionAccess::LowReads),
+                                                        PAGE_READWRITE, 0, sizeof(SharedState), name.c_str())
+                                   : OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str()));
+    if (!mapping) return SessionSwitches::None;
+    const bool made = mayCreate && GetLastError() != ERROR_ALREADY_EXISTS;
+    UniqueView view(MapViewOfFile(mapping.get(), mayCreate ? FILE_MAP_READ | FILE_MAP_WRITE : FILE_MAP_READ,
+                                  0, 0, sizeof(SharedState)));
+    if (!view) return SessionSwitches::None;
     auto* block = static_cast<SharedState*>(view.get());
-    if (made) *block = InitialSharedState();
-    *created = made;
     sessionMapping = std::move(mapping);
     sessionView = std::move(view);
+    if (!mayCreate) {
+        // The process keeps its copy, and never holds a pointer it could
+        // write through into the block.
+        sessionSwitches = SessionSwitches::ReadOnly;
+        RefreshSharedState();
+        return SessionSwitches::ReadOnly;
+    }
+    if (made) FillInitialValues(*block);
+    *created = made;
     sharedState.Bind(block);
-    return true;
+    sessionSwitches = SessionSwitches::Shared;
+    return SessionSwitches::Shared;
+}
+
+SessionSwitches CurrentSessionSwitches() noexcept { return sessionSwitches; }
+
+void RefreshSharedState() noexcept {
+    if (sessionSwitches != SessionSwitches::ReadOnly) return;
+    ScopedLock hold(refreshLock);
+    CopySessionFields(*static_cast<const volatile SharedState*>(sessionView.get()), localSharedState);
 }
 
 HINSTANCE moduleInstance = nullptr;

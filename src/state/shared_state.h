@@ -30,7 +30,9 @@ struct SharedHandle {
 // their own. It starts from the initial values whenever no process of the
 // session has it. Every switch is changed by a single store of a whole
 // field, hence volatile: another process may change any field at any time,
-// and each read must go to memory.
+// and each read must go to memory. Processes at medium integrity and above
+// read and write it; a low one (Protected Mode) may only read it, and keeps
+// a copy of its own (see SessionSwitches below).
 struct SharedState {
     SharedHandle<HHOOK> keyboardHook; // global keyboard hook, set by the first instance
     volatile BYTE trayIconSynced;     // 0: the next browser event re-applies the tray state
@@ -41,9 +43,10 @@ struct SharedState {
     volatile BYTE flashOn;
     volatile BYTE soundIsBeep;        // 1: speaker beep, 0: the wave file
     volatile BYTE blockBannerAds;
-    // Processes that have the library loaded (a killed one stays counted
-    // while the block lives). With the block's own making, it tells the
-    // session's first process; who owns the hook is decided elsewhere.
+    // Processes at medium integrity or above that have the library loaded
+    // (a killed one stays counted while the block lives; a low one may not
+    // count itself). The session's first process is the one that made the
+    // block; who owns the hook is decided elsewhere.
     volatile LONG instanceCount;
     volatile LONG helperActive;       // program-wide on switch, cleared by the tray menu's Exit
     // The process and thread that hold the keyboard hook, for tests and
@@ -56,9 +59,10 @@ struct SharedState {
     // The hidden tray window that shows the session's icon, for the other
     // processes to send what changes the icon to. Which window that is is
     // decided by a named mutex its thread holds (tray/tray_icon.h); this
-    // only says where it is, and any process of the user may write it, so
-    // only the tray's own messages, which carry nothing but small numbers,
-    // are ever sent there.
+    // only says where it is. Only the tray's own messages, which carry
+    // nothing but small numbers, are sent there, and only once the window is
+    // known for one of this library's tray windows: where there is no
+    // private namespace, a low process could have written the block.
     SharedHandle<HWND> trayIconWindow;
     // Counts the saves of the white list and of the wave file's setting.
     // Processes that leave the saving to the broker read both, and follow
@@ -107,8 +111,9 @@ private:
 
 extern SharedStateHandle sharedState;
 
-// Named objects of one logon session are made in its own namespace,
-// "Local\".
+// Named objects of one logon session are made in its private namespace
+// where the system has one (state/session_namespace.h), else in the
+// session's own, "Local\".
 constexpr char kSessionObjectPrefix[] = "Local\\";
 constexpr char kSharedStateObjectName[] = "Korvane.SharedState";
 
@@ -124,10 +129,12 @@ constexpr size_t kSessionPrefixSize = 32;
 // when it is not set).
 const char* SessionObjectPrefixFor(const char* environmentValue) noexcept;
 
-// Sets the prefix that SessionObjectName puts in front of every name (at
-// attach, before any named object is made).
+// Sets the prefix that tells this session from others (at attach, before
+// any named object is made).
 void SetSessionObjectPrefix(const char* prefix) noexcept;
-// prefix + name; empty when there is no memory for it.
+// The name of a session object: in the private namespace "Korvane\\" +
+// name, else prefix + name; empty while the private namespace is not made
+// yet, or when there is no memory for it.
 AnsiString SessionObjectName(const char* name);
 // The prefix itself ("Local\\" unless a test chose another).
 const char* SessionObjectPrefix() noexcept;
@@ -135,19 +142,40 @@ const char* SessionObjectPrefix() noexcept;
 // The text form of the process user's SID ("S-1-5-21-..."), or empty.
 AnsiString UserSidText();
 
-// The security the session's named objects are made with: the user and
-// the system only, and writable from a low integrity level, where a
-// browser in Protected Mode runs. Null (the default security) where the
-// system cannot describe that.
-SECURITY_ATTRIBUTES* SessionObjectSecurity() noexcept;
+// Who besides the user and the system may do what with a session object.
+// Every object's list admits the user and the system alone; the mandatory
+// label decides what a process of the user at low integrity (a browser in
+// Protected Mode) may do (systems without integrity levels ignore it).
+enum class SessionAccess {
+    LowWrites,  // the broker's pipe, the session's log: a low process writes them
+    LowReads,   // the switches, the private namespace: a low process may read only
+    LowNone,    // the owners' and the broker's mutexes: a low process may not even wait on them
+};
+// The security a session object is made with. Null (the default security)
+// where the system cannot describe that.
+SECURITY_ATTRIBUTES* SessionObjectSecurity(SessionAccess access) noexcept;
 
-// Opens the session's block, creating it with the initial values when no
-// process of the session has it (*created is then set), and binds
-// sharedState to it for the rest of the process's life. The caller holds
-// the instance lock, so a block is never read before its creator has
-// filled it. False when the block can be neither created nor opened;
-// sharedState is then unchanged.
-bool MapSessionSharedState(bool* created);
+// Binds sharedState to the session's block, and says how.
+enum class SessionSwitches {
+    None,      // no block: not there yet for a low process, or not open to
+               // this one (another account's, or a name taken by another
+               // object); the process goes on with switches of its own
+    Shared,    // the block itself, read and written
+    ReadOnly,  // a low process: a copy of the block, refreshed from it
+};
+// A process at medium integrity or above (mayCreate) opens the session's
+// block or creates it with the initial values (*created is then set); a low
+// one only opens what such a process made, for reading. Never waits: a
+// block opened while its creator still fills it shows its values a moment
+// later. Once bound, stays bound for the life of the process.
+SessionSwitches MapSessionSharedState(bool mayCreate, bool* created);
+// How the process is bound (None before MapSessionSharedState).
+SessionSwitches CurrentSessionSwitches() noexcept;
+// In a low process bound ReadOnly: takes the block's current values into
+// the process's copy, all but what the process keeps for itself (the
+// override of its own Ctrl and Shift and of its pages, and whether it
+// synchronised its tray). Elsewhere does nothing.
+void RefreshSharedState() noexcept;
 
 // The values sharedState holds when the first process maps it.
 SharedState InitialSharedState() noexcept;

@@ -21,6 +21,20 @@ SystemLibrary shell32("shell32.dll");
 
 SessionRole iconOwner(kTrayIconOwnerName);
 
+// Whether a window that the shared block names is a tray window of this
+// library: of our class, registered by a module at this library's address.
+// Processes load the library at one address (they share its image), and
+// only a window made by it, or one a program made to look so, passes: no
+// program's window of its own is ever sent our private messages, whatever
+// the block was made to say. (A copy of the library at another address, as
+// a 64-bit one would be, is not recognised: its icon is then not reached.)
+bool IsOurTrayWindow(HWND window) noexcept {
+    char name[sizeof TrayIconClassName + 1] = {};
+    return GetClassNameA(window, name, sizeof name) > 0 &&
+           std::strcmp(name, TrayIconClassName) == 0 &&
+           reinterpret_cast<HMODULE>(GetClassLongPtrA(window, GCLP_HMODULE)) == moduleInstance;
+}
+
 class RealPlatform final : public TrayPlatform {
 public:
     BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data) override {
@@ -42,7 +56,11 @@ public:
         return true;
     }
     HWND IconOwnerWindow() override {
-        return iconOwner.IsOpen() ? static_cast<HWND>(sharedState->trayIconWindow) : nullptr;
+        if (!iconOwner.IsOpen()) return nullptr;
+        // A window that has gone is named still: nothing receives what is
+        // posted to it, and the shell's leftover icon of it is removed.
+        const HWND window = sharedState->trayIconWindow;
+        return !window || !IsWindow(window) || IsOurTrayWindow(window) ? window : nullptr;
     }
     bool IconHeldElsewhere() override {
         return iconOwner.IsOpen() && !iconOwner.HeldHere() && iconOwner.HeldByAnyone();

@@ -1,8 +1,11 @@
 #include "whitelist/whitelist_store.h"
 
+#include <shlobj.h>
+
 #include <cstring>
 #include <new>
 
+#include "base/system_library.h"
 #include "base/unique_resource.h"
 #include "state/module_path.h"
 #include "state/shared_state.h"
@@ -23,6 +26,10 @@ constexpr ULONGLONG kStaleTempAge = 10ull * 60 * 10000000;  // in 100 ns
 // milliseconds, or half a second while an editor holds the list.
 constexpr DWORD kListLockWaitMs = 5000;
 constexpr DWORD kListLockPollMs = 10;
+
+// The shell, for the common application data folder; loaded when the list's
+// path is first needed, never at load.
+SystemLibrary shell32("shell32.dll");
 
 bool IsMissing(DWORD error) noexcept {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -222,8 +229,24 @@ WhiteListStore::WhiteListStore(const char* directory) {
     }
 }
 
+AnsiString WhiteListDirectory() {
+    using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+    char common[MAX_PATH] = {};
+    const auto folderPath = shell32.Find<FolderPath>("SHGetFolderPathA");
+    if (folderPath && SUCCEEDED(folderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
+        AnsiString folder = Concatenate({common, "\\", kWhiteListFolderName, "\\"});
+        // A real folder: a link planted in its place would lead the saves
+        // of every user elsewhere.
+        const DWORD attributes = GetFileAttributesA(folder.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return folder;
+    }
+    return LibraryDirectory();
+}
+
 AnsiString WhiteListStore::PathOf(const char* fileName) const {
-    AnsiString directory = directory_.empty() ? LibraryDirectory() : directory_;
+    AnsiString directory = directory_.empty() ? WhiteListDirectory() : directory_;
     if (directory.empty()) return AnsiString();
     const size_t nameLength = std::strlen(fileName);
     AnsiString path;

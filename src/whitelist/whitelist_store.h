@@ -1,5 +1,5 @@
 // The user's list of sites and addresses whose popups are always let through,
-// and its file "WhiteList.txt" beside the library.
+// and its file "WhiteList.txt", which every user of the machine shares.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +30,18 @@ constexpr char kWhiteListBackupSuffix[] = ".bak";
 // (see ListLock in whitelist_store.cpp); gone when no process holds it.
 constexpr char kWhiteListLockName[] = "WhiteList.lock";
 
+// The folder that holds the list, with its trailing backslash: "Vantrell" in
+// the machine's common application data folder ("ProgramData"), a folder
+// of its own that users may write and that holds no program (setup makes
+// it, with that list of rights). Where there is no such folder, as when the
+// library was registered with regsvr32 alone, the list is where it always
+// was, beside the library: the library never makes the folder itself (made
+// by a user, it would be that user's, closed to the others' saves). Found
+// at every use: setup may make it while browsers run. Empty when neither
+// can be found.
+AnsiString WhiteListDirectory();
+constexpr char kWhiteListFolderName[] = "Vantrell";
+
 // Opens the list file for reading the way every reader must: sharing read,
 // write and delete, so that a reader never makes another process's save
 // fail.
@@ -46,8 +58,8 @@ HANDLE OpenWhiteListForReading(const char* path) noexcept;
 class WhiteListStore {
 public:
     // directory: the folder that holds the file, with or without a trailing
-    // backslash. Empty: the folder of the loaded "Korvane.dll", found when
-    // the path is first needed.
+    // backslash. Empty: WhiteListDirectory(), found whenever the path is
+    // needed.
     explicit WhiteListStore(const char* directory = nullptr);
     virtual ~WhiteListStore() = default;
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel/broker_channel.h"
@@ -89,7 +90,7 @@ std::vector<std::string> HostileMessages() {
             messages.push_back(bytes);
     }
     for (unsigned version : {0u, 2u, 0xFFFFu}) add(version, 1, 0, address());
-    for (unsigned kind = 4; kind < 200; ++kind) add(1, kind, 0, address());  // kinds never made
+    for (unsigned kind = 5; kind < 200; ++kind) add(1, kind, 0, address());  // kinds never made
     for (long lie = -20; lie <= 20; ++lie) add(1, 1, lie ? lie : 0x7FFFFFFF, address());  // a length that lies
     for (size_t length : {2084u, 2085u, 4096u, 65536u, 1048576u}) add(1, 1, 0, address(length));  // over-long
     for (int i = 0; i < 100; ++i) add(1, 1, 0, address(2084 + next() % 18000));
@@ -99,7 +100,7 @@ std::vector<std::string> HostileMessages() {
         add(1, 1, 0, text);
     }
     for (size_t length = 1; length <= 100; ++length)  // a payload where none is taken
-        for (unsigned kind : {2u, 3u}) add(1, kind, 0, address(length).substr(0, length));
+        for (unsigned kind : {2u, 3u, 4u}) add(1, kind, 0, address(length).substr(0, length));
     for (int i = 0; i < 100; ++i) {  // cut short, or two in one write
         const std::string whole = Message(1, 1, 30, address(30));
         messages.push_back(i % 5 ? whole.substr(0, whole.size() - 1 - next() % 20) : whole + whole);
@@ -119,10 +120,11 @@ TEST(BrokerProgram, OnePerUserAndSessionAtMediumIntegrityEndedByStop) {
     ASSERT_EQ(broker.id(), test::WaitForBroker());
     ChildProcess second("\"" + BrokerProgram() + "\"");
     EXPECT_EQ(0, second.Wait(15000));  // a second one of the session ends at once
-    EXPECT_TRUE(SendToBroker(BrokerMessageKind::PopupStateChanged));
+    const std::string serving = "http://serving.example/";
+    EXPECT_TRUE(WriteRaw(Message(1, 1, serving.size(), serving)));
     EXPECT_EQ(0, StopBrokers());
     EXPECT_EQ(0, broker.Wait(0));
-    EXPECT_FALSE(SendToBroker(BrokerMessageKind::PopupStateChanged));
+    EXPECT_FALSE(WriteRaw(Message(1, 1, serving.size(), serving)));
 }
 
 // Anything a process of the user can write into the pipe, more than a
@@ -207,12 +209,15 @@ protected:
         test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
         test::WriteDwordValue(HKEY_CURRENT_USER, kSettingsKey, kFlashValue, 1);
         ASSERT_EQ(0, test::RunProcess("regsvr32 /s \"" + folder_->File("Korvane.dll") + "\""));
+        // What setup writes: without it the low browsers would not start it.
+        test::SetBrokerElevationPolicy(folder_->path());
         for (const char* page : {"news.example/index.html", "ads.example/pop.html", "ads.example/pop2.html",
                                  "tide.example/pop.html", "ads.example/elsewhere.html"})
             test::WriteSitePage(folder_->File("site\\"), page, "<html><body>Page</body></html>");
     }
     static void TearDownTestSuite() {
         StopBrokers();
+        test::SetBrokerElevationPolicy("");
         test::RunProcess("regsvr32 /u /s \"" + folder_->File("Korvane.dll") + "\"");
         test::DeleteKeyTree(HKEY_CURRENT_USER, kSettingsKey);
         delete folder_;
@@ -267,9 +272,10 @@ bool Logged(DWORD broker, const std::string& url) {
 
 TEST_F(BrokerSession, LowBrowsersLeaveTheHookTheIconTheLogAndEveryWriteToTheBroker) {
     // The first event starts it: a popup blocked before it serves waits in
-    // the session's block, which the browser keeps while it lives.
+    // the browser until its next event finds the session's log, which the
+    // broker made (a low process may not make it).
     ASSERT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
-                         "wait 1500\n"));
+                         "wait 1500\nload w1 http://news.example/index.html\n"));
     const DWORD broker = test::WaitForBroker();
     ASSERT_NE(0u, broker);
     EXPECT_TRUE(WaitUntil([&] { return view_->hookOwnerProcess == broker; }));
@@ -342,7 +348,8 @@ TEST_F(BrokerSession, ABrowserOfAnotherSessionNeverReachesThisBroker) {
     ASSERT_NE(0u, broker);
     // It starts a broker of its own, which logs what it blocked.
     ASSERT_EQ(0, Browsed("script-open w1 http://ads.example/elsewhere.html\n"
-                         "expect blocked http://ads.example/elsewhere.html\nwait 1500\n",
+                         "expect blocked http://ads.example/elsewhere.html\nwait 1500\n"
+                         "load w1 http://news.example/index.html\n",
                          "Local\\KorvaneOtherSession"));
     const DWORD other = test::WaitForBroker(broker);
     ASSERT_NE(0u, other);
@@ -350,6 +357,55 @@ TEST_F(BrokerSession, ABrowserOfAnotherSessionNeverReachesThisBroker) {
     const auto lines = test::BlockedPopupsShownBy(broker);
     EXPECT_EQ(0, std::count(lines.begin(), lines.end(), "http://ads.example/elsewhere.html"));
     Kill(other);
+}
+
+// Pipe names are one namespace for the whole machine: a program that made
+// the broker's name first, and holds the broker's mutex so that browsers
+// take it for a running broker, hears nothing from them: its process is no
+// broker of ours. (Windows would also make the real broker fail rather than
+// serve beside it; Wine lets it, so no real broker runs here.)
+TEST_F(BrokerSession, AProgramThatTookTheBrokersNameFirstHearsNothing) {
+    StopBrokers();
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, BrokerMutexName().c_str());
+    HANDLE pipe = CreateNamedPipeA(BrokerPipeName(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    volatile bool stop = false;
+    int connections = 0;
+    size_t heard = 0;
+    std::thread impostor([&] {
+        while (!stop) {
+            if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) break;
+            ++connections;
+            char buffer[4096];
+            DWORD got = 0;
+            while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) || GetLastError() == ERROR_MORE_DATA)
+                heard += got;
+            DisconnectNamedPipe(pipe);
+        }
+    });
+    // The browser would tell the broker of the popup it blocked.
+    EXPECT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"));
+    stop = true;
+    CloseHandle(CreateFileA(BrokerPipeName(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    impostor.join();
+    EXPECT_LE(2, connections);  // the browser's, then this program's own to end the loop
+    EXPECT_EQ(0u, heard);
+    EXPECT_EQ(0u, test::BrokerProcess());
+    CloseHandle(pipe);
+    CloseHandle(mutex);
+}
+
+// Without the elevation policy that names the broker, Protected Mode would
+// ask the user whether to let it run, from every tab process: a browser
+// there starts none, and blocks on.
+TEST_F(BrokerSession, WithoutItsElevationPolicyAProtectedModeBrowserStartsNoBroker) {
+    StopBrokers();
+    test::SetBrokerElevationPolicy("");
+    EXPECT_EQ(0, Browsed("script-open w1 http://ads.example/pop.html\nexpect blocked http://ads.example/pop.html\n"
+                         "wait 1000\nload w1 http://news.example/index.html\n"));
+    EXPECT_EQ(0u, test::BrokerProcess());
+    test::SetBrokerElevationPolicy(folder_->path());
 }
 
 TEST_F(BrokerSession, ExitEndsTheBrokerUntilAProgramLoadsTheLibraryAgain) {

@@ -29,3 +29,19 @@ TEST(BrokerNames, EachUserAndSessionHasItsOwnPipe) {
     EXPECT_FALSE(IsBrokerProgramPath("C:\\x\\MyKorvaneBroker.exe"));
     EXPECT_FALSE(IsBrokerProgramPath(nullptr));
 }
+
+// Protected Mode starts the broker silently only where its elevation
+// policy names this program in this folder with Policy 3.
+TEST(BrokerNames, OnlyAPolicyNamingThisFolderStartsTheBrokerSilently) {
+    const char* folder = "C:\\Program Files\\Vantrell\\";
+    const char* path = "C:\\Program Files\\Vantrell";
+    EXPECT_TRUE(ElevationPolicyStartsSilently("KorvaneBroker.exe", path, 3, folder));
+    EXPECT_TRUE(ElevationPolicyStartsSilently("korvanebroker.EXE", "c:\\program files\\vantrell\\", 3, folder));
+    for (unsigned long policy : {0ul, 1ul, 2ul, 4ul})  // refused, at low, the user asked
+        EXPECT_FALSE(ElevationPolicyStartsSilently("KorvaneBroker.exe", path, policy, folder)) << policy;
+    for (const char* other : {"C:\\Program Files\\Vantrel", "C:\\Program Files\\Vantrell\\Sub", ""})
+        EXPECT_FALSE(ElevationPolicyStartsSilently("KorvaneBroker.exe", other, 3, folder)) << other;
+    for (const char* name : {"KorvaneBroker.exe ", "Korvane.dll", ""})
+        EXPECT_FALSE(ElevationPolicyStartsSilently(name, path, 3, folder)) << name;
+    EXPECT_FALSE(ElevationPolicyStartsSilently(nullptr, path, 3, folder));
+}

@@ -63,14 +63,17 @@ const char kPendingOperations[] = "PendingFileRenameOperations";
 const std::string kRegsvr32Defaults = "Software\\Wine\\AppDefaults\\regsvr32.exe";
 const std::string kRegsvr32Overrides = kRegsvr32Defaults + "\\DllOverrides";
 
-std::string ProgramFiles() {
+std::string ShellFolder(int csidl) {
     char path[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
+    SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
     return path;
 }
 
-const std::string kFolder = ProgramFiles() + "\\Vantrell";
+const std::string kFolder = ShellFolder(CSIDL_PROGRAM_FILES) + "\\Vantrell";
 std::string Installed(const std::string& name) { return kFolder + "\\" + name; }
+// The white list's own folder, which no program of ours is in.
+const std::string kDataFolder = ShellFolder(CSIDL_COMMON_APPDATA) + "\\Vantrell";
+std::string Data(const std::string& name) { return kDataFolder + "\\" + name; }
 const std::string kLibrary = Installed("Korvane.dll");
 const std::string kBroker = Installed("KorvaneBroker.exe");
 
@@ -337,15 +340,21 @@ UsersRights RightsOfUsers(const std::string& path) {
     return rights;
 }
 
-// Users may save the white list beside the library, but may neither change
-// nor replace the library nor the uninstaller that administrators run.
-void ExpectUsersMaySaveTheWhiteListOnly() {
+// Every file of ours that runs or is loaded lies in a folder only
+// administrators may change; users may save the white list in its own
+// folder, which holds no program; and setup ran nothing elevated from a
+// folder users could write.
+void ExpectOnlyTheWhiteListsFolderOpenToUsers() {
+    const std::string log = ReadFileBytes(LogPath());
+    EXPECT_TRUE(Contains(log, "Stopped the broker on this desktop with "));
+    EXPECT_FALSE(Contains(log, "Stopped the broker on this desktop with " + kFolder));
     if (RunningOnWine()) {
         // Wine keeps no security descriptors for files: it turns a new list
         // into Unix permission bits and makes one up from them when asked.
         // Setup's calls succeed there, which its log shows; the lists
         // themselves are checked on Windows.
-        EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Users may save the white list in " + kFolder));
+        EXPECT_TRUE(Contains(log, "Only administrators may change " + kFolder + "."));
+        EXPECT_TRUE(Contains(log, "Users may save the white list in " + kDataFolder + "."));
         return;
     }
     const ACCESS_MASK change = FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
@@ -356,10 +365,12 @@ void ExpectUsersMaySaveTheWhiteListOnly() {
         EXPECT_NE(0u, file.onItself & FILE_EXECUTE) << name;
     }
     const UsersRights folder = RightsOfUsers(kFolder);
-    EXPECT_NE(0u, folder.onItself & FILE_ADD_FILE);
-    EXPECT_EQ(0u, folder.onItself & FILE_DELETE_CHILD);
-    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_WRITE_DATA | DELETE),
-              folder.onNewFiles & (FILE_WRITE_DATA | DELETE));
+    EXPECT_EQ(0u, folder.onItself & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD));
+    const UsersRights data = RightsOfUsers(kDataFolder);
+    EXPECT_TRUE(data.protectedList);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ADD_FILE | FILE_DELETE_CHILD),
+              data.onItself & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | WRITE_DAC));
+    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_WRITE_DATA | DELETE), data.onNewFiles & (FILE_WRITE_DATA | DELETE));
 }
 
 // Keeps the installed library loaded in another process, as the browser or
@@ -442,6 +453,7 @@ protected:
         if (!defaultsExisted) DeleteKeyTree(HKEY_CURRENT_USER, kRegsvr32Defaults);
         if (FileExists(kLibrary)) RunProcess("regsvr32.exe /u /s \"" + kLibrary + "\"");
         RemoveTree(kFolder);
+        RemoveTree(kDataFolder);
         korvane::test::PurgeProductRegistration();
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell");
@@ -517,11 +529,13 @@ TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
     // Nothing of the user's is created, and nothing waits for a restart.
     EXPECT_EQ((std::vector<std::string>{"Korvane.dll", "KorvaneBroker.exe", "Uninstall.exe"}),
               FolderContents(kFolder));
+    EXPECT_TRUE(FolderContents(kDataFolder).empty());
+    EXPECT_TRUE(FileExists(kDataFolder));
     // The broker runs: setup started it.
     EXPECT_NE(0u, WaitForBroker());
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
     EXPECT_FALSE(Queued(PendingOperations(), NtName(kLibrary + ".new"), "!" + NtName(kLibrary)));
-    ExpectUsersMaySaveTheWhiteListOnly();
+    ExpectOnlyTheWhiteListsFolderOpenToUsers();
 
     const std::string log = ReadFileBytes(LogPath());
     EXPECT_TRUE(Contains(log, "Vantrell 1.52 Setup: "));
@@ -590,19 +604,21 @@ TEST_F(Installer, SilentUninstallWithoutWhiteListLeavesNothing) {
     ExpectNothingRegistered();
     ExpectNothingIn64BitView();
     EXPECT_FALSE(FileExists(kFolder));
+    EXPECT_FALSE(FileExists(kDataFolder));
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Unregistered " + kLibrary + "."));
+    EXPECT_FALSE(Contains(ReadFileBytes(LogPath()), "Stopped the broker on this desktop with " + kFolder));
 }
 
 TEST_F(Installer, TheWhiteListSurvivesReinstallAndRemoval) {
     ASSERT_EQ(kDone, RunSetup());
-    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.txt"), kWhiteList));
+    ASSERT_TRUE(WriteFileBytes(Data("WhiteList.txt"), kWhiteList));
     const DWORD firstBroker = WaitForBroker();
     ASSERT_NE(0u, firstBroker);
 
     // Setup again over the running broker: it is stopped, its program
     // replaced, and a new one started.
     ASSERT_EQ(kDone, RunSetup());
-    EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
+    EXPECT_EQ(kWhiteList, ReadFileBytes(Data("WhiteList.txt")));
     ExpectInstalled();
     const DWORD secondBroker = WaitForBroker();
     EXPECT_NE(0u, secondBroker);
@@ -610,17 +626,18 @@ TEST_F(Installer, TheWhiteListSurvivesReinstallAndRemoval) {
 
     // Saves that did not finish left their temporary files; removal takes
     // them and keeps the list, silently.
-    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.tmp"), "http://half.example/\r\n"));
-    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.0badf00d.tmp"), "http://half.example/\r\n"));
+    ASSERT_TRUE(WriteFileBytes(Data("WhiteList.tmp"), "http://half.example/\r\n"));
+    ASSERT_TRUE(WriteFileBytes(Data("WhiteList.0badf00d.tmp"), "http://half.example/\r\n"));
     ASSERT_EQ(kDone, RunUninstaller());
     ExpectNothingRegistered();
-    EXPECT_EQ(std::vector<std::string>{"WhiteList.txt"}, FolderContents(kFolder));
-    EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
-    EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Kept the white list " + Installed("WhiteList.txt")));
+    EXPECT_FALSE(FileExists(kFolder));
+    EXPECT_EQ(std::vector<std::string>{"WhiteList.txt"}, FolderContents(kDataFolder));
+    EXPECT_EQ(kWhiteList, ReadFileBytes(Data("WhiteList.txt")));
+    EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Kept the white list " + Data("WhiteList.txt")));
 
     // Installed again, the product finds the list where it left it.
     ASSERT_EQ(kDone, RunSetup());
-    EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
+    EXPECT_EQ(kWhiteList, ReadFileBytes(Data("WhiteList.txt")));
     ExpectInstalled();
 }
 
@@ -654,7 +671,7 @@ TEST_F(Installer, FailedRegistrationIsReportedAndNotClaimed) {
 
 TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     ASSERT_EQ(kDone, RunSetup());
-    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.txt"), kWhiteList));
+    ASSERT_TRUE(WriteFileBytes(Data("WhiteList.txt"), kWhiteList));
     // The installed library stands for an older version (written while
     // no broker holds it).
     StopBrokers();
@@ -678,7 +695,7 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
                  "\"" + SystemFolder32() + "\\regsvr32.exe\" /s \"" + kLibrary + "\"");
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Korvane.dll is in use by running programs"));
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Done; Windows must restart to finish."));
-    EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
+    EXPECT_EQ(kWhiteList, ReadFileBytes(Data("WhiteList.txt")));
 
     ASSERT_TRUE(holder.Release());
     if (!MayRestart()) return;
@@ -695,7 +712,67 @@ TEST_F(Installer, AnUpgradeOfALibraryInUseCompletesAtRestart) {
     EXPECT_NE(0u, WaitForBroker());
     EXPECT_TRUE(PendingOperations().empty());
     EXPECT_FALSE(ReadRawValue(HKEY_LOCAL_MACHINE, kRunOnceKey, "Vantrell").present);
-    EXPECT_EQ(kWhiteList, ReadFileBytes(Installed("WhiteList.txt")));
+    EXPECT_EQ(kWhiteList, ReadFileBytes(Data("WhiteList.txt")));
+}
+
+// An older setup kept the list beside the library and let users add files
+// to its folder. The upgrade closes the folder, moves the list (and the
+// backup a save cut short left) to the list's own folder, and removes what
+// users left beside the programs; the broker then saves the list there.
+TEST_F(Installer, AnUpgradeMovesTheListOutAndLeavesOnlyAdministratorsFiles) {
+    ASSERT_EQ(kDone, RunSetup());
+    StopBrokers();
+    RemoveTree(kDataFolder);
+    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.txt"), kWhiteList));
+    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.0000beef.bak"), kWhiteList));
+    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.0000beef.tmp"), "http://half.example/\r\n"));
+    ASSERT_TRUE(WriteFileBytes(Installed("version.dll"), "planted"));
+    ASSERT_TRUE(CreateDirectoryA(Installed("KorvaneBroker.exe.local").c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(Installed("KorvaneBroker.exe.local\\comctl32.dll"), "planted"));
+
+    ASSERT_EQ(kDone, RunSetup());
+    ExpectInstalled();
+    EXPECT_EQ((std::vector<std::string>{"Korvane.dll", "KorvaneBroker.exe", "Uninstall.exe"}),
+              FolderContents(kFolder));
+    EXPECT_EQ((std::vector<std::string>{"WhiteList.0000beef.bak", "WhiteList.txt"}), FolderContents(kDataFolder));
+    EXPECT_EQ(kWhiteList, ReadFileBytes(Data("WhiteList.txt")));
+    const std::string log = ReadFileBytes(LogPath());
+    EXPECT_TRUE(Contains(log, "Moved the white list to " + Data("WhiteList.txt") + "."));
+    EXPECT_TRUE(Contains(log, "Removed " + Installed("version.dll") + ", which setup did not put there."));
+    ExpectOnlyTheWhiteListsFolderOpenToUsers();
+
+    // The White List dialog of the broker that setup started: an entry
+    // added is saved in the list's own folder, with the moved entries.
+    const DWORD broker = WaitForBroker();
+    ASSERT_NE(0u, broker);
+    PostMessageA(korvane::test::TrayWindowOf(broker), WM_COMMAND, 32786, 0);
+    HWND list = korvane::test::DialogOf(broker, "Vantrell White List");
+    ASSERT_NE(nullptr, list);
+    PostMessageA(list, WM_COMMAND, 228, 0);
+    HWND editor = korvane::test::DialogOf(broker, "Vantrell Web Site Editor");
+    ASSERT_NE(nullptr, editor);
+    SendMessageA(GetDlgItem(editor, 232), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tide.example"));
+    PostMessageA(editor, WM_COMMAND, 233, 0);
+    ASSERT_TRUE(korvane::test::WaitUntil([editor] { return !IsWindow(editor); }, 10000));
+    PostMessageA(list, WM_COMMAND, 220, 0);
+    ASSERT_TRUE(korvane::test::WaitUntil([list] { return !IsWindow(list); }, 10000));
+    EXPECT_TRUE(Contains(ReadFileBytes(Data("WhiteList.txt")), "http://tide.example\r\n"));
+    EXPECT_TRUE(Contains(ReadFileBytes(Data("WhiteList.txt")), "http://popups.example/\r\n"));
+}
+
+// "Tray Icon" = 1: the broker that the logon starts is the session's first
+// process, and never shows the icon.
+TEST_F(Installer, ALogonWithTheIconHiddenShowsNoIcon) {
+    if (!CanRestart()) GTEST_SKIP() << "needs Wine's logon (wineboot)";
+    ASSERT_EQ(kDone, RunSetup());
+    StopBrokers();
+    const std::string settings = "Software\\Vantrell\\BHO";
+    korvane::test::WriteDwordValue(HKEY_CURRENT_USER, settings, "Tray Icon", 1);
+    const size_t before = korvane::test::WineTrayIcons().size();
+    ASSERT_TRUE(Logon() && WaitForBroker());
+    korvane::test::PumpMessages(1500);
+    EXPECT_EQ(before, korvane::test::WineTrayIcons().size());
+    DeleteKeyTree(HKEY_CURRENT_USER, settings);
 }
 
 TEST_F(Installer, RemovalOfALibraryInUseCompletesAtRestart) {
@@ -763,7 +840,7 @@ BOOL CALLBACK CollectText(HWND window, LPARAM param) {
 // white list and clicks through its pages as a user would.
 TEST_F(Installer, InteractiveUninstallRemovesTheWhiteListWhenAsked) {
     ASSERT_EQ(kDone, RunSetup());
-    ASSERT_TRUE(WriteFileBytes(Installed("WhiteList.txt"), kWhiteList));
+    ASSERT_TRUE(WriteFileBytes(Data("WhiteList.txt"), kWhiteList));
     TempDirectory copyFolder;
     const std::string copy = CopyOfUninstaller(copyFolder);
     ChildProcess uninstaller("\"" + copy + "\" _?=" + kFolder);
@@ -797,6 +874,7 @@ TEST_F(Installer, InteractiveUninstallRemovesTheWhiteListWhenAsked) {
     EXPECT_TRUE(Contains(question, "remove your white list")) << question;
     ExpectNothingRegistered();
     EXPECT_FALSE(FileExists(kFolder));
+    EXPECT_FALSE(FileExists(kDataFolder));
     EXPECT_TRUE(Contains(ReadFileBytes(LogPath()), "Removed the white list."));
 }
 

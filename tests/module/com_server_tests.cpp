@@ -118,13 +118,14 @@ std::string Narrow(BSTR text) {
 
 }  // namespace
 
-// The server's four, and the entry point of the broker's program.
+// The server's four, the entry point of the broker's program, and the count
+// of waits at attach that the startup tests read.
 TEST_F(ServerDll, ExportsExactlyTheFourEntryPointsAndTheBrokersByName) {
     std::vector<std::string> names = ExportedNames(dll);
     std::sort(names.begin(), names.end());
     const std::vector<std::string> expected = {"DllCanUnloadNow", "DllGetClassObject",
                                                "DllRegisterServer", "DllUnregisterServer",
-                                               "KorvaneBrokerMain"};
+                                               "KorvaneAttachWaits", "KorvaneBrokerMain"};
     EXPECT_EQ(expected, names);
 }
 

@@ -13,6 +13,8 @@
 //     event                one browser event to a new helper, on this thread
 //     owner-here           fail unless this thread owns the keyboard hook
 //     tray-here            fail unless the DLL's tray window is on this thread
+//     waits N              fail unless the DLL's attach made N waits that
+//                          could take time (its export KorvaneAttachWaits)
 //
 // Exit codes: 0 all expectations held, 1 an expectation failed, 2 the DLL
 // could not be loaded or has no shared section, 3 bad usage.
@@ -165,6 +167,15 @@ int main(int argc, char** argv) {
                 state->hookOwnerThread != GetCurrentThreadId() || !state->keyboardHook) {
                 std::printf("probe: the hook is owned by %lu/%lu\n", state->hookOwnerProcess,
                             state->hookOwnerThread);
+                status = 1;
+            }
+        } else if (!std::strcmp(command, "waits") && i + 1 < argc) {
+            using Waits = LONG(WINAPI*)();
+            const auto waits = reinterpret_cast<Waits>(
+                reinterpret_cast<void (*)()>(GetProcAddress(dll, "KorvaneAttachWaits")));
+            const long expected = std::strtol(argv[++i], nullptr, 0);
+            if (!waits || waits() != expected) {
+                std::printf("probe: attach made %ld waits\n", waits ? static_cast<long>(waits()) : -1L);
                 status = 1;
             }
         } else if (!std::strcmp(command, "tray-here")) {

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "state/session_namespace.h"
 #include "state/shared_state.h"
 #include "support/test_support.h"
 
@@ -116,4 +121,81 @@ TEST(SharedState, ALoadAfterEveryProcessHasGoneStartsFromTheInitialValues) {
                                   "expect popupsAllowed 1")));
     EXPECT_EQ(0, RunProcess(Probe("expect popupsAllowed 0 expect popupOverride 1 "
                                   "expect blockBannerAds 0 expect trayIconHidden 0")));
+}
+
+namespace {
+
+// Stands in for kernel32's private namespace functions, which Wine lacks:
+// records what the library asks, and answers create and open as told.
+struct NamespaceRecord {
+    std::wstring boundary;
+    std::vector<std::string> sids;  // added to the boundary, in order
+    int creates = 0, opens = 0;
+    DWORD createError = 0, openError = 0;  // 0: it succeeds
+} record;
+
+HANDLE Answer(DWORD error) {
+    SetLastError(error);
+    return error ? nullptr : CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
+HANDLE WINAPI RecordBoundary(LPCWSTR name, ULONG) { return record.boundary = name, Answer(0); }
+BOOL WINAPI RecordSid(HANDLE*, PSID sid) {
+    char* text = nullptr;
+    ConvertSidToStringSidA(sid, &text);
+    record.sids.push_back(text ? text : "?");
+    LocalFree(text);
+    return TRUE;
+}
+VOID WINAPI DeleteBoundary(HANDLE boundary) { CloseHandle(boundary); }
+HANDLE WINAPI RecordCreate(LPSECURITY_ATTRIBUTES, LPVOID, LPCWSTR) { return ++record.creates, Answer(record.createError); }
+HANDLE WINAPI RecordOpen(LPVOID, LPCWSTR) { return ++record.opens, Answer(record.openError); }
+
+}  // namespace
+
+// Windows 7 on: the session's objects go into a private namespace that a
+// process at medium integrity or above makes and a low one only opens.
+// Wine has none of its functions (there the library keeps "Local\"), so
+// they are stood in for here and the library's calls checked.
+TEST(SessionNamespace, MadeOnlyAtMediumIntegrityAndOpenedFromBelow) {
+    NamespaceCalls calls;
+    calls.createBoundary = RecordBoundary;
+    calls.addSid = calls.addLabel = RecordSid;
+    calls.deleteBoundary = DeleteBoundary;
+    calls.create = RecordCreate;
+    calls.open = RecordOpen;
+    const std::string user = UserSidText().c_str();
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::string boundary = "Korvane." + user + ".Session" + std::to_string(session);
+    const struct {
+        bool mayCreate;
+        DWORD createError, openError;
+        SessionNamespace found;
+        int creates, opens;
+    } cases[] = {
+        {true, 0, 0, SessionNamespace::Private, 1, 0},
+        {true, ERROR_ALREADY_EXISTS, 0, SessionNamespace::Private, 1, 1},  // made by another
+        {true, ERROR_ACCESS_DENIED, 0, SessionNamespace::Missing, 1, 0},
+        {false, 0, 0, SessionNamespace::Private, 0, 1},                      // low: never makes it
+        {false, 0, ERROR_PATH_NOT_FOUND, SessionNamespace::Missing, 0, 1},  // not made yet
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        record = NamespaceRecord{};
+        record.createError = c.createError;
+        record.openError = c.openError;
+        EXPECT_EQ(c.found, OpenSessionNamespace(calls, c.mayCreate));
+        EXPECT_EQ(c.creates, record.creates);
+        EXPECT_EQ(c.opens, record.opens);
+        EXPECT_EQ(std::wstring(boundary.begin(), boundary.end()), record.boundary);
+        EXPECT_EQ((std::vector<std::string>{user, "S-1-16-8192"}), record.sids);
+        const char* expected = c.found == SessionNamespace::Private ? "Korvane\\Korvane.SharedState" : "";
+        EXPECT_STREQ(expected, SessionObjectName(kSharedStateObjectName).c_str());
+        ForgetSessionNamespace();
+    }
+    // Without the functions (Vista's lack the label, Wine's all): "Local\".
+    calls.addLabel = nullptr;
+    record = NamespaceRecord{};
+    EXPECT_EQ(SessionNamespace::Local, OpenSessionNamespace(calls, true));
+    EXPECT_EQ(0, record.creates + record.opens);
 }

@@ -4,12 +4,18 @@
 // not count as a load, the registry, and Wine's notification area.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "module/hook_owner.h"
 #include "module/module_lifetime.h"
 #include "state/settings.h"
 #include "state/shared_state.h"
+#include "tray/tray_icon.h"
 #include "support/installed_korvane.h"
 #include "support/test_support.h"
 
@@ -306,17 +312,81 @@ TEST_F(StartupTest, ABrowserEventTakesOverTheHookAndTrayOfAnEndedThread) {
                                       " expect popupsAllowed 1 expect trayIconSynced 1"));
 }
 
-// An ending process's detach waits for no lock: the one a starting process
-// holds, for example.
-TEST_F(StartupTest, AnEndingProcessDoesNotWaitForTheInstanceLock) {
-    Held& held = Hold();
-    HANDLE lock = CreateMutexA(nullptr, FALSE, SessionObjectName(kInstanceLockName).c_str());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(lock, 5000));
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, held.release.c_str());
-    SetEvent(release);
-    EXPECT_EQ(0, held.process->Wait(3000)) << "the process waited for the lock";
-    held.process.reset();
-    ReleaseMutex(lock);
-    CloseHandle(lock);
-    CloseHandle(release);
+// Whatever another process holds of the session's objects (each role's
+// mutex, the broker's, the name of the lock attach once waited for, a view
+// of the switches and of the log), a load waits for none of it, and an
+// unload neither: the library counts the waits its attach made.
+TEST_F(StartupTest, LoadingWaitsForNothingThatAnotherProcessHolds) {
+    Held& held = Hold("waits 0");
+    SharedView& view = View();
+    std::vector<HANDLE> holds;
+    const std::string broker = "Korvane.Broker." + std::string(UserSidText().c_str());
+    for (const char* name : {kHookOwnerName, kTrayIconOwnerName, "Korvane.InstanceLock", broker.c_str()})
+        holds.push_back(CreateMutexA(nullptr, TRUE, SessionObjectName(name).c_str()));
+    holds.push_back(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1 << 20,
+                                       SessionObjectName("Korvane.SessionLog").c_str()));
+    for (HANDLE hold : holds) ASSERT_NE(nullptr, hold);
+    // Counted, without the hook (another thread holds its role).
+    EXPECT_EQ(0, RunProcess(Probe() + " waits 0 expect instanceCount 2"));
+    EXPECT_EQ(held.process->id(), view->hookOwnerProcess);
+    Release(held);
+    for (HANDLE hold : holds) CloseHandle(hold);
+}
+
+// An administrator's account working in the user's session ("over the
+// shoulder") registers the library: the session's block is the user's, and
+// its list shuts that account out. Wine keeps the lists of named objects,
+// so a block made with a list that admits only the system stands for it.
+TEST_F(StartupTest, RegistrationSucceedsBesideASessionBlockItMayNotOpen) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;GA;;;SY)", SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, &security, PAGE_READWRITE, 0, sizeof(SharedState),
+                                      SessionObjectName(kSharedStateObjectName).c_str());
+    ASSERT_NE(nullptr, block);
+    const std::string dll = Quoted(test::KorvaneDllPath());
+    EXPECT_EQ(0, RunProcess("regsvr32 /s " + dll));
+    EXPECT_TRUE(test::KeyExists(HKEY_CLASSES_ROOT, "Korvane.ViewSource\\CLSID"));
+    EXPECT_EQ(0, RunProcess("regsvr32 /u /s " + dll));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, "Korvane.ViewSource\\CLSID"));
+    CloseHandle(block);
+    LocalFree(descriptor);
+}
+
+// A window of another program named in the block as the icon's (where there
+// is no private namespace a low process could write that): the icon's
+// private messages are never posted there, even to a class of our name.
+LONG trayMessagesReceived = 0;
+LRESULT CALLBACK CountTrayMessages(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    trayMessagesReceived += message >= TrayLoadFlashIconsMessage && message <= TraySyncMessage;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(StartupTest, TheIconsMessagesGoOnlyToATrayWindowOfTheLibrary) {
+    WNDCLASSA windowClass{0, CountTrayMessages, 0, 0, GetModuleHandleA(nullptr)};
+    windowClass.lpszClassName = TrayIconClassName;
+    RegisterClassA(&windowClass);
+    HWND other = CreateWindowA(TrayIconClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    HANDLE iconOwner = CreateMutexA(nullptr, TRUE, SessionObjectName(kTrayIconOwnerName).c_str());
+    View()->trayIconWindow = other;
+    View()->trayIconSynced = 0;
+    // Its browser event sends "bring the icon in line" to the window named.
+    EXPECT_EQ(0, RunProcess(Probe() + " event"));
+    test::PumpMessages(500);
+    EXPECT_EQ(0, trayMessagesReceived);
+    CloseHandle(iconOwner);
+    DestroyWindow(other);
+}
+
+// "Tray Icon" = 1: the session's first process (at logon, the broker) never
+// shows the icon, not even for a moment before a browser event hides it.
+TEST_F(StartupTest, AFirstProcessKeepsAHiddenIconHidden) {
+    if (!test::RunningOnWine()) GTEST_SKIP() << "counts the icons of Wine's notification area";
+    Store(kTrayIconValue, 1);
+    const size_t before = TrayIcons();
+    Held& first = Hold("expect trayIconHidden 1");
+    test::PumpMessages(1500);
+    EXPECT_EQ(before, TrayIcons());
+    Release(first);
 }

@@ -2,6 +2,7 @@
 
 #include <objbase.h>
 
+#include "channel/broker_channel.h"
 #include "korvane_idl.h"
 
 #include <cstring>
@@ -240,6 +241,12 @@ SharedState* OpenSessionSharedState(const char* prefix, HANDLE* mapping) {
     return state;
 }
 
+bool SessionSharedStateMade(const char* prefix) {
+    HANDLE opened = OpenFileMappingA(FILE_MAP_READ, FALSE, (std::string(prefix) + kSharedStateObjectName).c_str());
+    if (opened) CloseHandle(opened);
+    return opened != nullptr;
+}
+
 void CloseSessionSharedState(SharedState* state, HANDLE mapping) {
     if (state) UnmapViewOfFile(state);
     if (mapping) CloseHandle(mapping);
@@ -352,6 +359,18 @@ DWORD BrokerProcess(DWORD except) {
 DWORD WaitForBroker(DWORD except, DWORD timeoutMs) {
     WaitUntil([except] { return BrokerProcess(except) != 0; }, timeoutMs);
     return BrokerProcess(except);
+}
+
+void SetBrokerElevationPolicy(const std::string& folder) {
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kElevationPolicyKey);
+    if (folder.empty()) return;
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kElevationPolicyKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    RegSetValueExA(key, "AppName", 0, REG_SZ, reinterpret_cast<const BYTE*>(kBrokerProgramName), sizeof kBrokerProgramName);
+    RegSetValueExA(key, "AppPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(key);
+    WriteDwordValue(HKEY_LOCAL_MACHINE, kElevationPolicyKey, "Policy", 3);
 }
 
 HWND TrayWindowOf(DWORD process) {

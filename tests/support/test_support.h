@@ -90,6 +90,10 @@ void WriteDwordValue(HKEY root, const std::string& key, const std::string& name,
 // last process goes. Null when it can be neither created nor opened.
 SharedState* OpenSessionSharedState(const char* prefix, HANDLE* mapping);
 void CloseSessionSharedState(SharedState* state, HANDLE mapping);
+// Whether a process made the block already: a view opened before the
+// session's first process would make it, and that process would then not
+// count as the first (it loads the stored settings only when it made it).
+bool SessionSharedStateMade(const char* prefix = kSessionObjectPrefix);
 // The switches of a Korvane.dll loaded in this process (null without one).
 SharedState* FindSharedState(HMODULE module, const char* prefix = kSessionObjectPrefix);
 
@@ -119,6 +123,11 @@ DWORD BrokerProcess(DWORD except = 0);
 // notification area, as a broker shows its icon, may wait for every
 // program's windows: hence the messages.
 DWORD WaitForBroker(DWORD except = 0, DWORD timeoutMs = 15000);
+// The broker's elevation policy, as setup writes it (in this program's view
+// of the registry), naming folder: a browser in Protected Mode, or acting
+// as one, starts the broker only where it names the broker's folder. An
+// empty folder removes it.
+void SetBrokerElevationPolicy(const std::string& folder);
 // What the Blocked Popups dialog of a process lists, top to bottom: opened
 // from its tray window as its menu opens it, read, and closed.
 std::vector<std::string> BlockedPopupsShownBy(DWORD process);

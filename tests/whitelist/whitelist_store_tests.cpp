@@ -5,7 +5,10 @@
 #include <string>
 #include <thread>
 
+#include <shlobj.h>
+
 #include "base/unique_resource.h"
+#include "state/module_path.h"
 #include "support/test_support.h"
 #include "whitelist/whitelist_store.h"
 
@@ -349,6 +352,21 @@ TEST_F(WhiteListStoreTest, FilePathIsInTheGivenFolder) {
     std::string noSlash = dir.path().substr(0, dir.path().size() - 1);
     WhiteListStore withoutSlash(noSlash.c_str());
     EXPECT_EQ(file, withoutSlash.FilePath().c_str());
+}
+
+// Without a folder of its own (the library registered with regsvr32
+// alone) the list lies beside the library; once setup made "Vantrell" in
+// the common application data folder, there, found at the next use.
+TEST_F(WhiteListStoreTest, TheSharedListLivesInTheFolderSetupMadeForIt) {
+    char common[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
+    const std::string folder = std::string(common) + "\\Vantrell\\";
+    WhiteListStore store;
+    EXPECT_EQ(std::string(LibraryDirectory().c_str()) + kWhiteListFileName, store.FilePath().c_str());
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << "left by another test";
+    ASSERT_TRUE(store.Append("http://shared.example/") && store.Save());
+    EXPECT_EQ("http://shared.example/\r\n", ReadFileBytes(folder + kWhiteListFileName));
+    test::RemoveTree(folder);
 }
 
 TEST_F(WhiteListStoreTest, ReadersNeverSeeAHalfReplacedList) {

@@ -13,7 +13,7 @@ using namespace korvane;
 namespace {
 
 // The format: version 1; kind 1 with an address of at most 2,083 bytes and
-// no NUL, kinds 2 and 3 with nothing; the length field exactly the rest.
+// no NUL, kinds 2 to 4 with nothing; the length field exactly the rest.
 bool Expected(const uint8_t* data, size_t size) {
     if (size < 8) return false;
     const unsigned version = data[0] | (data[1] << 8);
@@ -21,7 +21,7 @@ bool Expected(const uint8_t* data, size_t size) {
     const unsigned long long length = static_cast<unsigned long long>(data[4]) | (data[5] << 8) |
                                       (data[6] << 16) | (static_cast<unsigned long long>(data[7]) << 24);
     if (version != 1 || length != size - 8) return false;
-    if (kind == 2 || kind == 3) return length == 0;
+    if (kind >= 2 && kind <= 4) return length == 0;
     if (kind != 1 || length > 2083) return false;
     return std::memchr(data + 8, 0, size - 8) == nullptr;
 }
